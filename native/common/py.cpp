@@ -1,0 +1,176 @@
+#include "common/py.hpp"
+
+#include <frameobject.h>
+
+#include <string>
+#include <vector>
+
+namespace tessera::py {
+
+Ref call(PyObject* callable, std::initializer_list<PyObject*> args,
+         std::initializer_list<std::pair<const char*, PyObject*>> kwargs) {
+  std::vector<PyObject*> stack;
+  stack.reserve(args.size() + kwargs.size() + 1);
+  stack.push_back(nullptr);  // lets vectorcall prepend a bound self without copying
+  for (PyObject* a : args) stack.push_back(a);
+  Ref kwnames;
+  if (kwargs.size() != 0) {
+    kwnames = own(PyTuple_New(static_cast<Py_ssize_t>(kwargs.size())));
+    Py_ssize_t i = 0;
+    for (const auto& [name, value] : kwargs) {
+      PyTuple_SET_ITEM(kwnames.get(), i++, own(PyUnicode_InternFromString(name)).release());
+      stack.push_back(value);
+    }
+  }
+  return own(PyObject_Vectorcall(callable, stack.data() + 1,
+                                 static_cast<size_t>(args.size()) | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                 kwnames.get()));
+}
+
+// ---- arguments ----------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void wrong_count(const char* function, Py_ssize_t expected, Py_ssize_t given) {
+  raise_format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)", function,
+               "exactly", expected, expected == 1 ? "" : "s", given);
+}
+
+}  // namespace
+
+void Signature::parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, std::span<PyObject*> out) const {
+  const auto total = static_cast<Py_ssize_t>(names.size());
+  const char* const* name = names.begin();
+  for (auto& slot : out) slot = nullptr;
+
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  if (nkw == 0) {
+    if (nargs != positional) wrong_count(function, positional, nargs);
+    if (required_keyword_only > 0)
+      raise_format(PyExc_TypeError, "%s() needs keyword-only argument %s", function, name[positional]);
+    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+    return;
+  }
+
+  if (nargs > positional) wrong_count(function, positional, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+  // Keywords are taken in the order given; the first one that can't be placed decides the error.
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    Py_ssize_t found = -1;
+    for (Py_ssize_t i = 0; i < total && found < 0; ++i)
+      if (PyUnicode_CompareWithASCIIString(key, name[i]) == 0) found = i;
+    if (found < 0) raise_format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", function, key);
+    if (found < nargs)
+      raise_format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", function, key);
+    out[found] = args[nargs + k];
+  }
+  for (Py_ssize_t i = nargs; i < positional; ++i)
+    if (out[i] == nullptr) wrong_count(function, positional, i);
+  for (Py_ssize_t i = positional; i < positional + required_keyword_only; ++i)
+    if (out[i] == nullptr) raise_format(PyExc_TypeError, "%s() needs keyword-only argument %s", function, name[i]);
+}
+
+void require_exact(PyObject* value, PyTypeObject* type, const char* name) {
+  if (Py_IS_TYPE(value, type)) return;
+  raise_format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
+               type->tp_name, Py_TYPE(value)->tp_name);
+}
+
+// ---- module loading -----------------------------------------------------------------------------
+
+namespace {
+
+// Adds a traceback entry naming the failed load, as the host does for a failing module body.
+void add_traceback_entry(const char* function, const char* file) {
+  PyObject* raised = PyErr_GetRaisedException();
+  PyObject* globals = PyDict_New();
+  PyCodeObject* code = globals ? PyCode_NewEmpty(file, function, 1) : nullptr;
+  PyFrameObject* frame = code ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
+  Py_XDECREF(code);
+  Py_XDECREF(globals);
+  if (frame == nullptr) {
+    // Keep the original error in front; the failure to decorate it is secondary.
+    PyErr_Clear();
+    PyErr_SetRaisedException(raised);
+    return;
+  }
+  PyErr_SetRaisedException(raised);
+  PyTraceBack_Here(frame);
+  Py_DECREF(frame);
+}
+
+}  // namespace
+
+int exec_module(PyObject* module, const ModuleSpec& spec, PyObject*& loaded) {
+  if (loaded == module) return 0;  // the same module object executed again: nothing to redo
+  if (loaded != nullptr) {
+    PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
+                 spec.short_name);
+    return -1;
+  }
+  loaded = module;
+  if (spec.body(module) == 0) return 0;
+  loaded = nullptr;
+  std::string entry = std::string("init ") + spec.dotted_name;
+  add_traceback_entry(entry.c_str(), spec.source_file);
+  return -1;
+}
+
+// ---- the host's record and enumeration types ----------------------------------------------------
+
+Ref frozen_dataclass(const char* module_name, const char* qualname,
+                     std::initializer_list<std::pair<const char*, const char*>> annotations,
+                     std::initializer_list<std::pair<const char*, PyObject*>> members) {
+  Ref ns = own(PyDict_New());
+  Ref module = str(module_name);
+  Ref qual = str(qualname);
+  check(PyDict_SetItemString(ns.get(), "__module__", module.get()));
+  check(PyDict_SetItemString(ns.get(), "__qualname__", qual.get()));
+  Ref ann = own(PyDict_New());
+  for (const auto& [field, text] : annotations) check(PyDict_SetItemString(ann.get(), field, str(text).get()));
+  check(PyDict_SetItemString(ns.get(), "__annotations__", ann.get()));
+  for (const auto& [name, value] : members) check(PyDict_SetItemString(ns.get(), name, value));
+
+  Ref bases = own(PyTuple_New(0));
+  Ref cls = call(reinterpret_cast<PyObject*>(&PyType_Type), {qual.get(), bases.get(), ns.get()});
+  Ref dataclasses = import("dataclasses");
+  Ref dataclass = attr(dataclasses.get(), "dataclass");
+  Ref decorate = call(dataclass.get(), {}, {{"frozen", Py_True}});
+  return call(decorate.get(), {cls.get()});
+}
+
+Ref str_enum(const char* module_name, const char* qualname,
+             std::initializer_list<std::pair<const char*, const char*>> members) {
+  Ref enum_module = import("enum");
+  Ref base = attr(enum_module.get(), "StrEnum");
+  Ref items = own(PyList_New(0));
+  for (const auto& [name, value] : members) {
+    Ref pair = tuple({str(name).get(), str(value).get()});
+    check(PyList_Append(items.get(), pair.get()));
+  }
+  Ref module = str(module_name);
+  Ref qual = str(qualname);
+  // The functional API keeps declaration order and sets __module__/__qualname__ as a class
+  // statement would, so pickling and repr name the right place.
+  return call(base.get(), {qual.get(), items.get()}, {{"module", module.get()}, {"qualname", qual.get()}});
+}
+
+Ref property(PyMethodDef* getter, PyObject* module) {
+  Ref fget = own(PyCFunction_NewEx(getter, module, nullptr));
+  return call(reinterpret_cast<PyObject*>(&PyProperty_Type), {fget.get()});
+}
+
+Ref instance_method(PyMethodDef* def, PyObject* module) {
+  Ref function = own(PyCFunction_NewEx(def, module, nullptr));
+  return own(PyInstanceMethod_New(function.get()));
+}
+
+void log_debug(PyObject* module, const char* event, std::initializer_list<std::pair<const char*, PyObject*>> fields) {
+  Ref logger = attr(module, "logger");
+  Ref debug = attr(logger.get(), "debug");
+  Ref name = str(event);
+  call(debug.get(), {name.get()}, fields);
+}
+
+}  // namespace tessera::py

@@ -1,0 +1,162 @@
+// Lexical pieces shared by the modules: the host's whitespace and line-boundary rules, the line
+// split of str.splitlines, str.strip, and SQL comment removal. All of it works on a str's own
+// storage (Py_UCS1/2/4) and calls no Python API beyond the pure character predicates, so it runs
+// with the GIL released.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <array>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace tessera::text {
+
+// str.isspace / str.strip / str.split whitespace, which is also re's \s.
+inline bool is_space(Py_UCS4 c) noexcept { return Py_UNICODE_ISSPACE(c); }
+// Every boundary str.splitlines breaks at (\r\n is handled by the splitter).
+inline bool is_line_break(Py_UCS4 c) noexcept { return Py_UNICODE_ISLINEBREAK(c); }
+
+// Class bits of the Latin-1 range, so that the common one-byte text never leaves a table lookup.
+enum : unsigned char { kSpace = 1, kBreak = 2 };
+inline const std::array<unsigned char, 256>& latin1_classes() noexcept {
+  static const std::array<unsigned char, 256> table = [] {
+    std::array<unsigned char, 256> t{};
+    for (Py_UCS4 c = 0; c < 256; ++c)
+      t[c] = static_cast<unsigned char>((is_space(c) ? kSpace : 0) | (is_line_break(c) ? kBreak : 0));
+    return t;
+  }();
+  return table;
+}
+template <class Ch>
+inline unsigned char classes(Ch c) noexcept {
+  if (static_cast<Py_UCS4>(c) < 256) return latin1_classes()[static_cast<Py_UCS4>(c)];
+  return static_cast<unsigned char>((is_space(c) ? kSpace : 0) | (is_line_break(c) ? kBreak : 0));
+}
+
+// Index of the first c at or after i (n when absent).
+template <class Ch>
+inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {
+  if constexpr (sizeof(Ch) == 1) {
+    if (i >= n) return n;
+    const void* p = std::memchr(s + i, c, n - i);
+    return p ? static_cast<size_t>(static_cast<const Ch*>(p) - s) : n;
+  } else {
+    while (i < n && s[i] != c) ++i;
+    return i;
+  }
+}
+
+// The comment-free text: every "--" up to (not including) the next line feed removed first, then
+// every "/*" up to the nearest following "*/" in what is left. Done in one pass: a block comment's
+// end is searched with the line comments inside it already skipped, which is exactly the text the
+// second substitution would see (removing a line comment leaves a line feed or the end of the text
+// behind it, so no new "/*" or "*/" can form across it). Once a "/*" finds no end, no later one
+// can, and only line comments are removed from there on.
+template <class Ch>
+void strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
+  out.clear();
+  out.reserve(n);
+  bool blocks = true;
+  size_t i = 0;
+  size_t next_dash = find(s, 0, n, Ch('-'));
+  size_t next_slash = find(s, 0, n, Ch('/'));
+  while (i < n) {
+    if (next_dash < i) next_dash = find(s, i, n, Ch('-'));
+    if (blocks && next_slash < i) next_slash = find(s, i, n, Ch('/'));
+    size_t j = blocks ? std::min(next_dash, next_slash) : next_dash;
+    if (j + 1 >= n) {
+      out.insert(out.end(), s + i, s + n);
+      return;
+    }
+    const bool line_comment = s[j] == Ch('-') && s[j + 1] == Ch('-');
+    const bool block_comment = !line_comment && s[j] == Ch('/') && s[j + 1] == Ch('*');
+    if (!line_comment && !block_comment) {
+      out.insert(out.end(), s + i, s + j + 1);
+      i = j + 1;
+      continue;
+    }
+    out.insert(out.end(), s + i, s + j);
+    if (line_comment) {
+      i = find(s, j + 2, n, Ch('\n'));
+      continue;
+    }
+    size_t k = j + 2;
+    bool closed = false;
+    while (k + 1 < n) {
+      if (s[k] == Ch('-') && s[k + 1] == Ch('-')) {
+        k = find(s, k + 2, n, Ch('\n'));
+      } else if (s[k] == Ch('*') && s[k + 1] == Ch('/')) {
+        closed = true;
+        break;
+      } else {
+        ++k;
+      }
+    }
+    if (closed) {
+      i = k + 2;
+    } else {
+      blocks = false;  // resume at the unclosed "/*", which stays in the text
+      i = j;
+      out.push_back(s[i++]);
+    }
+  }
+}
+
+// Calls f(begin, end) for every line of str.splitlines() (ends not kept; a final break adds no
+// empty line; empty text has no lines).
+template <class Ch, class F>
+void for_each_line(const Ch* s, size_t n, F&& f) {
+  size_t start = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!(classes(s[i]) & kBreak)) continue;
+    f(start, i);
+    if (s[i] == Ch('\r') && i + 1 < n && s[i + 1] == Ch('\n')) ++i;
+    start = i + 1;
+  }
+  if (start < n) f(start, n);
+}
+
+// str.strip() of s[begin, end): the trimmed bounds.
+template <class Ch>
+std::pair<size_t, size_t> strip(const Ch* s, size_t begin, size_t end) noexcept {
+  while (begin < end && (classes(s[begin]) & kSpace)) ++begin;
+  while (end > begin && (classes(s[end - 1]) & kSpace)) --end;
+  return {begin, end};
+}
+
+// Number of lines of str.splitlines() that are not empty after str.strip(). Every line boundary is
+// itself whitespace, so a line counts exactly when a non-space character follows the last boundary.
+template <class Ch>
+size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
+  size_t count = 0;
+  bool counted = false;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = classes(s[i]);
+    if (c & kBreak) {
+      counted = false;
+    } else if (!(c & kSpace) && !counted) {
+      ++count;
+      counted = true;
+    }
+  }
+  return count;
+}
+
+// Number of maximal runs of non-whitespace, as len(str.split()) counts them.
+template <class Ch>
+size_t count_words(const Ch* s, size_t n) noexcept {
+  size_t count = 0;
+  bool in_word = false;
+  for (size_t i = 0; i < n; ++i) {
+    const bool space = classes(s[i]) & kSpace;
+    if (!space && !in_word) ++count;
+    in_word = !space;
+  }
+  return count;
+}
+
+}  // namespace tessera::text
