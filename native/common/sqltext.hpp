@@ -13,6 +13,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tessera::text {
 
 // str.isspace / str.strip / str.split whitespace, which is also re's \s.
@@ -45,6 +49,16 @@ inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {
     const void* p = std::memchr(s + i, c, n - i);
     return p ? static_cast<size_t>(static_cast<const Ch*>(p) - s) : n;
   } else {
+#if defined(__SSE2__)
+    if constexpr (sizeof(Ch) == 2) {  // no libc scan for 16-bit units: eight at a time
+      const __m128i needle = _mm_set1_epi16(static_cast<short>(c));
+      for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(v, needle)))
+          return i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+      }
+    }
+#endif
     while (i < n && s[i] != c) ++i;
     return i;
   }
@@ -106,13 +120,53 @@ void strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
   }
 }
 
+// The line boundaries of str.splitlines, spelled out so a scan can test many characters at once:
+// U+000A..U+000D, U+001C..U+001E, U+0085, U+2028 and U+2029 (exactly Py_UNICODE_ISLINEBREAK).
+template <class Ch>
+inline bool is_break_char(Ch c) noexcept {
+  const Py_UCS4 u = c;
+  return u - 0x0Au <= 3u || u - 0x1Cu <= 2u || u == 0x85u || u - 0x2028u <= 1u;
+}
+
+// Index of the first line boundary at or after i (n when none). SSE2 tests 16 one-byte or 8 two-byte
+// characters per step; lines are long compared to that, so most steps find nothing.
+template <class Ch>
+inline size_t find_line_break(const Ch* s, size_t i, size_t n) noexcept {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Ch) == 1) {
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      const __m128i a = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(0x0A)), _mm_set1_epi8(3));
+      const __m128i b = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(0x1C)), _mm_set1_epi8(2));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
+                                       _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0x85))));
+      if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      const __m128i a = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x0A)), _mm_set1_epi16(3));
+      const __m128i b = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x1C)), _mm_set1_epi16(2));
+      const __m128i c = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x2028)), _mm_set1_epi16(1));
+      const __m128i hit = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)),
+          _mm_or_si128(_mm_cmpeq_epi16(c, zero), _mm_cmpeq_epi16(v, _mm_set1_epi16(0x85))));
+      if (const int mask = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(__builtin_ctz(mask)) / 2;
+    }
+  }
+#endif
+  while (i < n && !is_break_char(s[i])) ++i;
+  return i;
+}
+
 // Calls f(begin, end) for every line of str.splitlines() (ends not kept; a final break adds no
 // empty line; empty text has no lines).
 template <class Ch, class F>
 void for_each_line(const Ch* s, size_t n, F&& f) {
   size_t start = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (!(classes(s[i]) & kBreak)) continue;
+  for (size_t i = 0; (i = find_line_break(s, i, n)) < n; ++i) {
     f(start, i);
     if (s[i] == Ch('\r') && i + 1 < n && s[i + 1] == Ch('\n')) ++i;
     start = i + 1;
@@ -129,19 +183,20 @@ std::pair<size_t, size_t> strip(const Ch* s, size_t begin, size_t end) noexcept 
 }
 
 // Number of lines of str.splitlines() that are not empty after str.strip(). Every line boundary is
-// itself whitespace, so a line counts exactly when a non-space character follows the last boundary.
+// itself whitespace, so a line counts exactly when a non-space character follows the last boundary;
+// once it has counted, only the next boundary matters.
 template <class Ch>
 size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
   size_t count = 0;
-  bool counted = false;
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char c = classes(s[i]);
-    if (c & kBreak) {
-      counted = false;
-    } else if (!(c & kSpace) && !counted) {
-      ++count;
-      counted = true;
+  size_t i = 0;
+  while (i < n) {
+    const Ch c = s[i];
+    if (!(c > 0x20 && c < 0x7F) && (classes(c) & kSpace)) {
+      ++i;
+      continue;
     }
+    ++count;
+    i = find_line_break(s, i + 1, n);
   }
   return count;
 }
@@ -149,11 +204,13 @@ size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
 // Number of maximal runs of non-whitespace, as len(str.split()) counts them.
 template <class Ch>
 size_t count_words(const Ch* s, size_t n) noexcept {
+  const auto& latin1 = latin1_classes();  // hoisted: the static's guard would otherwise sit in the loop
   size_t count = 0;
   bool in_word = false;
   for (size_t i = 0; i < n; ++i) {
-    const bool space = classes(s[i]) & kSpace;
-    if (!space && !in_word) ++count;
+    const Py_UCS4 c = s[i];
+    const bool space = (c < 256 ? latin1[c] : classes(s[i])) & kSpace;
+    count += !space & !in_word;
     in_word = !space;
   }
   return count;

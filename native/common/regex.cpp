@@ -1,0 +1,667 @@
+// Pattern and PatternSet: the scanners that drive the backtracker over a whole text.
+//
+// One left-to-right pass serves any number of patterns: at each position a few table lookups (the
+// characters at offsets 0..2 and the one before) select the patterns that can start there, and only
+// those are tried. Search-mode patterns leave the pass once they matched; count-mode patterns follow
+// findall's rules (resume at the end of the previous match, no empty match twice at one position).
+#include "regex.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "regex_impl.hpp"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+namespace tessera::rx {
+namespace detail {
+
+void Memo::grow(size_t blk) {
+  const size_t need = blk - lo_ + 1;
+  size_t cap = std::max<size_t>(16, cap_);
+  while (cap < 2 * need) cap *= 2;
+  std::vector<uint64_t> rows(cap * stride_, 0);
+  for (size_t r = 0; r < cap_; ++r) {
+    const uint64_t* row = &rows_[r * stride_];
+    if ((row[0] >> 40) != epoch_) continue;
+    const size_t b = row[0] & ((uint64_t{1} << 40) - 1);
+    if (b < lo_) continue;
+    std::memcpy(&rows[(b & (cap - 1)) * stride_], row, stride_ * sizeof(uint64_t));
+  }
+  rows_.swap(rows);
+  cap_ = cap;
+  last_blk_ = SIZE_MAX;
+}
+
+Scratch& scratch() {
+  thread_local Scratch s;
+  return s;
+}
+
+namespace {
+
+// Buckets for the block filter. A bucket accepts the product of its patterns' low-nibble and
+// high-nibble sets at each offset, so patterns are grouped by equal first-character nibbles; patterns
+// that need a non-word character before them get buckets of their own (the filter applies that test
+// per bucket). Patterns that can only start at position 0 stay out: the block loop never sees it.
+void assign_buckets(Prefilter& pf, const std::vector<const Program*>& members) {
+  uint16_t lo_set[3][64] = {};
+  uint8_t hi_set[3][64] = {};
+  for (size_t b = 0; b < members.size(); ++b) {
+    for (int k = 0; k < 3; ++k) {
+      const auto& f = members[b]->start.follow[k];
+      for (int c = 0; c < 128; ++c) {
+        if (f.any || f.latin[c]) {
+          lo_set[k][b] |= static_cast<uint16_t>(1u << (c & 15));
+          hi_set[k][b] |= static_cast<uint8_t>(1u << (c >> 4));
+        }
+      }
+    }
+  }
+  const uint64_t bucketed = pf.all & ~pf.rule_bot;
+  const uint64_t wr = bucketed & pf.rule_nonword;
+  const int nwr = !wr ? 0 : (bucketed & ~wr) ? 6 : 8;
+  uint16_t key_lo[8] = {};
+  uint8_t key_hi[8] = {};
+  int used[2] = {0, 0};
+  for (uint64_t m = bucketed; m; m &= m - 1) {
+    const int b = std::countr_zero(m);
+    const bool w = (wr >> b) & 1;
+    const int base = w ? 0 : nwr, size = w ? nwr : 8 - nwr;
+    int& count = used[w ? 0 : 1];
+    int j = -1;
+    for (int q = base; q < base + count; ++q)
+      if (key_lo[q] == lo_set[0][b] && key_hi[q] == hi_set[0][b]) j = q;
+    if (j < 0 && count < size) {
+      j = base + count++;
+      key_lo[j] = lo_set[0][b];
+      key_hi[j] = hi_set[0][b];
+    }
+    if (j < 0) j = base + b % size;
+    if (!w) pf.not_word_rule_buckets |= static_cast<uint8_t>(1u << j);
+    for (int k = 0; k < 3; ++k) {
+      for (int x = 0; x < 16; ++x) {
+        if ((lo_set[k][b] >> x) & 1) pf.nibbles[b][k][x] |= static_cast<uint8_t>(1u << j);
+        if (x < 8 && ((hi_set[k][b] >> x) & 1)) pf.nibbles[b][3 + k][x] |= static_cast<uint8_t>(1u << j);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void build_prefilter(Prefilter& pf, const std::vector<const Program*>& members) {
+  pf = Prefilter{};
+  const Latin1& lat = latin1();
+  for (size_t b = 0; b < members.size(); ++b) {
+    const Program& p = *members[b];
+    const uint64_t bit = uint64_t{1} << b;
+    pf.all |= bit;
+    for (int k = 0; k < 3; ++k) {
+      const auto& f = p.start.follow[k];
+      if (f.any) {
+        pf.any[k] |= bit;
+        for (auto& m : pf.table[k]) m |= bit;
+        continue;
+      }
+      for (int c = 0; c < 256; ++c)
+        if (f.latin[c]) pf.table[k][c] |= bit;
+      if (!f.hi_tests.empty()) pf.hi_possible[k] |= bit;
+      for (uint32_t id : f.hi_tests) {
+        const CharTest* t = &p.tests[id];
+        if (t->kind == CharTest::Fold && std::all_of(t->alts, t->alts + t->nalts, [](char32_t a) { return a < 256; })) {
+          for (uint8_t a = 0; a < t->nalts; ++a) pf.fold_latin[k][t->alts[a]] |= bit;
+          continue;
+        }
+        auto same = std::find_if(pf.hi[k].begin(), pf.hi[k].end(),
+                                 [&](const auto& e) { return e.first->same_as(*t); });
+        if (same != pf.hi[k].end()) {
+          same->second |= bit;
+        } else {
+          pf.hi[k].push_back({t, bit});
+        }
+      }
+    }
+    switch (p.start.lead) {
+      case StartInfo::PrevNonWord: pf.rule_nonword |= bit; break;
+      case StartInfo::PrevWord: pf.rule_word |= bit; break;
+      case StartInfo::BeginLine: pf.rule_bol |= bit; break;
+      case StartInfo::BeginText: pf.rule_bot |= bit; break;
+      case StartInfo::None: break;
+    }
+  }
+  for (int c = 0; c < 256; ++c) {
+    uint64_t m = pf.all & ~pf.rule_bot;
+    if (c != '\n') m &= ~pf.rule_bol;
+    m &= ~(lat.word[c] ? pf.rule_nonword : pf.rule_word);
+    pf.prev[c] = m;
+  }
+  pf.prev_start = pf.all & ~pf.rule_word;
+
+  assign_buckets(pf, members);
+
+  int firsts = 0;
+  for (int c = 0; c < 256; ++c) {
+    if (!pf.table[0][c]) continue;
+    if (firsts < 3) pf.first_chars[firsts] = static_cast<char32_t>(c);
+    ++firsts;
+  }
+  pf.sparse = firsts >= 1 && firsts <= 3 && pf.hi_possible[0] == 0 && pf.any[0] == 0;
+  pf.nfirst = pf.sparse ? firsts : 0;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------------
+// Block filter: 16 positions at a time, a nibble-table lookup per byte (one table pair per offset 0..2)
+// answers "may a pattern of bucket j start here", for 8 buckets of patterns; patterns that start with
+// \b before a word character additionally need a non-word character before. It only ever
+// over-approximates (any character >= 0x80 counts as a possible match), and every position it lets
+// through gets the exact scalar check.
+
+struct BlockTables {
+  alignas(16) uint8_t lo[3][16];
+  alignas(16) uint8_t hi[3][16];
+  alignas(16) uint8_t not_word_rule[16];  // buckets that don't need a non-word character before
+
+  void build(const Prefilter& pf, uint64_t active) {
+    uint64_t acc[12] = {};
+    for (uint64_t m = active & ~pf.rule_bot; m; m &= m - 1) {
+      uint64_t part[12];
+      std::memcpy(part, pf.nibbles[std::countr_zero(m)], sizeof part);
+      for (int w = 0; w < 12; ++w) acc[w] |= part[w];
+    }
+    std::memcpy(lo, acc, sizeof lo);
+    std::memcpy(hi, acc + 6, sizeof hi);
+    std::memset(not_word_rule, pf.not_word_rule_buckets, sizeof not_word_rule);
+  }
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+#define TESSERA_RX_BLOCKS 1
+
+bool have_sse41() {
+  static const bool yes = __builtin_cpu_supports("sse4.1");
+  return yes;
+}
+
+// 16 consecutive characters as bytes; anything above 0xFF becomes 0xFF.
+template <class Ch>
+__attribute__((target("sse4.1"))) inline __m128i bytes16(const Ch* p) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  } else {
+    const __m128i cap = _mm_set1_epi16(0xFF);
+    const __m128i a = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cap);
+    const __m128i b = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), cap);
+    return _mm_packus_epi16(a, b);
+  }
+}
+
+__attribute__((target("sse4.1"))) inline __m128i nibble_lookup(__m128i x, const uint8_t* lo, const uint8_t* hi) {
+  const __m128i low = _mm_and_si128(x, _mm_set1_epi8(0x0F));
+  const __m128i high = _mm_and_si128(_mm_srli_epi16(x, 4), _mm_set1_epi8(0x0F));
+  return _mm_and_si128(_mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(lo)), low),
+                       _mm_shuffle_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(hi)), high));
+}
+
+// Scans blocks of 16 positions from i (i >= 16) while the block and the next one lie inside [0, end);
+// returns the start of the first block with candidates (their bits in *mask), or the first block not
+// scanned (with *mask = 0). Each block is converted to bytes once; the windows at offsets -1, 1 and 2
+// are spliced from neighbouring blocks.
+template <class Ch>
+__attribute__((target("sse4.1"))) size_t scan_blocks(const BlockTables& bt, const Ch* t, size_t i, size_t end,
+                                                     uint32_t* mask) {
+  // ASCII word characters, one bit per high nibble: exact for ASCII, "not word" above.
+  alignas(16) static constexpr uint8_t kWordLo[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
+                                                      0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
+  alignas(16) static constexpr uint8_t kWordHi[16] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80,
+                                                      0, 0, 0, 0, 0, 0, 0, 0};
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i nwr = _mm_load_si128(reinterpret_cast<const __m128i*>(bt.not_word_rule));
+  __m128i b0 = bytes16(t + i - 16), b1 = bytes16(t + i);
+  for (; i + 32 <= end; i += 16) {
+    const __m128i b2 = bytes16(t + i + 16);
+    const __m128i cp = _mm_alignr_epi8(b1, b0, 15);
+    const __m128i c1 = _mm_alignr_epi8(b2, b1, 1);
+    const __m128i c2 = _mm_alignr_epi8(b2, b1, 2);
+    const __m128i prev_nonword = _mm_cmpeq_epi8(nibble_lookup(cp, kWordLo, kWordHi), zero);
+    __m128i f0 = _mm_and_si128(nibble_lookup(b1, bt.lo[0], bt.hi[0]), _mm_or_si128(prev_nonword, nwr));
+    f0 = _mm_or_si128(f0, _mm_cmplt_epi8(b1, zero));
+    const __m128i f1 = _mm_or_si128(nibble_lookup(c1, bt.lo[1], bt.hi[1]), _mm_cmplt_epi8(c1, zero));
+    const __m128i f2 = _mm_or_si128(nibble_lookup(c2, bt.lo[2], bt.hi[2]), _mm_cmplt_epi8(c2, zero));
+    const __m128i f = _mm_and_si128(_mm_and_si128(f0, f1), f2);
+    const uint32_t m = ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(f, zero))) & 0xFFFFu;
+    if (m) {
+      *mask = m;
+      return i;
+    }
+    b0 = b1;
+    b1 = b2;
+  }
+  *mask = 0;
+  return i;
+}
+#endif
+
+template <class Ch>
+class Scanner {
+ public:
+  Scanner(const Prefilter& pf, const Ch* t, size_t n) : pf_(pf), t_(t), n_(n) {
+    if constexpr (sizeof(Ch) > 1) {
+      Scratch& s = scratch();
+      if (s.hi_cache.empty()) s.hi_cache.resize(Scratch::kHiCache);
+      if (++s.hi_gen == 0) {
+        for (auto& e : s.hi_cache) e.gen = 0;
+        s.hi_gen = 1;
+      }
+      cache_ = s.hi_cache.data();
+      gen_ = s.hi_gen;
+    }
+  }
+
+  // Calls try_at(i, mask) for positions i (0..n), in order, where some active pattern may start;
+  // try_at returns the next position worth scanning (> i) and may clear bits of `active`. The scan
+  // stops once no pattern is active.
+  template <class F>
+  void run(uint64_t& active, F&& try_at) const {
+    if (pf_.sparse) {
+      // Nothing can start at the end: every pattern needs a first character.
+      for (size_t i = next_first(0); i < n_ && active;) {
+        const uint64_t m = candidates(i) & active;
+        i = next_first(m ? try_at(i, m) : i + 1);
+      }
+      return;
+    }
+    size_t i = 0;
+#ifdef TESSERA_RX_BLOCKS
+    if constexpr (sizeof(Ch) <= 2) {
+      if (n_ >= 64 && have_sse41()) {
+        // The first 16 positions go through the exact check, then whole blocks.
+        while (i < 16 && active) {
+          const uint64_t m = candidates(i) & active;
+          i = m ? try_at(i, m) : i + 1;
+        }
+        // Tables built for a superset of the active patterns stay correct, only less selective, so
+        // they are rebuilt only now and then as patterns leave.
+        BlockTables bt;
+        uint64_t built = 0;
+        size_t built_at = 0;
+        while (active && i >= 16 && i + 32 <= n_) {
+          if (active != built && (built == 0 || i - built_at >= 1024)) {
+            bt.build(pf_, active);
+            built = active;
+            built_at = i;
+          }
+          uint32_t mask;
+          i = scan_blocks(bt, t_, i, n_, &mask);
+          if (!mask) break;
+          size_t next = i + 16;
+          // Many candidates usually means text in another script: classify each character of the
+          // window once instead of four times.
+          uint64_t exact[16];
+          const bool whole = std::popcount(mask) > 4;
+          if (whole) {
+            window(i, exact);
+            uint32_t live = 0;
+            for (unsigned p = 0; p < 16; ++p) live |= static_cast<uint32_t>((exact[p] & active) != 0) << p;
+            mask &= live;
+          }
+          while (mask) {
+            const size_t pos = i + static_cast<size_t>(std::countr_zero(mask));
+            mask &= mask - 1;
+            const uint64_t m = (whole ? exact[pos - i] : candidates(pos)) & active;
+            if (!m) continue;
+            const size_t resume = try_at(pos, m);
+            if (resume >= next) {
+              next = resume;
+              break;
+            }
+            if (resume > pos + 1) mask &= ~((1u << (resume - i)) - 1);
+          }
+          i = next;
+        }
+      }
+    }
+#endif
+    while (i < n_ && active) {
+      if (i == 0 || i + 2 >= n_) {
+        const uint64_t m = candidates(i) & active;
+        i = m ? try_at(i, m) : i + 1;
+        continue;
+      }
+      const Ch c0 = t_[i], cp = t_[i - 1], c1 = t_[i + 1], c2 = t_[i + 2];
+      uint64_t m;
+      if (sizeof(Ch) == 1 || ((c0 | cp | c1 | c2) >> 8) == 0) {
+        m = pf_.table[0][c0] & pf_.prev[cp] & pf_.table[1][c1] & pf_.table[2][c2];
+      } else {
+        m = candidates(i);
+      }
+      m &= active;
+      i = m ? try_at(i, m) : i + 1;
+    }
+    if (i == n_ && active) {
+      const uint64_t m = candidates(n_) & active;
+      if (m) try_at(n_, m);
+    }
+  }
+
+ private:
+
+  size_t next_first(size_t i) const {
+    return i >= n_ ? n_ : find_any(t_, i, n_, pf_.first_chars, pf_.nfirst);
+  }
+
+  __attribute__((always_inline)) const Scratch::HiClass& hi_class(char32_t c) const {
+    Scratch::HiClass& e = cache_[c & (Scratch::kHiCache - 1)];
+    if (e.ch != c || e.gen != gen_) classify(e, c);
+    return e;
+  }
+
+  __attribute__((noinline)) void classify(Scratch::HiClass& e, char32_t c) const {
+    {
+      e.ch = c;
+      e.gen = gen_;
+      e.word = slow_is_word(c);
+      const char32_t lower = to_lower(c);
+      int space = -1, digit = -1;  // computed when first needed
+      auto category = [&](Cat cat) {
+        switch (cat) {
+          case Cat::Word: return e.word;
+          case Cat::NotWord: return !e.word;
+          case Cat::Space:
+          case Cat::NotSpace:
+            if (space < 0) space = slow_is_space(c);
+            return (space == 1) == (cat == Cat::Space);
+          case Cat::Digit:
+          case Cat::NotDigit:
+            if (digit < 0) digit = slow_is_digit(c);
+            return (digit == 1) == (cat == Cat::Digit);
+        }
+        return false;
+      };
+      for (int k = 0; k < 3; ++k) {
+        uint64_t m = pf_.any[k] | (lower < 256 ? pf_.fold_latin[k][lower] : 0);
+        for (const auto& [test, bits] : pf_.hi[k]) {
+          if ((m & bits) == bits) continue;
+          const bool hit =
+              test->pure_category >= 0 ? category(static_cast<Cat>(test->pure_category)) : test->slow(c);
+          if (hit) m |= bits;
+        }
+        e.m[k] = m;
+      }
+    }
+  }
+
+  uint64_t at_offset(int k, size_t j) const {
+    if (j >= n_) return pf_.any[k];
+    const Ch c = t_[j];
+    if (sizeof(Ch) == 1 || c < 256) return pf_.table[k][c];
+    return hi_class(c).m[k];
+  }
+
+  uint64_t prev_ok(size_t i) const {
+    uint64_t m;
+    if (i == 0) {
+      m = pf_.prev_start;
+    } else {
+      const Ch p = t_[i - 1];
+      if (sizeof(Ch) == 1 || p < 256) {
+        m = pf_.prev[p];
+      } else {
+        m = pf_.all & ~pf_.rule_bot & ~pf_.rule_bol & ~(hi_class(p).word ? pf_.rule_nonword : pf_.rule_word);
+      }
+    }
+    // The word rules were derived from the Latin-1 first characters only; beyond Latin-1 the attempt
+    // checks \b itself.
+    if (i < n_ && t_[i] >= 256) m |= pf_.rule_nonword | pf_.rule_word;
+    return m;
+  }
+
+  uint64_t candidates(size_t i) const {
+    return at_offset(0, i) & prev_ok(i) & at_offset(1, i + 1) & at_offset(2, i + 2);
+  }
+
+  // candidates() for positions i..i+15 (needs t[i-1] .. t[i+17]).
+  void window(size_t i, uint64_t out[16]) const {
+    uint64_t m[3][19], prev[19];
+    bool hi[19];
+    for (size_t j = 0; j < 19; ++j) {
+      const Ch c = t_[i - 1 + j];
+      hi[j] = sizeof(Ch) > 1 && c >= 256;
+      if (!hi[j]) {
+        for (int k = 0; k < 3; ++k) m[k][j] = pf_.table[k][c];
+        prev[j] = pf_.prev[c];
+      } else {
+        const Scratch::HiClass& e = hi_class(c);
+        for (int k = 0; k < 3; ++k) m[k][j] = e.m[k];
+        prev[j] = pf_.all & ~pf_.rule_bot & ~pf_.rule_bol & ~(e.word ? pf_.rule_nonword : pf_.rule_word);
+      }
+    }
+    const uint64_t rules = pf_.rule_nonword | pf_.rule_word;
+    for (size_t p = 0; p < 16; ++p)
+      out[p] = m[0][p + 1] & (prev[p] | (hi[p + 1] ? rules : 0)) & m[1][p + 2] & m[2][p + 3];
+  }
+
+  const Prefilter& pf_;
+  const Ch* t_;
+  size_t n_;
+  Scratch::HiClass* cache_ = nullptr;
+  uint32_t gen_ = 0;
+};
+
+// findall bookkeeping for one pattern: where the next search starts, and the rule that an empty match
+// is followed by a search that may not return an empty match at the same position.
+struct FindAllState {
+  size_t next = 0;
+
+  // Runs the attempt at i (i >= next) and reports every match it produces through emit(start, end).
+  template <class Ch, class Emit>
+  void attempt(const Program& p, const Ch* t, size_t n, size_t i, Memo& memo, FrameStack& stack,
+               Emit&& emit) {
+    memo.set_floor(i);
+    std::optional<size_t> e = execute(p, t, n, i, false, memo, stack);
+    if (!e) return;
+    emit(i, *e);
+    memo.forget(*e);
+    next = *e;
+    if (*e != i) return;
+    // Empty match: the next search starts here and must advance.
+    std::optional<size_t> e2 = execute(p, t, n, i, true, memo, stack);
+    if (!e2) return;
+    emit(i, *e2);
+    memo.forget(*e2);
+    next = *e2;
+  }
+};
+
+template <class Ch, class Emit>
+void find_all_impl(const Program& p, const Ch* t, size_t n, Emit&& emit) {
+  Scratch& s = scratch();
+  if (s.memos.empty()) s.memos.resize(1);
+  Memo& memo = s.memos[0];
+  memo.begin(p.nstates);
+  FindAllState st;
+  Requirement req;
+  uint64_t active = 1;
+  Scanner<Ch>(p.solo, t, n).run(active, [&](size_t i, uint64_t) {
+    if (!req.still_possible(p, t, n, i)) {
+      active = 0;
+      return n + 1;
+    }
+    st.attempt(p, t, n, i, memo, s.stack, emit);
+    return std::max(i + 1, st.next);
+  });
+  memo.trim();
+}
+
+}  // namespace
+}  // namespace detail
+
+using namespace detail;
+
+Pattern::Pattern(std::u32string_view source, unsigned flags) : prog_(compile(source, flags)) {}
+
+template <class Ch>
+bool Pattern::search(const Ch* text, size_t n) const {
+  const Program& p = *prog_;
+  Scratch& s = scratch();
+  if (s.memos.empty()) s.memos.resize(1);
+  Memo& memo = s.memos[0];
+  memo.begin(p.nstates);
+  uint64_t active = 1;
+  bool found = false;
+  Requirement req;
+  Scanner<Ch>(p.solo, text, n).run(active, [&](size_t i, uint64_t) {
+    memo.set_floor(i);
+    if (!req.still_possible(p, text, n, i)) {
+      active = 0;
+    } else if (execute(p, text, n, i, false, memo, s.stack)) {
+      found = true;
+      active = 0;
+    }
+    return i + 1;
+  });
+  memo.trim();
+  return found;
+}
+
+template <class Ch>
+size_t Pattern::count_all(const Ch* text, size_t n) const {
+  size_t count = 0;
+  find_all_impl(*prog_, text, n, [&](size_t, size_t) { ++count; });
+  return count;
+}
+
+template <class Ch>
+void Pattern::find_all(const Ch* text, size_t n, std::vector<std::pair<size_t, size_t>>& out) const {
+  find_all_impl(*prog_, text, n, [&](size_t b, size_t e) { out.emplace_back(b, e); });
+}
+
+template <class Ch>
+std::optional<size_t> Pattern::match(const Ch* text, size_t n, size_t pos) const {
+  const Program& p = *prog_;
+  pos = std::min(pos, n);  // as re clamps pos to the string length
+  Scratch& s = scratch();
+  if (s.memos.empty()) s.memos.resize(1);
+  Memo& memo = s.memos[0];
+  memo.begin(p.nstates);
+  memo.set_floor(pos);
+  std::optional<size_t> e = execute(p, text, n, pos, false, memo, s.stack);
+  memo.trim();
+  return e;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+namespace detail {
+
+struct SetImpl {
+  struct Entry {
+    std::shared_ptr<const Program> prog;
+    PatternSet::Mode mode;
+  };
+  struct Group {
+    std::vector<size_t> members;  // entry indices; bit b of the group's masks is members[b]
+    Prefilter pf;
+  };
+  std::vector<Entry> entries;
+  std::vector<Group> groups;
+};
+
+}  // namespace detail
+
+PatternSet::PatternSet() : impl_(std::make_unique<SetImpl>()) {}
+PatternSet::~PatternSet() = default;
+PatternSet::PatternSet(const PatternSet& o) : impl_(std::make_unique<SetImpl>(*o.impl_)) {}
+PatternSet& PatternSet::operator=(const PatternSet& o) {
+  if (this != &o) impl_ = std::make_unique<SetImpl>(*o.impl_);
+  return *this;
+}
+PatternSet::PatternSet(PatternSet&&) noexcept = default;
+PatternSet& PatternSet::operator=(PatternSet&&) noexcept = default;
+
+size_t PatternSet::add(const Pattern& p, Mode m) {
+  SetImpl& s = *impl_;
+  const size_t idx = s.entries.size();
+  s.entries.push_back({p.prog_, m});
+  if (idx % 64 == 0) s.groups.emplace_back();
+  SetImpl::Group& g = s.groups.back();
+  g.members.push_back(idx);
+  std::vector<const Program*> progs;
+  for (size_t e : g.members) progs.push_back(s.entries[e].prog.get());
+  build_prefilter(g.pf, progs);
+  return idx;
+}
+
+template <class Ch>
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+  const SetImpl& s = *impl_;
+  out.assign(s.entries.size(), 0);
+  Scratch& sc = scratch();
+  for (const SetImpl::Group& g : s.groups) {
+    const size_t k = g.members.size();
+    if (sc.memos.size() < k) sc.memos.resize(k);
+    const Program* progs[64];
+    bool counting[64];
+    FindAllState fa[64];
+    Requirement req[64];
+    for (size_t b = 0; b < k; ++b) {
+      const SetImpl::Entry& e = s.entries[g.members[b]];
+      progs[b] = e.prog.get();
+      counting[b] = e.mode == Mode::Count;
+      sc.memos[b].begin(progs[b]->nstates);
+    }
+    uint64_t active = g.pf.all;
+    uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
+    for (size_t b = 0; b < k; ++b)
+      if (!counting[b]) searching |= uint64_t{1} << b;
+    Scanner<Ch>(g.pf, text, n).run(active, [&](size_t i, uint64_t m) {
+      while (m) {
+        const int b = std::countr_zero(m);
+        m &= m - 1;
+        size_t& slot = out[g.members[b]];
+        if (!req[b].still_possible(*progs[b], text, n, i)) {
+          active &= ~(uint64_t{1} << b);
+          searching &= ~(uint64_t{1} << b);
+          continue;
+        }
+        if (counting[b]) {
+          if (i < fa[b].next) continue;
+          fa[b].attempt(*progs[b], text, n, i, sc.memos[b], sc.stack, [&](size_t, size_t) { ++slot; });
+        } else {
+          sc.memos[b].set_floor(i);
+          if (execute(*progs[b], text, n, i, false, sc.memos[b], sc.stack)) {
+            slot = 1;
+            active &= ~(uint64_t{1} << b);
+            searching &= ~(uint64_t{1} << b);
+          }
+        }
+      }
+      // With only count-mode patterns left, jump to the first position one of them may resume at.
+      if (searching) return i + 1;
+      size_t next = SIZE_MAX;
+      for (uint64_t a = active; a; a &= a - 1) next = std::min(next, fa[std::countr_zero(a)].next);
+      return std::max(i + 1, next);
+    });
+    for (size_t b = 0; b < k; ++b) sc.memos[b].trim();
+  }
+}
+
+#define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
+  template bool Pattern::search<Ch>(const Ch*, size_t) const;                                      \
+  template size_t Pattern::count_all<Ch>(const Ch*, size_t) const;                                 \
+  template std::optional<size_t> Pattern::match<Ch>(const Ch*, size_t, size_t) const;              \
+  template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
+      const;                                                                                       \
+  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;
+
+TESSERA_RX_INSTANTIATE(Py_UCS1)
+TESSERA_RX_INSTANTIATE(Py_UCS2)
+TESSERA_RX_INSTANTIATE(Py_UCS4)
+#undef TESSERA_RX_INSTANTIATE
+
+}  // namespace tessera::rx

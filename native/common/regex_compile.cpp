@@ -1,0 +1,539 @@
+// Compiler from the parse tree to a program, plus the start analysis the scanners use to skip positions
+// where a pattern cannot begin.
+#include <algorithm>
+#include <bitset>
+
+#include "regex_ast.hpp"
+
+namespace tessera::rx::detail {
+
+const Latin1& latin1() {
+  static const Latin1 tables = [] {
+    Latin1 l{};
+    for (char32_t c = 0; c < 256; ++c) l.word[c] = slow_is_word(c);
+    return l;
+  }();
+  return tables;
+}
+
+const CaseFix* find_casefix(char32_t lower) {
+  const CaseFix* end = kCaseFixes + kCaseFixCount;
+  const CaseFix* it =
+      std::lower_bound(kCaseFixes, end, lower, [](const CaseFix& f, char32_t c) { return f.lower < c; });
+  return it != end && it->lower == lower ? it : nullptr;
+}
+
+namespace {
+
+bool in_category(Cat cat, char32_t ch) {
+  switch (cat) {
+    case Cat::Digit: return slow_is_digit(ch);
+    case Cat::NotDigit: return !slow_is_digit(ch);
+    case Cat::Space: return slow_is_space(ch);
+    case Cat::NotSpace: return !slow_is_space(ch);
+    case Cat::Word: return slow_is_word(ch);
+    case Cat::NotWord: return !slow_is_word(ch);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CharTest::slow(char32_t ch) const {
+  switch (kind) {
+    case Lit: return ch == alts[0];
+    case NotLit: return ch != alts[0];
+    case Fold:
+    case NotFold: {
+      const char32_t lo = to_lower(ch);
+      bool hit = false;
+      for (uint8_t i = 0; i < nalts; ++i) hit = hit || lo == alts[i];
+      return hit == (kind == Fold);
+    }
+    case Any: return ch != U'\n';
+    case AnyAll: return true;
+    case Set: {
+      const char32_t x = fold ? to_lower(ch) : ch;
+      bool in = false;
+      auto r = std::upper_bound(ranges.begin(), ranges.end(), x,
+                                [](char32_t v, const std::pair<char32_t, char32_t>& p) { return v < p.first; });
+      if (r != ranges.begin() && x <= std::prev(r)->second) in = true;
+      for (size_t i = 0; !in && i < tail.size(); ++i) {
+        const SetTail& t = tail[i];
+        switch (t.kind) {
+          case SetTail::Literal: in = x == t.lo; break;
+          case SetTail::Range: in = t.lo <= x && x <= t.hi; break;
+          case SetTail::RangeFold: {
+            const char32_t up = to_upper(x);
+            in = (t.lo <= x && x <= t.hi) || (t.lo <= up && up <= t.hi);
+            break;
+          }
+          case SetTail::Category: in = in_category(t.cat, x); break;
+        }
+      }
+      return in != negate;
+    }
+  }
+  return false;
+}
+
+void CharTest::fill_latin() {
+  for (char32_t c = 0; c < 256; ++c) latin[c] = slow(c);
+}
+
+bool CharTest::same_as(const CharTest& o) const {
+  if (kind != o.kind || nalts != o.nalts || fold != o.fold || negate != o.negate) return false;
+  if (!std::equal(alts, alts + 3, o.alts)) return false;
+  if (ranges != o.ranges || tail.size() != o.tail.size()) return false;
+  for (size_t i = 0; i < tail.size(); ++i) {
+    const SetTail &a = tail[i], &b = o.tail[i];
+    if (a.kind != b.kind || a.lo != b.lo || a.hi != b.hi || a.cat != b.cat) return false;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr size_t kMaxProgram = 20000;
+
+// The host's compiler turns a literal into an exact compare, or under IGNORECASE (for a cased
+// character) into a compare of lower(ch) against the literal's lowercase and its extra equivalents.
+CharTest literal_test(char32_t c, bool negated, bool icase) {
+  CharTest t;
+  if (!icase || !is_cased(c)) {
+    t.kind = negated ? CharTest::NotLit : CharTest::Lit;
+    t.nalts = 1;
+    t.alts[0] = c;
+    return t;
+  }
+  const char32_t lo = to_lower(c);
+  t.kind = negated ? CharTest::NotFold : CharTest::Fold;
+  t.alts[t.nalts++] = lo;
+  if (const CaseFix* f = find_casefix(lo))
+    for (char32_t o : f->others)
+      if (o) t.alts[t.nalts++] = o;
+  return t;
+}
+
+// A set as the host's charset optimiser builds it: a BMP map of (lowercased, under IGNORECASE)
+// members, with what does not fit the map left as tail items; when a cased member was seen the whole
+// set is tested against lower(ch). Oddities such as a non-BMP literal in an IGNORECASE set (kept
+// unlowered, so it never matches) are reproduced on purpose.
+CharTest set_test(const std::vector<SetItem>& items, bool icase) {
+  CharTest t;
+  t.kind = CharTest::Set;
+  auto map = std::make_unique<std::bitset<0x10000>>();
+  bool hascased = false;
+  auto add_fold = [&](char32_t lo) {  // false when the lowercase does not fit the map
+    if (lo >= 0x10000) return false;
+    map->set(lo);
+    if (const CaseFix* f = find_casefix(lo))
+      for (char32_t o : f->others)
+        if (o) map->set(o);
+    return true;
+  };
+  for (const SetItem& it : items) {
+    switch (it.kind) {
+      case SetItem::Negate:
+        t.negate = true;
+        break;
+      case SetItem::Literal:
+        if (icase) {
+          if (add_fold(to_lower(it.lo))) {
+            hascased = hascased || is_cased(it.lo);
+          } else {
+            t.tail.push_back({SetTail::Literal, Cat::Digit, it.lo, it.lo});
+            hascased = true;
+          }
+        } else if (it.lo < 0x10000) {
+          map->set(it.lo);
+        } else {
+          t.tail.push_back({SetTail::Literal, Cat::Digit, it.lo, it.lo});
+        }
+        break;
+      case SetItem::Range:
+        if (icase) {
+          bool overflow = false;
+          for (char32_t c = it.lo; c <= it.hi; ++c) {
+            if (!add_fold(to_lower(c))) {
+              overflow = true;
+              break;
+            }
+          }
+          if (overflow) {
+            t.tail.push_back({SetTail::RangeFold, Cat::Digit, it.lo, it.hi});
+            hascased = true;
+          } else if (!hascased) {
+            for (char32_t c = it.lo; c <= it.hi && !hascased; ++c) hascased = is_cased(c);
+          }
+        } else {
+          for (char32_t c = it.lo; c <= it.hi && c < 0x10000; ++c) map->set(c);
+          if (it.hi >= 0x10000) t.tail.push_back({SetTail::Range, Cat::Digit, it.lo, it.hi});
+        }
+        break;
+      case SetItem::Category:
+        t.tail.push_back({SetTail::Category, it.cat, 0, 0});
+        break;
+    }
+  }
+  t.fold = icase && hascased;
+  if (!t.negate && !t.fold && t.tail.size() == 1 && t.tail[0].kind == SetTail::Category &&
+      map->none())
+    t.pure_category = static_cast<int8_t>(t.tail[0].cat);
+  for (size_t c = 0; c < 0x10000;) {
+    if (!map->test(c)) {
+      ++c;
+      continue;
+    }
+    size_t e = c;
+    while (e + 1 < 0x10000 && map->test(e + 1)) ++e;
+    t.ranges.push_back({static_cast<char32_t>(c), static_cast<char32_t>(e)});
+    c = e + 1;
+  }
+  return t;
+}
+
+bool nullable(const Seq& seq);
+bool nullable(const Node& n) {
+  switch (n.kind) {
+    case Node::Literal:
+    case Node::NotLiteral:
+    case Node::In:
+    case Node::Any:
+      return false;
+    case Node::At:
+      return true;
+    case Node::Group:
+      return nullable(n.body);
+    case Node::Branch:
+      return std::any_of(n.alts.begin(), n.alts.end(), [](const Seq& s) { return nullable(s); });
+    case Node::Repeat:
+      return n.min == 0 || nullable(n.body);
+  }
+  return true;
+}
+bool nullable(const Seq& seq) {
+  return std::all_of(seq.begin(), seq.end(), [](const Node& n) { return nullable(n); });
+}
+
+bool is_char_node(const Node& n) {
+  return n.kind == Node::Literal || n.kind == Node::NotLiteral || n.kind == Node::In || n.kind == Node::Any;
+}
+
+class Builder {
+ public:
+  Builder(Program& p, unsigned flags) : p_(p), flags_(flags) {}
+
+  void seq(const Seq& s) {
+    for (const Node& n : s) node(n);
+  }
+
+  uint32_t emit(Inst in) {
+    if (p_.code.size() >= kMaxProgram) throw CompileError("pattern too large");
+    p_.code.push_back(in);
+    return static_cast<uint32_t>(p_.code.size() - 1);
+  }
+  uint32_t here() const { return static_cast<uint32_t>(p_.code.size()); }
+
+ private:
+  bool icase() const { return flags_ & IGNORECASE; }
+
+  uint32_t test_for(const Node& n) {
+    CharTest t;
+    switch (n.kind) {
+      case Node::Literal: t = literal_test(n.ch, false, icase()); break;
+      case Node::NotLiteral: t = literal_test(n.ch, true, icase()); break;
+      case Node::In: t = set_test(n.set, icase()); break;
+      default: t.kind = (flags_ & DOTALL) ? CharTest::AnyAll : CharTest::Any; break;
+    }
+    t.fill_latin();
+    for (size_t i = 0; i < p_.tests.size(); ++i)
+      if (p_.tests[i].same_as(t)) return static_cast<uint32_t>(i);
+    p_.tests.push_back(std::move(t));
+    return static_cast<uint32_t>(p_.tests.size() - 1);
+  }
+
+  uint32_t new_state() { return p_.nstates++; }
+
+  void node(const Node& n) {
+    switch (n.kind) {
+      case Node::Literal:
+      case Node::NotLiteral:
+      case Node::In:
+      case Node::Any: {
+        Inst in{Op::Char};
+        in.test = test_for(n);
+        emit(in);
+        break;
+      }
+      case Node::At: {
+        Inst in{Op::Assert};
+        const bool ml = flags_ & MULTILINE;
+        switch (n.at) {
+          case AtKind::Beginning: in.at = ml ? At::BeginLine : At::BeginText; break;
+          case AtKind::BeginningString: in.at = At::BeginText; break;
+          case AtKind::End: in.at = ml ? At::EndLine : At::End; break;
+          case AtKind::EndString: in.at = At::EndText; break;
+          case AtKind::Boundary: in.at = At::Boundary; break;
+          case AtKind::NonBoundary: in.at = At::NonBoundary; break;
+        }
+        emit(in);
+        break;
+      }
+      case Node::Group:
+        seq(n.body);
+        break;
+      case Node::Branch: {
+        std::vector<uint32_t> exits;
+        for (size_t i = 0; i < n.alts.size(); ++i) {
+          if (i + 1 == n.alts.size()) {
+            seq(n.alts[i]);
+            break;
+          }
+          Inst sp{Op::Split};
+          sp.state = new_state();
+          const uint32_t at = emit(sp);
+          p_.code[at].x = at + 1;
+          seq(n.alts[i]);
+          exits.push_back(emit(Inst{Op::Jmp}));
+          p_.code[at].y = here();
+        }
+        for (uint32_t e : exits) p_.code[e].x = here();
+        break;
+      }
+      case Node::Repeat:
+        repeat(n);
+        break;
+    }
+  }
+
+  // Bodies that can match empty are refused: `re` stops such loops by rules of its own that a plain
+  // program would not reproduce.
+  void repeat(const Node& n) {
+    if (nullable(n.body)) throw CompileError("repeat of a subpattern that can match the empty string");
+    const bool single = n.body.size() == 1 && is_char_node(n.body[0]);
+    for (uint32_t i = 0; i < n.min; ++i) {
+      seq(n.body);
+      if (here() >= kMaxProgram) throw CompileError("pattern too large");
+    }
+    if (n.max == kMaxRepeat) {
+      if (single) {
+        Inst in{n.greedy ? Op::Star : Op::LazyStar};
+        in.test = test_for(n.body[0]);
+        in.state = new_state();
+        emit(in);
+        return;
+      }
+      Inst sp{Op::Split};
+      sp.state = new_state();
+      const uint32_t loop = emit(sp);
+      seq(n.body);
+      Inst back{Op::Jmp};
+      back.x = loop;
+      emit(back);
+      // greedy: body first; lazy: leave first
+      p_.code[loop].x = n.greedy ? loop + 1 : here();
+      p_.code[loop].y = n.greedy ? here() : loop + 1;
+      return;
+    }
+    // Up to max - min more iterations, nested so that each is only tried after the previous one.
+    std::vector<uint32_t> splits;
+    for (uint32_t i = n.min; i < n.max; ++i) {
+      Inst sp{Op::Split};
+      sp.state = new_state();
+      splits.push_back(emit(sp));
+      seq(n.body);
+    }
+    for (uint32_t s : splits) {
+      p_.code[s].x = n.greedy ? s + 1 : here();
+      p_.code[s].y = n.greedy ? here() : s + 1;
+    }
+  }
+
+  Program& p_;
+  unsigned flags_;
+};
+
+// Characters on which a loop test fails, when they are a short explicit list.
+bool fail_chars(const CharTest& t, std::vector<char32_t>& out) {
+  switch (t.kind) {
+    case CharTest::Any: out.push_back(U'\n'); return true;
+    case CharTest::NotLit: out.push_back(t.alts[0]); return true;
+    case CharTest::AnyAll: return true;
+    default: return false;
+  }
+}
+
+// Fills the stop lists of the single-char loops (see Inst::stop).
+void plan_loops(Program& p) {
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
+    Inst& in = p.code[pc];
+    if (in.op != Op::Star && in.op != Op::LazyStar) continue;
+    if (in.op == Op::Star && p.code[pc + 1].op == Op::Char) {
+      const CharTest& loop = p.tests[in.test];
+      const CharTest& first = p.tests[p.code[pc + 1].test];
+      in.only_longest = first.kind == CharTest::Lit && !loop.slow(first.alts[0]);
+    }
+    std::vector<char32_t> stop;
+    if (!fail_chars(p.tests[in.test], stop)) continue;
+    if (in.op == Op::LazyStar) {
+      const Inst& c = p.code[pc + 1];
+      if (c.op != Op::Char) continue;
+      const CharTest& first = p.tests[c.test];
+      if (first.kind != CharTest::Lit) continue;
+      if (std::find(stop.begin(), stop.end(), first.alts[0]) == stop.end()) stop.push_back(first.alts[0]);
+      if (stop.empty()) continue;
+    }
+    in.nstop = static_cast<int8_t>(stop.size());
+    std::copy(stop.begin(), stop.end(), in.stop);
+  }
+}
+
+// Whether Match is reachable from the start without passing instruction `blocked`.
+bool reaches_match_without(const Program& p, uint32_t blocked) {
+  std::vector<char> seen(p.code.size(), 0);
+  std::vector<uint32_t> todo{0};
+  while (!todo.empty()) {
+    const uint32_t pc = todo.back();
+    todo.pop_back();
+    if (pc == blocked || seen[pc]) continue;
+    seen[pc] = 1;
+    const Inst& in = p.code[pc];
+    switch (in.op) {
+      case Op::Match: return true;
+      case Op::Jmp: todo.push_back(in.x); break;
+      case Op::Split:
+        todo.push_back(in.x);
+        todo.push_back(in.y);
+        break;
+      default: todo.push_back(pc + 1); break;
+    }
+  }
+  return false;
+}
+
+// Picks a literal every match must contain, preferring punctuation, which is rarer than letters.
+void find_required(Program& p) {
+  if (p.code.size() > 2000) return;
+  int32_t best = -1;
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
+    const Inst& in = p.code[pc];
+    if (in.op != Op::Char) continue;
+    const CharTest& t = p.tests[in.test];
+    if (t.kind != CharTest::Lit) continue;
+    const bool punct = !slow_is_word(t.alts[0]) && !slow_is_space(t.alts[0]);
+    if (best >= 0 && (!punct || !slow_is_word(static_cast<char32_t>(best)))) continue;
+    if (reaches_match_without(p, pc)) continue;
+    best = static_cast<int32_t>(t.alts[0]);
+  }
+  p.required = best;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Start analysis: which characters can stand at offsets 0..2 of a match, and what the leading
+// assertion says about the character before the start.
+
+struct Closure {
+  std::vector<uint32_t> consumers;  // Char / Star / LazyStar instructions reachable without consuming
+  bool match = false;
+};
+
+Closure closure(const Program& p, const std::vector<uint32_t>& from) {
+  Closure c;
+  std::vector<char> seen(p.code.size(), 0);
+  std::vector<uint32_t> todo(from);
+  while (!todo.empty()) {
+    const uint32_t pc = todo.back();
+    todo.pop_back();
+    if (seen[pc]) continue;
+    seen[pc] = 1;
+    const Inst& in = p.code[pc];
+    switch (in.op) {
+      case Op::Char: c.consumers.push_back(pc); break;
+      case Op::Star:
+      case Op::LazyStar:
+        c.consumers.push_back(pc);
+        todo.push_back(pc + 1);
+        break;
+      case Op::Assert: todo.push_back(pc + 1); break;  // conservatively assumed to hold
+      case Op::Jmp: todo.push_back(in.x); break;
+      case Op::Split:
+        todo.push_back(in.x);
+        todo.push_back(in.y);
+        break;
+      case Op::Match: c.match = true; break;
+    }
+  }
+  return c;
+}
+
+void analyse(Program& p) {
+  std::vector<uint32_t> states{0};
+  bool ended = false;
+  for (auto& f : p.start.follow) {
+    Closure c = closure(p, states);
+    ended = ended || c.match;
+    f.any = ended;
+    std::vector<uint32_t> next;
+    for (uint32_t pc : c.consumers) {
+      const Inst& in = p.code[pc];
+      const CharTest& t = p.tests[in.test];
+      for (int ch = 0; ch < 256; ++ch) f.latin[ch] |= t.latin[ch];
+      if (t.can_match_above_latin1() &&
+          std::find(f.hi_tests.begin(), f.hi_tests.end(), in.test) == f.hi_tests.end())
+        f.hi_tests.push_back(in.test);
+      next.push_back(in.op == Op::Char ? pc + 1 : pc);
+    }
+    states = std::move(next);
+  }
+
+  uint32_t pc = 0;
+  while (p.code[pc].op == Op::Jmp) pc = p.code[pc].x;
+  const Inst& first = p.code[pc];
+  if (first.op != Op::Assert) return;
+  switch (first.at) {
+    case At::BeginText: p.start.lead = StartInfo::BeginText; break;
+    case At::BeginLine: p.start.lead = StartInfo::BeginLine; break;
+    case At::Boundary: {
+      const auto& f0 = p.start.follow[0];
+      if (f0.any) break;
+      bool all_word = true, all_nonword = true;
+      for (int ch = 0; ch < 256; ++ch) {
+        if (!f0.latin[ch]) continue;
+        if (p.lat->word[ch]) {
+          all_nonword = false;
+        } else {
+          all_word = false;
+        }
+      }
+      // A word character at the start: \b holds exactly when the one before is not a word character.
+      if (all_word) p.start.lead = StartInfo::PrevNonWord;
+      else if (all_nonword) p.start.lead = StartInfo::PrevWord;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags) {
+  constexpr unsigned kUnicode = 32;
+  if (flags & ~(IGNORECASE | MULTILINE | DOTALL | kUnicode)) throw CompileError("unsupported flags");
+  for (char32_t c : source)
+    if (c > 0x10FFFF) throw CompileError("invalid code point in pattern");
+  Parsed parsed = parse(source, flags);
+  auto p = std::make_shared<Program>();
+  p->lat = &latin1();
+  Builder b(*p, flags);
+  b.seq(parsed.seq);
+  b.emit(Inst{Op::Match});
+  plan_loops(*p);
+  find_required(*p);
+  analyse(*p);
+  build_prefilter(p->solo, {p.get()});
+  return p;
+}
+
+}  // namespace tessera::rx::detail

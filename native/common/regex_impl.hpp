@@ -1,0 +1,527 @@
+// Internals of the matcher: the compiled program, its character tests, and the memoising backtracker.
+//
+// A pattern compiles to a small program (char test, assertion, prioritised split, jump, single-char loop,
+// match) that is run by a backtracker. Every (loop or split state, position) is explored at most once per
+// scan: a state that failed fails again whatever the start, so the visited set is shared by all start
+// positions of a search and by the successive searches of a findall. That keeps every scan linear in the
+// text, where `re` goes quadratic on unterminated `[^)]*` or `.*?` spans.
+#pragma once
+#include "regex.hpp"
+#include "regex_simd.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace tessera::rx::detail {
+
+// ---------------------------------------------------------------------------------------------------------
+// Character predicates, exactly as the host's `re` evaluates them for str patterns.
+
+struct CaseFix {
+  char32_t lower;
+  char32_t others[2];  // 0 = unused
+};
+extern const CaseFix kCaseFixes[];
+extern const size_t kCaseFixCount;
+const CaseFix* find_casefix(char32_t lower);  // nullptr when the code point has no extra equivalents
+
+inline char32_t to_lower(char32_t ch) { return Py_UNICODE_TOLOWER(static_cast<Py_UCS4>(ch)); }
+inline char32_t to_upper(char32_t ch) { return Py_UNICODE_TOUPPER(static_cast<Py_UCS4>(ch)); }
+inline bool is_cased(char32_t ch) { return ch != to_lower(ch) || ch != to_upper(ch); }
+inline bool slow_is_word(char32_t ch) { return Py_UNICODE_ISALNUM(static_cast<Py_UCS4>(ch)) || ch == U'_'; }
+inline bool slow_is_space(char32_t ch) { return Py_UNICODE_ISSPACE(static_cast<Py_UCS4>(ch)); }
+inline bool slow_is_digit(char32_t ch) { return Py_UNICODE_ISDECIMAL(static_cast<Py_UCS4>(ch)); }
+
+// Latin-1 answers of the predicates, filled once from the interpreter's own tables.
+struct Latin1 {
+  uint8_t word[256];
+};
+const Latin1& latin1();
+
+template <class Ch>
+inline bool is_word(const Latin1& l, Ch ch) {
+  if constexpr (sizeof(Ch) == 1) {
+    return l.word[ch];
+  } else {
+    return ch < 256 ? l.word[ch] != 0 : slow_is_word(ch);
+  }
+}
+
+enum class Cat : uint8_t { Digit, NotDigit, Space, NotSpace, Word, NotWord };
+
+// An element of a compiled character set that its BMP map cannot hold.
+struct SetTail {
+  enum Kind : uint8_t { Literal, Range, RangeFold, Category } kind;
+  Cat cat;
+  char32_t lo, hi;
+};
+
+// One single-character test. `latin` caches the answer for every code point below 256, so Latin-1
+// text never reaches the slow path.
+struct CharTest {
+  enum Kind : uint8_t {
+    Lit,      // ch == alts[0]
+    NotLit,   // ch != alts[0]
+    Fold,     // lower(ch) is one of alts
+    NotFold,  // lower(ch) is none of alts
+    Any,      // ch != '\n'
+    AnyAll,   // anything
+    Set,      // a character class, see below
+  } kind = Lit;
+  uint8_t nalts = 0;
+  char32_t alts[3] = {0, 0, 0};
+  // Set: membership of x (x = lower(ch) when `fold`) in `ranges` or `tail`, inverted when `negate`.
+  bool fold = false, negate = false;
+  std::vector<std::pair<char32_t, char32_t>> ranges;  // sorted, disjoint, all below 0x10000
+  std::vector<SetTail> tail;
+  uint8_t latin[256] = {};
+  // A set that is exactly one category (\w, \s, \d or a complement): lets callers reuse one
+  // computation of the character's properties.
+  int8_t pure_category = -1;
+
+  bool slow(char32_t ch) const;
+  void fill_latin();
+  bool can_match_above_latin1() const { return !(kind == Lit && alts[0] < 256); }
+  bool same_as(const CharTest& o) const;  // cheap structural equality, for de-duplicating prefilters
+
+  template <class Ch>
+  bool operator()(Ch ch) const {
+    if constexpr (sizeof(Ch) == 1) {
+      return latin[ch];
+    } else {
+      return ch < 256 ? latin[ch] != 0 : slow(ch);
+    }
+  }
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Program
+
+enum class Op : uint8_t {
+  Char,      // test, then pc + 1
+  Assert,    // zero-width condition `at`
+  Split,     // try x, then y
+  Jmp,       // x
+  Star,      // greedy loop of one char test; continuation at pc + 1
+  LazyStar,  // lazy loop of one char test; continuation at pc + 1
+  Match,
+};
+
+enum class At : uint8_t { BeginText, BeginLine, End, EndLine, EndText, Boundary, NonBoundary };
+
+struct Inst {
+  Op op;
+  At at = At::BeginText;
+  uint32_t test = 0;   // Char, Star, LazyStar
+  uint32_t x = 0, y = 0;  // Split, Jmp
+  uint32_t state = 0;  // Split, Star, LazyStar: index in the visited set
+  // Star, LazyStar: when the loop's run ends exactly at a few known characters (for LazyStar: also
+  // where the continuation's first character can match), they are listed here so that the run is found
+  // with a vectorised search. nstop < 0: no such list.
+  int8_t nstop = -1;
+  char32_t stop[3] = {0, 0, 0};
+  // Star: the continuation starts with a char test that no char of the loop can pass, so only the
+  // longest run can continue (as in `[^)]*\)`).
+  bool only_longest = false;
+};
+
+// What a scanner may assume before trying a start position (all derived conservatively).
+struct StartInfo {
+  // How the leading assertion constrains the character before the start.
+  enum Lead : uint8_t { None, PrevNonWord, PrevWord, BeginLine, BeginText } lead = None;
+  // Characters that can stand at offsets 0, 1, 2 of a match. `any` means unconstrained, including a
+  // match that ends before that offset.
+  struct Follow {
+    bool any = false;
+    std::array<uint8_t, 256> latin{};
+    std::vector<uint32_t> hi_tests;  // tests that may accept a code point >= 256
+  } follow[3];
+};
+
+// Per-position filter for up to 64 patterns scanned together: bit b of a mask stands for pattern b.
+// A position is tried for pattern b only if the characters at offsets 0..2 and the one before allow it.
+struct Prefilter {
+  uint64_t all = 0;
+  uint64_t table[3][256] = {};  // offset k, Latin-1 char -> patterns that accept it there
+  uint64_t any[3] = {};         // patterns unconstrained at offset k (also past the end of the text)
+  std::vector<std::pair<const CharTest*, uint64_t>> hi[3];  // tests to run for a char >= 256
+  // Case-insensitive literals whose equivalents are all Latin-1 (the keywords' letters) accept a char
+  // >= 256 only through its lowercase: one lookup by lower(ch) answers all of them.
+  uint64_t fold_latin[3][256] = {};
+  uint64_t hi_possible[3] = {};  // patterns that may accept some char >= 256 at offset k
+  uint64_t prev[256] = {};  // previous char (Latin-1) -> patterns whose leading assertion allows it
+  uint64_t prev_start = 0;  // patterns allowed at position 0
+  uint64_t rule_nonword = 0, rule_word = 0, rule_bol = 0, rule_bot = 0;
+  // Few possible first characters, all Latin-1: scan for them instead of testing every position.
+  bool sparse = false;
+  int nfirst = 0;
+  char32_t first_chars[3] = {0, 0, 0};
+  // The vectorised block filter (see regex.cpp) puts each pattern in one of 8 buckets; this is the
+  // pattern's share of the filter's nibble tables (low nibble tables for offsets 0..2, then high).
+  alignas(16) uint8_t nibbles[64][6][16] = {};
+  uint8_t not_word_rule_buckets = 0;
+};
+
+struct Program;
+void build_prefilter(Prefilter& pf, const std::vector<const Program*>& members);
+
+struct Program {
+  std::vector<Inst> code;
+  std::vector<CharTest> tests;
+  uint32_t nstates = 0;
+  const Latin1* lat = nullptr;
+  StartInfo start;
+  // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
+  // scan position, the pattern cannot match again and leaves the scan.
+  int32_t required = -1;
+  Prefilter solo;  // this pattern scanned alone
+};
+
+std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
+
+// ---------------------------------------------------------------------------------------------------------
+// Visited set of (state, position). Positions are grouped in blocks of 64 (one bit each, one word per
+// state), and blocks live in a ring indexed by block number: attempts only move forward from their
+// start, so blocks behind the current start are dead and their slots get reused; the ring grows when
+// one attempt reaches further than it holds. Each block carries a tag (call epoch and block number), so
+// starting a new call or reusing a slot never needs a bulk clear.
+
+class Memo {
+ public:
+  void begin(uint32_t nstates) {
+    const size_t stride = size_t{1} + (nstates ? nstates : 1);
+    if (stride != stride_) {
+      stride_ = stride;
+      rows_.clear();
+      cap_ = 0;
+      epoch_ = 0;
+    }
+    if (++epoch_ >= (uint64_t{1} << 23)) {
+      std::fill(rows_.begin(), rows_.end(), 0);
+      epoch_ = 1;
+    }
+    lo_ = 0;
+    last_blk_ = SIZE_MAX;
+  }
+  // Attempts from now on start at `lo` or later.
+  void set_floor(size_t lo) { lo_ = lo >> 6; }
+
+  // Marks (state, pos); false when it was already marked.
+  bool visit(uint32_t state, size_t pos) {
+    uint64_t& w = block(pos >> 6)[1 + state];
+    const uint64_t bit = uint64_t{1} << (pos & 63);
+    if (w & bit) return false;
+    w |= bit;
+    return true;
+  }
+
+  // Marks positions a..b for `state`, stopping at the first one already marked; returns that position,
+  // or b + 1 when none was.
+  size_t mark_run(uint32_t state, size_t a, size_t b) {
+    size_t p = a;
+    while (p <= b) {
+      uint64_t& w = block(p >> 6)[1 + state];
+      const unsigned lo_bit = p & 63;
+      const unsigned hi_bit = static_cast<unsigned>(std::min<size_t>(63, lo_bit + (b - p)));
+      const uint64_t range = (~uint64_t{0} << lo_bit) & (~uint64_t{0} >> (63 - hi_bit));
+      const uint64_t seen = w & range;
+      if (seen) {
+        const unsigned first = static_cast<unsigned>(__builtin_ctzll(seen));
+        w |= range & ((uint64_t{1} << first) - 1);
+        return (p & ~size_t{63}) + first;
+      }
+      w |= range;
+      p = (p | 63) + 1;
+    }
+    return b + 1;
+  }
+
+  // Drops the marks at `pos`: after a match ending there, the states on the successful path (all at or
+  // before `pos`) did not fail and must be explorable by the next search, which starts at `pos`.
+  void forget(size_t pos) {
+    const size_t blk = pos >> 6;
+    if (cap_ == 0 || blk - lo_ >= cap_) return;
+    uint64_t* row = &rows_[(blk & (cap_ - 1)) * stride_];
+    if (row[0] != ((epoch_ << 40) | blk)) return;
+    const uint64_t keep = ~(uint64_t{1} << (pos & 63));
+    for (size_t s = 1; s < stride_; ++s) row[s] &= keep;
+  }
+
+  // A long unterminated span can leave a large ring behind; don't keep it for the thread's lifetime.
+  void trim() {
+    if (rows_.size() > (size_t{1} << 17)) {
+      std::vector<uint64_t>().swap(rows_);
+      cap_ = 0;
+      last_blk_ = SIZE_MAX;
+    }
+  }
+
+ private:
+  uint64_t* block(size_t blk) {
+    if (blk == last_blk_) return last_row_;  // most visits of an attempt fall in one block
+    if (blk - lo_ >= cap_) grow(blk);
+    uint64_t* row = &rows_[(blk & (cap_ - 1)) * stride_];
+    const uint64_t tag = (epoch_ << 40) | blk;
+    if (row[0] != tag) {
+      row[0] = tag;
+      std::memset(row + 1, 0, (stride_ - 1) * sizeof(uint64_t));
+    }
+    last_blk_ = blk;
+    last_row_ = row;
+    return row;
+  }
+  void grow(size_t blk);
+
+  std::vector<uint64_t> rows_;  // cap_ blocks of stride_ words: tag, then one word per state
+  size_t cap_ = 0, stride_ = 0;
+  uint64_t epoch_ = 0;
+  size_t lo_ = 0;  // first live block
+  size_t last_blk_ = SIZE_MAX;
+  uint64_t* last_row_ = nullptr;
+};
+
+// Tracks, for a scan moving forward, whether a pattern's required character still occurs ahead.
+struct Requirement {
+  size_t next = 0;  // position of the next occurrence found so far (valid while >= the scan position)
+  template <class Ch>
+  bool still_possible(const Program& p, const Ch* t, size_t n, size_t i) {
+    if (p.required < 0) return true;
+    if (next < i) {
+      const char32_t c = static_cast<char32_t>(p.required);
+      next = find_any(t, i, n, &c, 1);
+    }
+    return next < n;
+  }
+};
+
+struct Frame {
+  enum Kind : uint32_t { Try, GreedyBack, LazyNext } kind;
+  uint32_t pc;
+  size_t pos;  // Try: where to resume; GreedyBack: next continuation to try; LazyNext: loop position
+  size_t lo;   // GreedyBack: lowest continuation position
+};
+
+// The backtracking stack; pushes stay inline, growth does not.
+class FrameStack {
+ public:
+  void clear() { top_ = 0; }
+  bool empty() const { return top_ == 0; }
+  Frame& back() { return data_[top_ - 1]; }
+  void pop_back() { --top_; }
+  void push_back(const Frame& f) {
+    if (top_ == data_.size()) grow();
+    data_[top_++] = f;
+  }
+
+ private:
+  __attribute__((noinline)) void grow() { data_.resize(std::max<size_t>(64, 2 * data_.size())); }
+  std::vector<Frame> data_;
+  size_t top_ = 0;
+};
+
+// Per-thread scratch: one visited set per pattern being scanned, and one backtracking stack.
+struct Scratch {
+  std::vector<Memo> memos;
+  FrameStack stack;
+  // What the scanners learnt about characters >= 256 (which patterns accept them at offsets 0..2, and
+  // whether they are word characters), so that text in other scripts is classified once per distinct
+  // character rather than at every position. Direct-mapped; `gen` ties an entry to one scan.
+  struct HiClass {
+    char32_t ch = 0;
+    uint32_t gen = 0;
+    bool word = false;
+    uint64_t m[3] = {0, 0, 0};
+  };
+  static constexpr size_t kHiCache = 4096;
+  std::vector<HiClass> hi_cache;
+  uint32_t hi_gen = 0;
+};
+Scratch& scratch();
+
+// ---------------------------------------------------------------------------------------------------------
+// The backtracker. Runs one attempt at `start`; returns the match end.
+
+template <class Ch>
+inline bool check_at(const Latin1& lat, At at, const Ch* t, size_t n, size_t pos) {
+  switch (at) {
+    case At::BeginText:
+      return pos == 0;
+    case At::BeginLine:
+      return pos == 0 || t[pos - 1] == '\n';
+    case At::End:
+      return pos == n || (pos + 1 == n && t[pos] == '\n');
+    case At::EndLine:
+      return pos == n || t[pos] == '\n';
+    case At::EndText:
+      return pos == n;
+    case At::Boundary:
+    case At::NonBoundary: {
+      if (n == 0) return false;  // re: neither \b nor \B matches in an empty string
+      const bool before = pos > 0 && is_word(lat, t[pos - 1]);
+      const bool after = pos < n && is_word(lat, t[pos]);
+      return (before != after) == (at == At::Boundary);
+    }
+  }
+  return false;
+}
+
+template <class Ch>
+std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
+                              Memo& memo, FrameStack& stack) {
+  const Inst* code = P.code.data();
+  const CharTest* tests = P.tests.data();
+  const Latin1& lat = *P.lat;
+  stack.clear();
+  uint32_t pc = 0;
+  size_t pos = start;
+
+  // First continuation position <= q (and >= lo) whose first char test can pass; a continuation
+  // that starts with a failing char test fails at once, so it is skipped without being tried.
+  auto first_viable_down = [&](uint32_t cont, size_t q, size_t lo) -> size_t {
+    const Inst& c = code[cont];
+    if (c.op != Op::Char) return q;
+    const CharTest& ct = tests[c.test];
+    for (;;) {
+      if (q < n && ct(t[q])) return q;
+      if (q == lo) return SIZE_MAX;
+      --q;
+    }
+  };
+
+  for (;;) {
+    const Inst& in = code[pc];
+    switch (in.op) {
+      case Op::Char:
+        if (pos < n && tests[in.test](t[pos])) {
+          ++pos;
+          ++pc;
+          continue;
+        }
+        goto fail;
+      case Op::Assert:
+        if (check_at(lat, in.at, t, n, pos)) {
+          ++pc;
+          continue;
+        }
+        goto fail;
+      case Op::Jmp:
+        pc = in.x;
+        continue;
+      case Op::Split:
+        if (!memo.visit(in.state, pos)) goto fail;
+        stack.push_back({Frame::Try, in.y, pos, 0});
+        pc = in.x;
+        continue;
+      case Op::Star: {
+        // Loop state L(q): consume one more char and go to L(q + 1), else continue at q. Run the chain
+        // of consumptions (marking each L(q), and stopping at one already explored), then try the
+        // continuations from the longest down. The run is scanned in chunks so that a chain which
+        // runs into explored states costs no more than the states it marks.
+        if (!memo.visit(in.state, pos)) goto fail;
+        const CharTest& ct = tests[in.test];
+        size_t q = pos;
+        if (q < n && ct(t[q])) for (;;) {
+          const size_t lim = std::min(n, q + 256);
+          size_t r = q;
+          if (in.nstop >= 0) {
+            r = in.nstop ? find_any(t, q, lim, in.stop, in.nstop) : lim;
+          } else {
+            while (r < lim && ct(t[r])) ++r;
+          }
+          const size_t seen = memo.mark_run(in.state, q + 1, r);
+          if (seen <= r) {
+            q = seen - 1;
+            break;
+          }
+          q = r;
+          if (r < lim || r == n) break;
+        }
+        const size_t v = first_viable_down(pc + 1, q, in.only_longest ? q : pos);
+        if (v == SIZE_MAX) goto fail;
+        if (v > pos && !in.only_longest) stack.push_back({Frame::GreedyBack, pc + 1, v - 1, pos});
+        pc = pc + 1;
+        pos = v;
+        continue;
+      }
+      case Op::LazyStar: {
+        if (!memo.visit(in.state, pos)) goto fail;
+        goto lazy_try;
+      }
+      case Op::Match:
+        if (must_advance && pos == start) goto fail;
+        return pos;
+    }
+
+  lazy_try: {
+    // pc is a LazyStar whose state at `pos` is marked: try the continuation first, else one more char.
+    // When the continuation starts with a char test, positions where that test fails are skipped in
+    // one sweep (their loop states still get marked).
+    const Inst& ls = code[pc];
+    const Inst& c = code[pc + 1];
+    if (c.op == Op::Char) {
+      const CharTest& ct = tests[ls.test];
+      const CharTest& first = tests[c.test];
+      for (;;) {
+        const size_t lim = std::min(n, pos + 256);
+        size_t x = pos;
+        if (ls.nstop >= 0) {
+          x = find_any(t, pos, lim, ls.stop, ls.nstop);
+        } else {
+          while (x < lim && !first(t[x]) && ct(t[x])) ++x;
+        }
+        if (memo.mark_run(ls.state, pos + 1, x) <= x) goto fail;
+        pos = x;
+        if (x < lim || x == n) break;
+      }
+      if (!(pos < n && first(t[pos]))) goto fail;
+    }
+    stack.push_back({Frame::LazyNext, pc, pos, 0});
+    pc = pc + 1;
+    continue;
+  }
+
+  fail:
+    for (;;) {
+      if (stack.empty()) return std::nullopt;
+      Frame& f = stack.back();
+      switch (f.kind) {
+        case Frame::Try:
+          pc = f.pc;
+          pos = f.pos;
+          stack.pop_back();
+          break;
+        case Frame::GreedyBack: {
+          const size_t v = first_viable_down(f.pc, f.pos, f.lo);
+          if (v == SIZE_MAX) {
+            stack.pop_back();
+            continue;
+          }
+          pc = f.pc;
+          pos = v;
+          if (v > f.lo) {
+            f.pos = v - 1;
+          } else {
+            stack.pop_back();
+          }
+          break;
+        }
+        case Frame::LazyNext: {
+          const Inst& ls = code[f.pc];
+          const size_t p = f.pos;
+          pc = f.pc;
+          stack.pop_back();
+          if (p < n && tests[ls.test](t[p]) && memo.visit(ls.state, p + 1)) {
+            pos = p + 1;
+            goto lazy_try;
+          }
+          continue;
+        }
+      }
+      break;
+    }
+  }
+}
+
+}  // namespace tessera::rx::detail
