@@ -1,0 +1,508 @@
+// agents.tessera.complexity: grades a SQL script (SIMPLE / MODERATE / COMPLEX, with the counts behind
+// the grade) and derives the agent's turn budgets from those counts.
+//
+// The body binds what a Python module of the same content would bind, in the same order: its imports,
+// `logger`, the four pattern tables as real `re.Pattern` objects, `SQLComplexity`, `ComplexityResult`,
+// `classify_sql`, `classify_sql_file`, then the reading-strategy names. The `re` objects are only shown
+// to the host; classification runs on a native compilation of the very same pattern texts, over the
+// str's own storage, with the GIL released.
+#include "complexity/complexity.hpp"
+
+#include "common/py.hpp"
+#include "common/regex.hpp"
+#include "common/sqltext.hpp"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessera::complexity {
+namespace {
+
+using py::Error;
+using py::own;
+using py::Ref;
+
+constexpr const char* kModuleName = "agents.tessera.complexity";
+
+// ---- the pattern texts: one table feeds both the exposed `re` objects and the native matcher --------
+
+struct PatternText {
+  const char* text;
+  unsigned flags;
+};
+
+constexpr unsigned kI = rx::IGNORECASE;
+
+constexpr std::array<PatternText, 15> kComplex = {{
+    {R"(\bCURSOR\b)", kI},
+    {R"(\bDECLARE\s+\w+\s+CURSOR\b)", kI},
+    {R"(\bEXEC(?:UTE)?\s*\()", kI},
+    {R"(\bsp_executesql\b)", kI},
+    {R"(\bDYNAMIC\b)", kI},
+    {R"(\bBEGIN\s+TRY\b)", kI},
+    {R"(\bBEGIN\s+CATCH\b)", kI},
+    {R"(\bMERGE\b)", kI},
+    {R"(\bOPENXML\b)", kI},
+    {R"(\bhierarchyid\b)", kI},
+    {R"(\bgeography\b)", kI},
+    {R"(\bgeometry\b)", kI},
+    {R"(\bFOR\s+XML\b)", kI},
+    {R"(\bOPENJSON\b)", kI},
+    {R"(\bLINKED\s+SERVER\b)", kI},
+}};
+
+constexpr std::array<PatternText, 9> kModerate = {{
+    {R"(\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\()", kI},
+    {R"(#\w+)", kI},
+    {R"(\bCREATE\s+TABLE\b)", kI},
+    {R"(\bWHILE\b)", kI},
+    {R"(\bIF\s+EXISTS\b)", kI},
+    {R"(\bCASE\s+WHEN\b)", kI},
+    {R"(\bOVER\s*\()", kI},
+    {R"(\bPIVOT\b)", kI},
+    {R"(\bUNPIVOT\b)", kI},
+}};
+
+constexpr PatternText kStoredProc = {R"(\bCREATE\s+(?:OR\s+ALTER\s+)?PROC(?:EDURE)?\b)", kI};
+
+// Only exposed: the native comment stripper implements these two substitutions directly.
+constexpr std::array<PatternText, 2> kComments = {{
+    {R"(--.*$)", rx::MULTILINE},
+    {R"(/\*.*?\*/)", rx::DOTALL},
+}};
+
+// The two counters share their text with the CTE and temp-table entries of the moderate table; the
+// temp-table counter is case-sensitive (it has no letters, so this changes nothing but the flags).
+constexpr PatternText kTempTable = {kModerate[1].text, 0};
+constexpr PatternText kCte = {kModerate[0].text, kI};
+
+std::u32string widen(const char* ascii) {
+  std::u32string out;
+  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
+  return out;
+}
+
+// ---- native classification --------------------------------------------------------------------------
+
+struct Counts {
+  size_t effective_lines = 0;
+  size_t complex = 0;
+  size_t moderate = 0;
+  size_t stored_procs = 0;
+  size_t temp_tables = 0;
+  size_t ctes = 0;
+};
+
+// All 27 patterns in one set, so the comment-free text is scanned once: the construct tables only
+// ask whether each entry matches anywhere, the three counters ask for find-all counts.
+class Classifier {
+ public:
+  Classifier() {
+    for (const auto& p : kComplex) add(p, rx::PatternSet::Mode::Search);
+    for (const auto& p : kModerate) add(p, rx::PatternSet::Mode::Search);
+    add(kStoredProc, rx::PatternSet::Mode::Count);
+    add(kTempTable, rx::PatternSet::Mode::Count);
+    add(kCte, rx::PatternSet::Mode::Count);
+  }
+
+  // Touches no Python object: runs with the GIL released.
+  template <class Ch>
+  Counts run(const Ch* s, size_t n) const {
+    std::vector<Ch> stripped;
+    text::strip_comments(s, n, stripped);
+    Counts c;
+    c.effective_lines = text::count_nonblank_lines(stripped.data(), stripped.size());
+    std::vector<size_t> hits;
+    set_.run(stripped.data(), stripped.size(), hits);
+    size_t i = 0;
+    for (; i < kComplex.size(); ++i) c.complex += hits[i] != 0;
+    for (; i < kComplex.size() + kModerate.size(); ++i) c.moderate += hits[i] != 0;
+    c.stored_procs = hits[i++];
+    c.temp_tables = hits[i++];
+    c.ctes = hits[i++];
+    return c;
+  }
+
+ private:
+  void add(const PatternText& p, rx::PatternSet::Mode mode) {
+    patterns_.push_back(std::make_unique<rx::Pattern>(widen(p.text), p.flags));
+    set_.add(*patterns_.back(), mode);
+  }
+
+  std::vector<std::unique_ptr<rx::Pattern>> patterns_;  // outlives set_, which may refer to them
+  rx::PatternSet set_;
+};
+
+// What the entry points need on every call, made once per load: the native patterns and the interned
+// names of the globals, fields and event keys, so that a call on a short script costs little more than
+// the record's own construction.
+struct Runtime {
+  Classifier classifier;
+  Ref sql_complexity = intern("SQLComplexity");
+  Ref complexity_result = intern("ComplexityResult");
+  Ref classify_sql = intern("classify_sql");
+  Ref logger = intern("logger");
+  Ref debug = intern("debug");
+  Ref read_text = intern("read_text");
+  Ref event = intern("sql_classified");
+  Ref utf8 = intern("utf-8");
+  std::array<Ref, 3> grades = {intern("SIMPLE"), intern("MODERATE"), intern("COMPLEX")};
+  Ref record_fields = names({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
+                             "moderate_construct_count", "temp_table_count", "cte_count"});
+  Ref event_fields =
+      names({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
+  Ref encoding_keyword = names({"encoding"});
+  Ref init = intern("__init__");
+  // The record class made at load and the __init__ the dataclass decorator gave it (see make_record).
+  Ref record_type;
+  Ref record_init;
+
+  static Ref intern(const char* s) { return own(PyUnicode_InternFromString(s)); }
+  static Ref names(std::initializer_list<const char*> list) {
+    Ref t = own(PyTuple_New(static_cast<Py_ssize_t>(list.size())));
+    Py_ssize_t i = 0;
+    for (const char* n : list) PyTuple_SET_ITEM(t.get(), i++, intern(n).release());
+    return t;
+  }
+};
+
+struct State {
+  Runtime* runtime;
+};
+
+const Runtime& runtime_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module))->runtime; }
+
+// A module global as the body's functions would see it.
+Ref global(PyObject* module, PyObject* name) {
+  PyObject* value = nullptr;
+  if (PyDict_GetItemRef(PyModule_GetDict(module), name, &value) < 0) throw Error{};
+  if (value == nullptr) {
+    PyObject* builtins = PyEval_GetBuiltins();
+    if (builtins == nullptr || PyDict_GetItemRef(builtins, name, &value) < 0) throw Error{};
+  }
+  if (value == nullptr) py::raise_format(PyExc_NameError, "name '%U' is not defined", name);
+  return Ref::steal(value);
+}
+
+Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
+
+// callable(*positional, **dict(zip(kwnames, keyword_values)))
+template <size_t N>
+Ref vectorcall(PyObject* callable, std::array<PyObject*, N> stack, size_t positional, PyObject* kwnames) {
+  // Slot 0 is scratch space that lets the callee prepend a bound self without copying.
+  return own(PyObject_Vectorcall(callable, stack.data() + 1, (positional) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
+}
+
+// ComplexityResult(**fields). While the global is still the class made at load, with the __new__ and
+// __init__ it was made with, this does what that __init__ does (object.__setattr__ of each field, in
+// order) without the interpreted frame, which is most of a short script's cost; anything else the
+// host has put in place gets the ordinary call.
+Ref make_record(const Runtime& rt, PyObject* cls, std::array<PyObject*, 8> stack) {
+  if (cls == rt.record_type.get() && cls != nullptr) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    PyObject* init = nullptr;
+    if (type->tp_new == PyBaseObject_Type.tp_new && PyDict_GetItemRef(type->tp_dict, rt.init.get(), &init) >= 0) {
+      const bool original = init == rt.record_init.get();
+      Py_XDECREF(init);
+      if (original) {
+        Ref record = own(type->tp_alloc(type, 0));
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(rt.record_fields.get()); ++i)
+          py::check(PyObject_GenericSetAttr(record.get(), PyTuple_GET_ITEM(rt.record_fields.get(), i), stack[i + 1]));
+        return record;
+      }
+    }
+    if (PyErr_Occurred()) throw Error{};
+  }
+  return vectorcall<8>(cls, stack, 0, rt.record_fields.get());
+}
+
+Ref classify(PyObject* module, PyObject* sql_content) {
+  py::require_exact(sql_content, &PyUnicode_Type, "sql_content");
+  const Runtime& rt = runtime_of(module);
+  const py::Text text = py::Text::of(sql_content);
+  Counts c;
+  {
+    py::AllowThreads unlocked;
+    c = text.visit([&](const auto* s, size_t n) { return rt.classifier.run(s, n); });
+  }
+
+  size_t grade = 0;
+  if (c.complex > 0 || c.effective_lines > 300 || c.stored_procs > 1)
+    grade = 2;
+  else if (c.moderate > 2 || c.effective_lines > 50 || c.stored_procs == 1)
+    grade = 1;
+
+  Ref member = own(PyObject_GetAttr(global(module, rt.sql_complexity.get()).get(), rt.grades[grade].get()));
+  Ref effective_lines = size(c.effective_lines);
+  Ref stored_procs = size(c.stored_procs);
+  Ref complex = size(c.complex);
+  Ref moderate = size(c.moderate);
+  Ref temp_tables = size(c.temp_tables);
+  Ref ctes = size(c.ctes);
+  Ref result = make_record(rt, global(module, rt.complexity_result.get()).get(),
+                           {nullptr, member.get(), effective_lines.get(), stored_procs.get(), complex.get(),
+                            moderate.get(), temp_tables.get(), ctes.get()});
+  // logger.debug(event, **fields), the logger read at call time like any module global.
+  Ref logger = global(module, rt.logger.get());
+  std::array<PyObject*, 7> stack = {logger.get(),  rt.event.get(), member.get(),     effective_lines.get(),
+                                    complex.get(), moderate.get(), stored_procs.get()};
+  own(PyObject_VectorcallMethod(rt.debug.get(), stack.data(), 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                rt.event_fields.get()));
+  return result;
+}
+
+PyObject* classify_sql(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::boundary([&] {
+    PyObject* sql_content = nullptr;
+    py::Signature{"classify_sql", {"sql_content"}, 1, 0}.parse(args, nargs, kwnames, {&sql_content, 1});
+    return classify(module, sql_content);
+  });
+}
+
+PyObject* classify_sql_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::boundary([&] {
+    PyObject* sql_path = nullptr;
+    py::Signature{"classify_sql_file", {"sql_path"}, 1, 0}.parse(args, nargs, kwnames, {&sql_path, 1});
+    const Runtime& rt = runtime_of(module);
+    std::array<PyObject*, 2> stack = {sql_path, rt.utf8.get()};
+    Ref content = own(PyObject_VectorcallMethod(rt.read_text.get(), stack.data(), 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                                rt.encoding_keyword.get()));
+    // Through the module global, as the body's own function would call it.
+    return vectorcall<2>(global(module, rt.classify_sql.get()).get(), {nullptr, content.get()}, 1, nullptr);
+  });
+}
+
+// ---- turn budgets -----------------------------------------------------------------------------------
+//
+// The formulas run on whatever the fields hold, with the host's number rules, so a record built by hand
+// with odd values behaves as the same formulas written in Python would. Exact ints that are far from
+// overflow take a C path with the same results.
+
+constexpr long long kFastLimit = 1LL << 52;
+
+bool small_int(PyObject* o, long long& v) {
+  if (!PyLong_CheckExact(o)) return false;
+  int overflow = 0;
+  v = PyLong_AsLongLongAndOverflow(o, &overflow);
+  if (v == -1 && PyErr_Occurred()) throw Error{};
+  return overflow == 0 && v > -kFastLimit && v < kFastLimit;
+}
+
+long long floor_div(long long a, long long b) {
+  long long q = a / b;
+  if (a % b != 0 && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+// min(a, b): the first argument unless the second compares smaller.
+Ref py_min(Ref a, long long b) {
+  Ref other = py::integer(b);
+  const int smaller = PyObject_RichCompareBool(other.get(), a.get(), Py_LT);
+  py::check(smaller);
+  return smaller ? other : a;
+}
+
+Ref op(PyObject* (*f)(PyObject*, PyObject*), const Ref& a, const Ref& b) { return own(f(a.get(), b.get())); }
+Ref op(PyObject* (*f)(PyObject*, PyObject*), const Ref& a, long long b) { return op(f, a, py::integer(b)); }
+Ref op(PyObject* (*f)(PyObject*, PyObject*), long long a, const Ref& b) { return op(f, py::integer(a), b); }
+
+// The declared `int` result: ints pass, other numbers are truncated by int(), anything else is refused.
+Ref as_int(Ref result) {
+  if (PyLong_CheckExact(result.get())) return result;
+  if (PyNumber_Check(result.get())) return own(PyNumber_Long(result.get()));
+  py::raise_format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(result.get())->tp_name);
+}
+
+PyObject* analysis_turns(PyObject*, PyObject* record) {
+  return py::boundary([&] {
+    Ref lines = py::attr(record, "effective_lines");
+    Ref constructs = py::attr(record, "complex_construct_count");
+    long long l = 0, k = 0;
+    if (small_int(lines.get(), l) && small_int(constructs.get(), k))
+      return py::integer(std::min(3 + std::min(floor_div(l, 300), 3LL) + std::min(k, 2LL), 8LL));
+    Ref chunk_turns = py_min(op(PyNumber_FloorDivide, lines, 300), 3);
+    Ref construct_turns = py_min(constructs, 2);
+    Ref total = op(PyNumber_Add, op(PyNumber_Add, 3, chunk_turns), construct_turns);
+    return as_int(py_min(total, 8));
+  });
+}
+
+PyObject* conversion_turns(PyObject*, PyObject* record) {
+  return py::boundary([&] {
+    Ref lines = py::attr(record, "effective_lines");
+    Ref constructs = py::attr(record, "complex_construct_count");
+    Ref procs = py::attr(record, "stored_proc_count");
+    long long l = 0, k = 0, p = 0;
+    if (small_int(lines.get(), l) && small_int(constructs.get(), k) && small_int(procs.get(), p))
+      return py::integer(std::min(5 + floor_div(l, 100) * 2 + k * 2 + (p > 0 ? 3 : 0) + 4, 40LL));
+    Ref line_turns = op(PyNumber_Multiply, op(PyNumber_FloorDivide, lines, 100), 2);
+    Ref construct_turns = op(PyNumber_Multiply, constructs, 2);
+    Ref zero = py::integer(0);
+    const int has_procs = PyObject_RichCompareBool(procs.get(), zero.get(), Py_GT);
+    py::check(has_procs);
+    Ref total = op(PyNumber_Add, 5, line_turns);
+    total = op(PyNumber_Add, total, construct_turns);
+    total = op(PyNumber_Add, total, has_procs ? 3 : 0);
+    total = op(PyNumber_Add, total, 4);
+    return as_int(py_min(total, 40));
+  });
+}
+
+PyObject* audit_turns(PyObject*, PyObject*) {
+  return py::boundary([] { return py::integer(3); });
+}
+
+PyMethodDef analysis_def = {"recommended_analysis_turns", analysis_turns, METH_O,
+                            "Agent turns for analysing the script: 3 to 8."};
+PyMethodDef conversion_def = {"recommended_conversion_turns", conversion_turns, METH_O,
+                              "Agent turns for converting the script: 9 to 40."};
+PyMethodDef audit_def = {"recommended_audit_turns", audit_turns, METH_O, "Agent turns for the audit: always 3."};
+
+PyMethodDef classify_sql_def = {
+    "classify_sql", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_sql)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "classify_sql($module, /, sql_content)\n--\n\n"
+    "Grade a SQL script by its constructs, size and stored procedures."};
+PyMethodDef classify_sql_file_def = {
+    "classify_sql_file", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_sql_file)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "classify_sql_file($module, /, sql_path)\n--\n\n"
+    "Grade the SQL file at sql_path, read whole as UTF-8."};
+
+// ---- the module body --------------------------------------------------------------------------------
+
+Ref compile_table(PyObject* compile, const PatternText* begin, const PatternText* end) {
+  Ref table = own(PyList_New(0));
+  for (const PatternText* p = begin; p != end; ++p) {
+    Ref flags = py::integer(p->flags);
+    Ref compiled = py::call(compile, {py::str(p->text).get(), flags.get()});
+    py::check(PyList_Append(table.get(), compiled.get()));
+  }
+  return table;
+}
+
+Ref function(PyMethodDef* def, PyObject* module) {
+  Ref module_name = py::str(kModuleName);
+  return own(PyCFunction_NewEx(def, module, module_name.get()));
+}
+
+void build(PyObject* module) {
+  Ref re = py::import("re");
+  py::bind(module, "re", re);
+  py::bind(module, "dataclass", py::attr(py::import("dataclasses").get(), "dataclass"));
+  py::bind(module, "StrEnum", py::attr(py::import("enum").get(), "StrEnum"));
+  py::bind(module, "Path", py::attr(py::import("pathlib").get(), "Path"));
+  Ref structlog = py::import("structlog");
+  py::bind(module, "structlog", structlog);
+  py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
+
+  Ref compile = py::attr(re.get(), "compile");
+  py::bind(module, "_COMPLEX_PATTERNS", compile_table(compile.get(), kComplex.begin(), kComplex.end()));
+  py::bind(module, "_MODERATE_PATTERNS", compile_table(compile.get(), kModerate.begin(), kModerate.end()));
+  py::bind(module, "_STORED_PROC_PATTERN",
+           py::call(compile.get(), {py::str(kStoredProc.text).get(), py::integer(kStoredProc.flags).get()}));
+  py::bind(module, "_COMMENT_PATTERNS", compile_table(compile.get(), kComments.begin(), kComments.end()));
+
+  auto* state = static_cast<State*>(PyModule_GetState(module));
+  delete state->runtime;
+  state->runtime = new Runtime();
+
+  py::bind(module, "SQLComplexity",
+           py::str_enum(kModuleName, "SQLComplexity",
+                        {{"SIMPLE", "simple"}, {"MODERATE", "moderate"}, {"COMPLEX", "complex"}}));
+  Ref analysis = py::property(&analysis_def, module);
+  Ref conversion = py::property(&conversion_def, module);
+  Ref audit = py::property(&audit_def, module);
+  Ref record_type = py::frozen_dataclass(kModuleName, "ComplexityResult",
+                                         {{"complexity", "SQLComplexity"},
+                                          {"effective_lines", "int"},
+                                          {"stored_proc_count", "int"},
+                                          {"complex_construct_count", "int"},
+                                          {"moderate_construct_count", "int"},
+                                          {"temp_table_count", "int"},
+                                          {"cte_count", "int"}},
+                                         {{"recommended_analysis_turns", analysis.get()},
+                                          {"recommended_conversion_turns", conversion.get()},
+                                          {"recommended_audit_turns", audit.get()}});
+  state->runtime->record_init = py::attr(record_type.get(), "__init__");
+  state->runtime->record_type = record_type;
+  py::bind(module, "ComplexityResult", record_type);
+  py::bind(module, "classify_sql", function(&classify_sql_def, module));
+  py::bind(module, "classify_sql_file", function(&classify_sql_file_def, module));
+
+  add_reading_strategy(module);
+}
+
+int body(PyObject* module) {
+  PyObject* done = py::boundary([module] {
+    build(module);
+    return Ref::borrow(Py_None);
+  });
+  if (done == nullptr) return -1;
+  Py_DECREF(done);
+  return 0;
+}
+
+constexpr py::ModuleSpec kSpec = {
+    "complexity",
+    kModuleName,
+    __FILE__,
+    body,
+};
+
+PyObject* g_loaded = nullptr;
+
+int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
+
+// The runtime holds the record class, whose generated methods hold the module's namespace.
+int traverse(PyObject* module, visitproc visit, void* arg) {
+  auto* state = static_cast<State*>(PyModule_GetState(module));
+  if (state != nullptr && state->runtime != nullptr) {
+    Py_VISIT(state->runtime->record_type.get());
+    Py_VISIT(state->runtime->record_init.get());
+  }
+  return 0;
+}
+
+int clear(PyObject* module) {
+  auto* state = static_cast<State*>(PyModule_GetState(module));
+  if (state != nullptr && state->runtime != nullptr) {
+    state->runtime->record_type = Ref{};
+    state->runtime->record_init = Ref{};
+  }
+  return 0;
+}
+
+void free_module(void* module) {
+  if (auto* state = static_cast<State*>(PyModule_GetState(static_cast<PyObject*>(module)))) {
+    delete state->runtime;
+    state->runtime = nullptr;
+  }
+  py::forget_module(module, g_loaded);
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {Py_mod_gil, Py_MOD_GIL_USED},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    kModuleName,
+    "SQL complexity grading, agent turn budgets and reading plans for large SQL files.",
+    sizeof(State),
+    nullptr,
+    slots,
+    traverse,
+    clear,
+    free_module,
+};
+
+}  // namespace
+}  // namespace tessera::complexity
+
+PyMODINIT_FUNC PyInit_complexity() { return PyModuleDef_Init(&tessera::complexity::definition); }

@@ -1,0 +1,398 @@
+// agents.tessera.complexity, reading side: the exposed section-delimiter table, the FileReadingStrategy
+// record with the instruction text it renders, and plan_reading_strategy, which cuts a long SQL file
+// into line ranges for an agent whose file tool reads by offset and limit.
+//
+// The planner reads the file through the path object's own read_text, then does all of its line work
+// in one pass over the str's storage with the GIL released: line split, strip, the two boundary tests,
+// and the section arithmetic. Only the result record and its hint strings are built under the GIL.
+#include "complexity/complexity.hpp"
+
+#include "common/py.hpp"
+#include "common/regex.hpp"
+#include "common/sqltext.hpp"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace tessera::complexity {
+namespace {
+
+using py::Error;
+using py::own;
+using py::Ref;
+
+constexpr const char* kModuleName = "agents.tessera.complexity";
+
+// ---- pattern texts ----------------------------------------------------------------------------------
+
+struct PatternText {
+  const char* text;
+  unsigned flags;
+};
+
+// Shown to the host as compiled `re` objects and read by nothing in this module.
+constexpr std::array<PatternText, 5> kSectionDelimiters = {{
+    {R"(^\s*GO\s*$)", rx::IGNORECASE | rx::MULTILINE},
+    {R"(^\s*CREATE\s+(?:OR\s+ALTER\s+)?(?:PROC|PROCEDURE|FUNCTION|VIEW|TRIGGER)\b)", rx::IGNORECASE | rx::MULTILINE},
+    {R"(^--\s*={3,})", rx::MULTILINE},
+    {R"(^--\s*-{3,})", rx::MULTILINE},
+    {R"(^--\s*Section\s+\d)", rx::IGNORECASE | rx::MULTILINE},
+}};
+
+// The planner's own boundary tests. They are applied to one stripped line at a time, anchored at its
+// start, so unlike the delimiter table they need no MULTILINE, and views and triggers don't cut a file.
+constexpr PatternText kBatchSeparator = {R"(^GO\s*$)", rx::IGNORECASE};
+constexpr PatternText kRoutineHead = {R"(^CREATE\s+(?:OR\s+ALTER\s+)?(?:PROC|PROCEDURE|FUNCTION)\b)", rx::IGNORECASE};
+
+std::u32string widen(const char* ascii) {
+  std::u32string out;
+  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
+  return out;
+}
+
+struct BoundaryTests {
+  rx::Pattern separator{widen(kBatchSeparator.text), kBatchSeparator.flags};
+  rx::Pattern head{widen(kRoutineHead.text), kRoutineHead.flags};
+
+  // The stripped line is handed over as a text of its own, so that `$` and `\b` see its edges and not
+  // the neighbouring characters of the file.
+  template <class Ch>
+  bool match(const Ch* line, size_t n) const {
+    const Ch c = line[0];
+    if (c == Ch('G') || c == Ch('g')) return separator.match(line, n).has_value();
+    return head.match(line, n).has_value();
+  }
+
+  // Both tests open with a letter that nothing but its own two ASCII cases folds to (G, C), so most
+  // lines are settled by their first non-space character without stripping them or running a test.
+  template <class Ch>
+  static bool may_match(Ch first) {
+    return first == Ch('G') || first == Ch('g') || first == Ch('C') || first == Ch('c');
+  }
+};
+
+// Compiled on first use (the module body touches it, so a bad pattern fails the import); immutable
+// afterwards, so concurrent planners share it without locking.
+const BoundaryTests& boundary_tests() {
+  static const BoundaryTests tests;
+  return tests;
+}
+
+// ---- the plan ---------------------------------------------------------------------------------------
+
+constexpr size_t kWholeFileLimit = 500;
+constexpr size_t kLinesPerSection = 300;
+constexpr size_t kFewestSections = 2;
+constexpr size_t kMostSections = 5;
+constexpr size_t kFirstRead = 150;
+constexpr size_t kSmallestSection = 20;
+constexpr size_t kHintChars = 50;
+
+struct Section {
+  size_t start;
+  size_t end;
+  // The hint is either a piece of the file (stripped line cut to kHintChars) or, when block_lines is
+  // non-zero, the "SQL block (N lines)" text.
+  size_t hint_begin = 0;
+  size_t hint_size = 0;
+  size_t block_lines = 0;
+};
+
+struct Plan {
+  size_t total_lines = 0;
+  size_t first_read = 0;
+  bool chunked = false;
+  std::vector<Section> sections;
+};
+
+// Touches no Python object: runs with the GIL released, on storage the caller keeps alive.
+template <class Ch>
+Plan plan(const Ch* s, size_t n) {
+  const BoundaryTests& tests = boundary_tests();
+  std::vector<size_t> line_begin;
+  std::vector<size_t> majors;
+  text::for_each_line(s, n, [&](size_t begin, size_t end) {
+    line_begin.push_back(begin);
+    size_t first = begin;
+    // Indentation is mostly blanks and tabs; the general whitespace test only sees what follows them.
+    while (first < end && (s[first] == Ch(' ') || s[first] == Ch('\t'))) ++first;
+    while (first < end && (text::classes(s[first]) & text::kSpace)) ++first;
+    if (first == end || !tests.may_match(s[first])) return;
+    const auto [b, e] = text::strip(s, first, end);
+    if (tests.match(s + b, e - b)) majors.push_back(line_begin.size());
+  });
+
+  Plan p;
+  const size_t total = line_begin.size();
+  p.total_lines = total;
+  p.first_read = total;
+  if (total <= kWholeFileLimit) return p;
+  p.chunked = true;
+
+  const size_t target = std::clamp(total / kLinesPerSection, kFewestSections, kMostSections);
+  if (majors.size() > target) {
+    const size_t step = std::max<size_t>(1, majors.size() / target);
+    for (size_t i = 0; i < target; ++i) majors[i] = majors[i * step];
+    majors.resize(target);
+  }
+  // A lone structural line says nothing about where the rest of the file divides.
+  if (majors.size() <= 1) {
+    const size_t chunk = total / target;
+    majors.clear();
+    for (size_t i = 1; i < target; ++i) majors.push_back(chunk * i);
+  }
+
+  std::vector<size_t> edges;
+  edges.reserve(majors.size() + 2);
+  edges.push_back(1);
+  edges.insert(edges.end(), majors.begin(), majors.end());
+  edges.push_back(total);
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+
+  const size_t first_read = std::min(kFirstRead, total);
+  p.first_read = first_read;
+
+  auto hinted = [&](size_t start, size_t end) {
+    Section section{start, end};
+    const size_t index = start - 1;
+    if (start >= 1 && index < total) {
+      const size_t begin = line_begin[index];
+      const size_t stop = text::find_line_break(s, begin, n);
+      const auto [b, e] = text::strip(s, begin, stop);
+      const size_t size = std::min(e - b, kHintChars);
+      const bool comment = size >= 2 && s[b] == Ch('-') && s[b + 1] == Ch('-');
+      if (size > 0 && !comment) {
+        section.hint_begin = b;
+        section.hint_size = size;
+        return section;
+      }
+    }
+    section.block_lines = end - start + 1;
+    return section;
+  };
+
+  // A pair too short to stand alone still has to be read: it joins the section before it, or, when
+  // there is none yet, the next pair starts where it started. Every line after the first read thus
+  // belongs to a section. (The last pair ends at total_lines >= 501, so a carried start always lands.)
+  bool carried = false;
+  size_t carried_start = 0;
+  for (size_t i = 0; i + 1 < edges.size(); ++i) {
+    size_t start = edges[i];
+    const size_t end = edges[i + 1];
+    if (end <= first_read) continue;
+    if (start < first_read) start = first_read + 1;
+    if (carried) {
+      start = carried_start;
+      carried = false;
+    }
+    if (end - start < kSmallestSection) {
+      if (!p.sections.empty()) {
+        p.sections.back().end = end;
+      } else {
+        carried = true;
+        carried_start = start;
+      }
+      continue;
+    }
+    p.sections.push_back(hinted(start, end));
+  }
+
+  // Too many sections: merge the neighbouring pair with the smallest combined span, the earliest on a
+  // tie. The merged section keeps its first half's hint as it was.
+  while (p.sections.size() > target) {
+    size_t min_span = std::numeric_limits<size_t>::max();  // no span reaches it
+    size_t min_index = 0;
+    for (size_t i = 0; i + 1 < p.sections.size(); ++i) {
+      const size_t span = p.sections[i + 1].end - p.sections[i].start;
+      if (span < min_span) {
+        min_span = span;
+        min_index = i;
+      }
+    }
+    p.sections[min_index].end = p.sections[min_index + 1].end;
+    p.sections.erase(p.sections.begin() + static_cast<std::ptrdiff_t>(min_index) + 1);
+  }
+  return p;
+}
+
+Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
+
+template <class Ch>
+Ref hint_text(const Ch* s, const Section& section) {
+  if (section.block_lines == 0) return py::str_from(s + section.hint_begin, section.hint_size);
+  return own(PyUnicode_FromFormat("SQL block (%zu lines)", section.block_lines));
+}
+
+// A module global as a function of the module's body would see it.
+Ref global(PyObject* module, const char* name) {
+  PyObject* value = nullptr;
+  if (PyDict_GetItemStringRef(PyModule_GetDict(module), name, &value) < 0) throw Error{};
+  if (value == nullptr) py::raise_format(PyExc_NameError, "name '%s' is not defined", name);
+  return Ref::steal(value);
+}
+
+Ref plan_file(PyObject* module, PyObject* sql_path) {
+  Ref read_text = py::attr(sql_path, "read_text");
+  Ref encoding = py::str("utf-8");
+  Ref content = py::call(read_text.get(), {}, {{"encoding", encoding.get()}});
+  if (!PyUnicode_Check(content.get())) {
+    // The lines are those of the text's splitlines: something without one fails as it would there.
+    py::attr(content.get(), "splitlines");
+    py::raise_format(PyExc_TypeError, "read_text() should return str, not %.200s", Py_TYPE(content.get())->tp_name);
+  }
+
+  return py::Text::of(content.get()).visit([&](const auto* s, size_t n) {
+    Plan p;
+    {
+      py::AllowThreads unlocked;
+      p = plan(s, n);
+    }
+    Ref total = size(p.total_lines);
+    Ref first_read = size(p.first_read);
+    Ref sections = own(PyTuple_New(static_cast<Py_ssize_t>(p.sections.size())));
+    for (size_t i = 0; i < p.sections.size(); ++i) {
+      const Section& section = p.sections[i];
+      Ref start = size(section.start);
+      Ref end = size(section.end);
+      Ref hint = hint_text(s, section);
+      PyTuple_SET_ITEM(sections.get(), static_cast<Py_ssize_t>(i), py::tuple({start.get(), end.get(), hint.get()}).release());
+    }
+    if (p.chunked) {
+      Ref count = size(p.sections.size());
+      py::log_debug(module, "reading_strategy",
+                    {{"total_lines", total.get()}, {"sections", count.get()}, {"first_read", first_read.get()}});
+    }
+    Ref record_type = global(module, "FileReadingStrategy");
+    return py::call(record_type.get(), {py::boolean(p.chunked).get(), total.get(), first_read.get(), sections.get()});
+  });
+}
+
+PyObject* plan_reading_strategy(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::boundary([&] {
+    PyObject* sql_path = nullptr;
+    py::Signature{"plan_reading_strategy", {"sql_path"}, 1, 0}.parse(args, nargs, kwnames, {&sql_path, 1});
+    return plan_file(module, sql_path);
+  });
+}
+
+// ---- the instruction text ---------------------------------------------------------------------------
+
+// f"{value}": the host's format() with an empty specification (plain decimal for ints, strs as they are).
+Ref text_of(PyObject* value) {
+  Ref empty = own(PyUnicode_New(0, 0));
+  return own(PyObject_Format(value, empty.get()));
+}
+
+// `start, end, hint = entry` with the interpreter's own unpacking rules and messages.
+std::array<Ref, 3> unpack3(PyObject* entry) {
+  std::array<Ref, 3> out;
+  if ((PyTuple_CheckExact(entry) || PyList_CheckExact(entry)) && Py_SIZE(entry) == 3) {
+    PyObject** items = PySequence_Fast_ITEMS(entry);
+    for (size_t i = 0; i < 3; ++i) out[i] = Ref::borrow(items[i]);
+    return out;
+  }
+  PyObject* raw_iterator = PyObject_GetIter(entry);
+  if (raw_iterator == nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError) && Py_TYPE(entry)->tp_iter == nullptr && !PySequence_Check(entry)) {
+      PyErr_Clear();
+      py::raise_format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(entry)->tp_name);
+    }
+    throw Error{};
+  }
+  Ref iterator = Ref::steal(raw_iterator);
+  for (size_t i = 0; i < 3; ++i) {
+    out[i] = Ref::steal(PyIter_Next(iterator.get()));
+    if (!out[i]) {
+      if (PyErr_Occurred()) throw Error{};
+      py::raise_format(PyExc_ValueError, "not enough values to unpack (expected %d, got %d)", 3, static_cast<int>(i));
+    }
+  }
+  Ref extra = Ref::steal(PyIter_Next(iterator.get()));
+  if (extra) py::raise_format(PyExc_ValueError, "too many values to unpack (expected %d)", 3);
+  if (PyErr_Occurred()) throw Error{};
+  return out;
+}
+
+Ref instructions(PyObject* record, PyObject* sql_path) {
+  py::require_exact(sql_path, &PyUnicode_Type, "sql_path");
+  const int chunked = PyObject_IsTrue(py::attr(record, "should_chunk").get());
+  py::check(chunked);
+  if (!chunked) return own(PyUnicode_FromFormat("Read the complete SQL file at `%U` using the Read tool.", sql_path));
+
+  Ref lines = own(PyList_New(0));
+  auto append = [&](Ref line) { py::check(PyList_Append(lines.get(), line.get())); };
+  append(own(PyUnicode_FromFormat("This is a %U-line SQL file. Read it strategically:",
+                                  text_of(py::attr(record, "total_lines").get()).get())));
+  append(own(PyUnicode_FromFormat(
+      "1. Read lines 1-%U to understand structure (SET statements, parameters, procedure signature).",
+      text_of(py::attr(record, "first_read_lines").get()).get())));
+  append(py::str("2. Then read each logical section:"));
+  Ref iterator = own(PyObject_GetIter(py::attr(record, "section_boundaries").get()));
+  while (Ref entry = Ref::steal(PyIter_Next(iterator.get()))) {
+    const auto [start, end, hint] = unpack3(entry.get());
+    Ref start_text = text_of(start.get());
+    Ref end_text = text_of(end.get());
+    Ref hint_shown = text_of(hint.get());
+    append(own(PyUnicode_FromFormat("   - Lines %U-%U: %U", start_text.get(), end_text.get(), hint_shown.get())));
+  }
+  if (PyErr_Occurred()) throw Error{};
+  append(py::str("\nUse the Read tool with offset and limit parameters. Do NOT try to read the entire file in one "
+                 "Read call."));
+  Ref separator = py::str("\n");
+  return own(PyUnicode_Join(separator.get(), lines.get()));
+}
+
+PyObject* format_reading_instructions(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::boundary([&] {
+    std::array<PyObject*, 2> argv{};
+    py::Signature{"format_reading_instructions", {"self", "sql_path"}, 2, 0}.parse(args, nargs, kwnames, argv);
+    return instructions(argv[0], argv[1]);
+  });
+}
+
+PyMethodDef plan_reading_strategy_def = {
+    "plan_reading_strategy", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(plan_reading_strategy)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "plan_reading_strategy($module, /, sql_path)\n--\n\n"
+    "Plan how an agent reads the SQL file at sql_path: whole when it has at most 500 lines, otherwise\n"
+    "lines 1-150 first and then up to five sections cut at GO lines and procedure or function heads."};
+
+PyMethodDef format_reading_instructions_def = {
+    "format_reading_instructions",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(format_reading_instructions)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "format_reading_instructions(self, sql_path)\n--\n\n"
+    "The text that tells the agent how to read the file shown as sql_path, following this plan."};
+
+}  // namespace
+
+void add_reading_strategy(PyObject* module) {
+  Ref compile = py::attr(py::import("re").get(), "compile");
+  Ref delimiters = own(PyList_New(0));
+  for (const PatternText& p : kSectionDelimiters) {
+    Ref flags = py::integer(p.flags);
+    Ref compiled = py::call(compile.get(), {py::str(p.text).get(), flags.get()});
+    py::check(PyList_Append(delimiters.get(), compiled.get()));
+  }
+  py::bind(module, "_SECTION_DELIMITERS", delimiters);
+
+  Ref method = py::instance_method(&format_reading_instructions_def, module);
+  py::bind(module, "FileReadingStrategy",
+           py::frozen_dataclass(kModuleName, "FileReadingStrategy",
+                                {{"should_chunk", "bool"},
+                                 {"total_lines", "int"},
+                                 {"first_read_lines", "int"},
+                                 {"section_boundaries", "tuple[tuple[int, int, str], ...]"}},
+                                {{"format_reading_instructions", method.get()}}));
+
+  boundary_tests();
+  Ref module_name = py::str(kModuleName);
+  py::bind(module, "plan_reading_strategy",
+           own(PyCFunction_NewEx(&plan_reading_strategy_def, module, module_name.get())));
+}
+
+}  // namespace tessera::complexity

@@ -1,0 +1,90 @@
+"""The native grading against the `re` transcription: generated SQL-like text and every corpus file must
+give equal records, and the exposed tables must hold the transcription's patterns."""
+
+import dataclasses
+from pathlib import Path
+
+import pytest
+from hypothesis import example, given
+from hypothesis import strategies as st
+
+import oracle
+import agents.tessera.complexity as cx
+
+CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus"
+
+KEYWORDS = (
+    "CURSOR DECLARE EXEC EXECUTE sp_executesql DYNAMIC BEGIN TRY CATCH MERGE OPENXML hierarchyid geography "
+    "geometry FOR XML OPENJSON LINKED SERVER WITH AS CREATE TABLE WHILE IF EXISTS CASE WHEN OVER PIVOT UNPIVOT "
+    "OR ALTER PROC PROCEDURE PROCESS SELECT"
+).split()
+
+# Letters that fold onto the ASCII letters of the keywords, and ones that look as if they should but don't.
+LOOKALIKES = {"s": ["ſ", "ß"], "i": ["ı", "İ"], "k": ["\u212a"], "e": ["é"]}
+
+PIECES = [
+    " ", "  ", "\t", "\n", "\r", "\r\n", "\x85", "\u2028", "\u2029", "\x1c", "\x1d", "\x0b", "\x0c", "\x1f",
+    "\xa0", "\u3000", "--", "-", "/*", "*/", "*", "/", "#", "##", "(", ")", ",", ";", "'", "_", "@x", "a", "b1",
+    "é", "ß", "ſ", "ı", "İ", "\u212a", "\u0663", "\u06f5", "\u0301", "\u0308", "\U0001d400", "\U0001f600", "\u200b",
+    "\ufeff", "½", "x" * 5,
+]  # fmt: skip
+
+
+@st.composite
+def keyword(draw):
+    word = draw(st.sampled_from(KEYWORDS))
+    out = []
+    for ch in word:
+        choices = [ch.lower(), ch.upper()] + LOOKALIKES.get(ch.lower(), [])
+        out.append(draw(st.sampled_from(choices)) if draw(st.booleans()) else ch)
+    return "".join(out)
+
+
+sql_like = st.lists(st.one_of(keyword(), keyword(), st.sampled_from(PIECES)), max_size=80).map("".join)
+
+
+def native(sql):
+    r = cx.classify_sql(sql)
+    return {f.name: getattr(r, f.name) for f in dataclasses.fields(r)}
+
+
+def check(sql):
+    got = native(sql)
+    expected = oracle.classify_counts(sql)
+    assert got == expected, (sql, got, expected)
+    assert type(got["complexity"]) is cx.SQLComplexity
+
+
+@given(sql_like)
+@example("WITH a (" * 50 + "WITH b AS (")
+@example("/* " * 50 + "*/ MERGE /* */")
+@example("WITH a (b) AS (WITH c (d AS (e) AS (")
+@example("#\u0301#\U0001d400 ##_ #é#")
+def test_generated_text(sql):
+    check(sql)
+
+
+@given(st.text(alphabet="".join(set("".join(PIECES) + "cursorWITHasproc")), max_size=120))
+def test_generated_characters(text):
+    check(text)
+
+
+CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file()) if CORPUS.is_dir() else []
+
+
+@pytest.mark.skipif(not CORPUS_FILES, reason="corpus not present beside the checkout")
+@pytest.mark.parametrize("path", CORPUS_FILES, ids=[str(p.relative_to(CORPUS)) for p in CORPUS_FILES])
+def test_corpus_file(path):
+    record = cx.classify_sql_file(path)
+    expected = oracle.classify_counts(path.read_text(encoding="utf-8"))
+    assert {f.name: getattr(record, f.name) for f in dataclasses.fields(record)} == expected
+
+
+def test_tables_equal_the_transcription():
+    def spec(patterns):
+        return [(p.pattern, p.flags) for p in patterns]
+
+    assert spec(cx._COMPLEX_PATTERNS) == spec(oracle.COMPLEX_PATTERNS)
+    assert spec(cx._MODERATE_PATTERNS) == spec(oracle.MODERATE_PATTERNS)
+    assert spec([cx._STORED_PROC_PATTERN]) == spec([oracle.STORED_PROC_PATTERN])
+    assert spec(cx._COMMENT_PATTERNS) == spec(oracle.COMMENT_PATTERNS)
