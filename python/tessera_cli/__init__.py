@@ -1,0 +1,1 @@
+"""Command-line assessment of SQL estates with the agents.tessera modules."""

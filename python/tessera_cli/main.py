@@ -1,0 +1,348 @@
+"""The ``tessera`` command: the complexity, reading-plan and knowledge questions asked of SQL
+scripts, one at a time or over a whole estate."""
+
+from __future__ import annotations
+
+import logging
+import os
+import sys
+from collections.abc import Callable, Iterator
+from contextlib import contextmanager
+from pathlib import Path
+from typing import IO, Any
+
+import click
+import structlog
+from rich.console import Console
+from rich.progress import (
+    BarColumn,
+    MofNCompleteColumn,
+    Progress,
+    TextColumn,
+    TimeElapsedColumn,
+    TimeRemainingColumn,
+)
+
+from agents.tessera.complexity import plan_reading_strategy
+from agents.tessera.reference_curator import detect_construct_categories, select_knowledge
+
+from .estate import (
+    REPORT_FIELDS,
+    DecodedFile,
+    FileReport,
+    Target,
+    UnreadableFile,
+    assess_all,
+    classify_file,
+    decode_text,
+    discover,
+    read_bytes,
+    read_sql,
+    shown,
+    summarize,
+)
+from .output import (
+    ASSESS_CAPTION,
+    ASSESS_COLUMNS,
+    CLASSIFY_COLUMNS,
+    CLASSIFY_FIELDS,
+    FORMATS,
+    console_for,
+    print_files,
+    print_summary,
+    project,
+    write_csv,
+    write_json,
+    write_jsonl_row,
+)
+
+
+def _configure_logging(verbose: bool) -> None:
+    # The modules log a debug event per call; over an estate that is thousands of lines of noise
+    # unless asked for, and it must never reach stdout, where the data goes.
+    structlog.configure(
+        wrapper_class=structlog.make_filtering_bound_logger(logging.DEBUG if verbose else logging.INFO),
+        logger_factory=structlog.PrintLoggerFactory(sys.stderr),
+        processors=[
+            structlog.processors.add_log_level,
+            structlog.dev.ConsoleRenderer(colors=sys.stderr.isatty() and not os.environ.get("NO_COLOR")),
+        ],
+        # Safe to cache: the configuration is settled before any module is called.
+        cache_logger_on_first_use=True,
+    )
+
+
+def _verbose_option(command: Callable[..., Any]) -> Callable[..., Any]:
+    def enable(_ctx: click.Context, _param: click.Parameter, value: bool) -> bool:
+        if value:
+            _configure_logging(verbose=True)
+        return value
+
+    return click.option(
+        "-v",
+        "--verbose",
+        is_flag=True,
+        callback=enable,
+        help="Show the modules' debug events on stderr.",
+    )(command)
+
+
+def _format_option(command: Callable[..., Any]) -> Callable[..., Any]:
+    return click.option(
+        "-f",
+        "--format",
+        "fmt",
+        type=click.Choice(FORMATS),
+        default=None,
+        help="Report format. Default: table when writing to a terminal, json otherwise.",
+    )(command)
+
+
+def _output_option(command: Callable[..., Any]) -> Callable[..., Any]:
+    return click.option(
+        "-o",
+        "--output",
+        type=click.Path(dir_okay=False, writable=True, path_type=Path),
+        help="Write the report to FILE instead of stdout.",
+    )(command)
+
+
+@contextmanager
+def _destination(output: Path | None) -> Iterator[IO[str]]:
+    if output is None:
+        yield sys.stdout
+        return
+    try:
+        # newline="" so that CSV keeps its own CRLF record ends and JSON gets bare LF.
+        stream = open(output, "w", encoding="utf-8", newline="")
+    except OSError as error:
+        raise click.BadParameter(f"cannot write {output}: {error.strerror}", param_hint="'--output'") from None
+    with stream:
+        yield stream
+
+
+def _resolve_format(fmt: str | None, out: IO[str]) -> str:
+    return fmt or ("table" if out.isatty() else "json")
+
+
+def _warn(message: str) -> None:
+    click.echo(f"tessera: {message}", err=True)
+
+
+@contextmanager
+def _progress(total: int, enabled: bool) -> Iterator[Callable[[], None] | None]:
+    """A callback that moves a progress bar on stderr one file on, or None where no bar is shown."""
+    if not enabled or total == 0 or not sys.stderr.isatty():
+        yield None
+        return
+    with Progress(
+        TextColumn("assessing"),
+        BarColumn(),
+        MofNCompleteColumn(),
+        TimeElapsedColumn(),
+        TimeRemainingColumn(),
+        console=Console(stderr=True),
+        transient=True,
+        # Nothing else writes while the bar runs; left on, rich would move stdout onto the
+        # terminal of stderr.
+        redirect_stdout=False,
+        redirect_stderr=False,
+    ) as progress:
+        task = progress.add_task("assessing", total=total)
+        yield lambda: progress.advance(task)
+
+
+@click.group(context_settings={"help_option_names": ["-h", "--help"]})
+# The version is looked up only when asked for: reading the package metadata costs every other
+# run a noticeable part of its start-up.
+@click.version_option(None, "-V", "--version", package_name="tessera-native", prog_name="tessera")
+def cli() -> None:
+    """Size a SQL-to-PySpark migration: grade SQL scripts, budget agent turns, plan how large
+    files are read, and cut the conversion knowledge down to what a script needs."""
+    _configure_logging(verbose=False)
+
+
+@cli.command()
+@click.argument("paths", nargs=-1, required=True, metavar="PATH...")
+@click.option(
+    "-g",
+    "--glob",
+    "pattern",
+    default="*.sql",
+    show_default=True,
+    help="File-name pattern of the scripts looked for in folders (case-sensitive).",
+)
+@_format_option
+@_output_option
+@click.option(
+    "-j",
+    "--jobs",
+    type=click.IntRange(min=1),
+    default=os.process_cpu_count() or 1,
+    show_default="the number of cores",
+    help="Files assessed at once.",
+)
+@_verbose_option
+def assess(
+    paths: tuple[str, ...], pattern: str, fmt: str | None, output: Path | None, jobs: int, verbose: bool
+) -> None:
+    """Assess every SQL script under the given files and folders.
+
+    Each file gets its size, line counts, grade, construct counts, agent-turn budgets, reading
+    plan and construct categories; the summary totals them over the estate. Files that cannot
+    be read are listed with the reason, and the rest are still assessed.
+
+    Exit status: 0 when every file was assessed, 1 when any could not be read, 2 for a usage
+    error.
+    """
+    with _destination(output) as out:
+        targets = discover(paths, pattern)
+        if not targets:
+            _warn(f"no files matching {pattern!r} under {', '.join(paths)}")
+        fmt = _resolve_format(fmt, out)
+        reports: list[FileReport] = []
+        # Rows streamed to the terminal show the progress themselves, and debug events would
+        # tear through a bar.
+        with _progress(len(targets), enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
+            for report in assess_all(targets, jobs, advance):
+                reports.append(report)
+                if fmt == "jsonl":
+                    write_jsonl_row(report.as_row(), out)
+        summary = summarize(reports)
+
+        if fmt == "json":
+            write_json({"files": [r.as_row() for r in reports], "summary": summary.as_dict()}, out)
+        elif fmt == "csv":
+            write_csv((r.as_row() for r in reports), REPORT_FIELDS, out)
+        elif fmt == "table":
+            console = console_for(out)
+            if reports:
+                print_files(console, reports, ASSESS_COLUMNS, "SQL files", ASSESS_CAPTION)
+            print_summary(console, summary)
+
+    if summary.failed:
+        _warn(f"{summary.failed} of {summary.files} files could not be read")
+        sys.exit(1)
+
+
+@cli.command()
+@click.argument("files", nargs=-1, required=True, metavar="FILE...")
+@_format_option
+@_output_option
+@_verbose_option
+def classify(files: tuple[str, ...], fmt: str | None, output: Path | None, verbose: bool) -> None:
+    """Grade files and give their agent-turn budgets.
+
+    For each file: the grade, the construct counts behind it and the turn budgets.
+
+    Exit status 1 when any file could not be read.
+    """
+    reports = [classify_file(Target(Path(name), shown(Path(name)))) for name in files]
+    rows = [project(report, CLASSIFY_FIELDS) for report in reports]
+    with _destination(output) as out:
+        fmt = _resolve_format(fmt, out)
+        if fmt == "json":
+            write_json(rows, out)
+        elif fmt == "jsonl":
+            for row in rows:
+                write_jsonl_row(row, out)
+        elif fmt == "csv":
+            write_csv(rows, CLASSIFY_FIELDS, out)
+        else:
+            print_files(console_for(out), reports, CLASSIFY_COLUMNS, "Classification")
+    failed = [report for report in reports if report.failed]
+    for report in failed:
+        _warn(f"{report.path}: {report.error}")
+    if failed:
+        sys.exit(1)
+
+
+def _read_or_exit(name: str) -> str:
+    try:
+        return read_sql(Path(name))
+    except UnreadableFile as error:
+        _warn(f"{shown(Path(name))}: {error}")
+        sys.exit(1)
+
+
+@cli.command()
+@click.argument("file", metavar="FILE")
+@_verbose_option
+def plan(file: str, verbose: bool) -> None:
+    """Print the reading instructions for FILE.
+
+    The text that tells an agent how to read FILE with its Read tool: whole, or first the head
+    and then section by section.
+    """
+    strategy = plan_reading_strategy(DecodedFile(_read_or_exit(file)))
+    click.echo(strategy.format_reading_instructions(shown(Path(file))))
+
+
+def _document(_ctx: click.Context, param: click.Parameter, value: str | None) -> str | None:
+    if value is None:
+        return None
+    try:
+        return decode_text(read_bytes(Path(value)))
+    except UnreadableFile as error:
+        raise click.BadParameter(f"cannot read {value}: {error}") from None
+
+
+def _words(text: str) -> int:
+    return len(text.split())
+
+
+@cli.command()
+@click.argument("file", metavar="FILE")
+@click.option("-m", "--mapping", required=True, callback=_document, metavar="M",
+              help="The full type and function mapping reference (Markdown).")
+@click.option("-g", "--gotchas", required=True, callback=_document, metavar="G",
+              help="The full list of gotchas (Markdown).")
+@click.option("-l", "--limitations", callback=_document, metavar="L",
+              help="The limitations document, passed through whole.")
+@click.option("--out", "out_dir", type=click.Path(file_okay=False, path_type=Path),
+              help="Write mapping.md, gotchas.md (and limitations.md) into DIR instead of stdout.",
+              metavar="DIR")
+@_verbose_option
+def knowledge(
+    file: str, mapping: str, gotchas: str, limitations: str | None, out_dir: Path | None, verbose: bool
+) -> None:
+    """Cut the knowledge documents down for FILE.
+
+    Prints the construct categories found in FILE, then the documents cut down to the sections
+    that those categories call for (or writes them into DIR), and how many words the cut saved.
+    """
+    categories = detect_construct_categories(_read_or_exit(file))
+    selected = select_knowledge(
+        categories, full_mapping=mapping, full_gotchas=gotchas, full_limitations=limitations or ""
+    )
+    documents = {"mapping": mapping, "gotchas": gotchas}
+    if limitations is not None:
+        documents["limitations"] = limitations
+
+    click.echo(f"categories: {', '.join(sorted(categories)) or '(none)'}")
+    for name, full in documents.items():
+        line = f"{name}: {_words(selected[name]):,} of {_words(full):,} words"
+        if out_dir is not None:
+            target = out_dir / f"{name}.md"
+            try:
+                out_dir.mkdir(parents=True, exist_ok=True)
+                target.write_text(selected[name], encoding="utf-8")
+            except OSError as error:
+                raise click.ClickException(f"cannot write {target}: {error.strerror or error}") from None
+            click.echo(f"{line} -> {shown(target)}")
+        else:
+            click.echo(f"\n===== {line} =====")
+            click.echo(selected[name])
+
+    # The same measure the selection is logged with: mapping and gotchas only, since the
+    # limitations document is always passed through whole.
+    kept = _words(selected["mapping"]) + _words(selected["gotchas"])
+    whole = _words(mapping) + _words(gotchas)
+    saved = round((1 - kept / max(whole, 1)) * 100)
+    if out_dir is None:
+        click.echo()
+    click.echo(f"saved: {whole - kept:,} of {whole:,} words ({saved}%)")
+
+
+def main() -> None:
+    cli(prog_name="tessera")
