@@ -2,7 +2,8 @@
 
 One timed call is what the host does for one file: plan_reading_strategy(path) and then
 format_reading_instructions(str(path)) on the native side; read_text, plan_reading and
-format_instructions on the transcription's side. Both read the file on every call.
+format_instructions on the transcription's side. Both read the file on every call (the native side
+reads it directly when given a plain pathlib path).
 
 Files: the large T-SQL scripts of the corpus, and a 100,000-line file built by concatenating them.
 The target is a median speed-up of at least 15x over the files of more than 1,000 lines.
@@ -100,7 +101,7 @@ def main() -> int:
         files = sources + [build_large_file(sources, Path(tmp))]
         print(
             f"{'file':<40} {'lines':>7} {'MB':>6} {'re ms':>9} {'native ms':>10} {'ratio':>7}"
-            f" {'read_text ms':>13} {'ceiling':>8}"
+            f" {'native MB/s':>12} {'read_text ms':>13}"
         )
         ratios_over_1000 = []
         for path in files:
@@ -108,14 +109,14 @@ def main() -> int:
             text = path.read_text(encoding="utf-8")
             lines = len(text.splitlines())
             size_mb = len(text.encode("utf-8")) / 1e6
-            # Both sides pay for read_text; no planner can beat the transcription by more than t_re / t_read.
+            # read_text alone, for scale: the native call reads the file itself and needs less than that.
             t_re, t_native, t_read = timings((transcription, native, read_only), path, args.repeat)
             ratio = t_re / t_native
             if lines > 1000:
                 ratios_over_1000.append(ratio)
             print(
                 f"{path.name:<40} {lines:>7} {size_mb:>6.2f} {t_re * 1e3:>9.3f} {t_native * 1e3:>10.3f} {ratio:>6.1f}x"
-                f" {t_read * 1e3:>13.3f} {t_re / t_read:>7.1f}x"
+                f" {size_mb / t_native:>12.0f} {t_read * 1e3:>13.3f}"
             )
 
     median = statistics.median(ratios_over_1000)

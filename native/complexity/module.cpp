@@ -158,6 +158,7 @@ struct Runtime {
   // The record class made at load and the __init__ the dataclass decorator gave it (see make_record).
   Ref record_type;
   Ref record_init;
+  py::PathReader reader = py::PathReader::capture();
 
   static Ref intern(const char* s) { return own(PyUnicode_InternFromString(s)); }
   static Ref names(std::initializer_list<const char*> list) {
@@ -173,6 +174,12 @@ struct State {
 };
 
 const Runtime& runtime_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module))->runtime; }
+
+}  // namespace
+
+const py::PathReader& path_reader(PyObject* module) { return runtime_of(module).reader; }
+
+namespace {
 
 // A module global as the body's functions would see it.
 Ref global(PyObject* module, PyObject* name) {
@@ -266,9 +273,12 @@ PyObject* classify_sql_file(PyObject* module, PyObject* const* args, Py_ssize_t 
     PyObject* sql_path = nullptr;
     py::Signature{"classify_sql_file", {"sql_path"}, 1, 0}.parse(args, nargs, kwnames, {&sql_path, 1});
     const Runtime& rt = runtime_of(module);
-    std::array<PyObject*, 2> stack = {sql_path, rt.utf8.get()};
-    Ref content = own(PyObject_VectorcallMethod(rt.read_text.get(), stack.data(), 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
-                                                rt.encoding_keyword.get()));
+    Ref content = rt.reader.try_read(sql_path);
+    if (!content) {
+      std::array<PyObject*, 2> stack = {sql_path, rt.utf8.get()};
+      content = own(PyObject_VectorcallMethod(rt.read_text.get(), stack.data(), 1 | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                              rt.encoding_keyword.get()));
+    }
     // Through the module global, as the body's own function would call it.
     return vectorcall<2>(global(module, rt.classify_sql.get()).get(), {nullptr, content.get()}, 1, nullptr);
   });

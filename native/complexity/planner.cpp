@@ -2,7 +2,8 @@
 // record with the instruction text it renders, and plan_reading_strategy, which cuts a long SQL file
 // into line ranges for an agent whose file tool reads by offset and limit.
 //
-// The planner reads the file through the path object's own read_text, then does all of its line work
+// The planner reads the file as the path object's read_text would (directly, for the host's own
+// paths; through read_text itself for anything else), then does all of its line work
 // in one pass over the str's storage with the GIL released: line split, strip, the two boundary tests,
 // and the section arithmetic. Only the result record and its hint strings are built under the GIL.
 #include "complexity/complexity.hpp"
@@ -236,9 +237,12 @@ Ref global(PyObject* module, const char* name) {
 }
 
 Ref plan_file(PyObject* module, PyObject* sql_path) {
-  Ref read_text = py::attr(sql_path, "read_text");
-  Ref encoding = py::str("utf-8");
-  Ref content = py::call(read_text.get(), {}, {{"encoding", encoding.get()}});
+  Ref content = path_reader(module).try_read(sql_path);
+  if (!content) {
+    Ref read_text = py::attr(sql_path, "read_text");
+    Ref encoding = py::str("utf-8");
+    content = py::call(read_text.get(), {}, {{"encoding", encoding.get()}});
+  }
   if (!PyUnicode_Check(content.get())) {
     // The lines are those of the text's splitlines: something without one fails as it would there.
     py::attr(content.get(), "splitlines");

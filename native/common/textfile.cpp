@@ -1,0 +1,138 @@
+#include "common/textfile.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace tessera::py {
+namespace {
+
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;  // what io.open uses for mode "r"
+constexpr size_t kKeptBuffer = size_t{8} << 20;
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) noexcept : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole file, or false on any failure. An interrupted call also counts as failure: read_text
+// then runs the signal handlers where the host would.
+bool slurp(const char* name, std::string& out) {
+  Descriptor fd(::open(name, kOpenFlags));
+  if (fd.get() < 0) return false;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  // One byte more than the size, so that a file that has not grown is read to its end in one call.
+  size_t capacity = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 8192;
+  out.resize(capacity);
+  size_t used = 0;
+  for (;;) {
+    if (used == out.size()) out.resize(out.size() * 2);
+    ssize_t got = ::read(fd.get(), out.data() + used, out.size() - used);
+    if (got < 0) return false;
+    if (got == 0) break;
+    used += static_cast<size_t>(got);
+  }
+  out.resize(used);
+  return true;
+}
+
+// Universal newlines: "\r\n" and a lone "\r" each become "\n". Doing it on the bytes is the same as
+// doing it on the text, since in UTF-8 those bytes never occur inside another character. Runs of
+// other bytes move as blocks: a CR LF file has a carriage return on every line.
+void translate_newlines(std::string& bytes) {
+  char* const begin = bytes.data();
+  char* const end = begin + bytes.size();
+  char* cr = static_cast<char*>(std::memchr(begin, '\r', bytes.size()));
+  if (cr == nullptr) return;
+  char* out = cr;
+  const char* in = cr;
+  while (in != end) {
+    // `in` is at a carriage return.
+    *out++ = '\n';
+    ++in;
+    if (in != end && *in == '\n') ++in;
+    const char* next = static_cast<const char*>(std::memchr(in, '\r', static_cast<size_t>(end - in)));
+    const char* stop = next != nullptr ? next : end;
+    std::memmove(out, in, static_cast<size_t>(stop - in));
+    out += stop - in;
+    in = stop;
+  }
+  bytes.resize(static_cast<size_t>(out - begin));
+}
+
+// The attribute as the class defines it (a plain function), or an empty Ref.
+Ref class_attr(PyObject* type, const char* name) {
+  PyObject* value = PyObject_GetAttrString(type, name);
+  if (value == nullptr) PyErr_Clear();
+  return Ref::steal(value);
+}
+
+}  // namespace
+
+PathReader PathReader::capture() {
+  Ref pathlib = import("pathlib");
+  PathReader reader;
+  // Path() makes the concrete class of this platform; only that exact class is read directly.
+  reader.path_type_ = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(py::call(attr(pathlib.get(), "Path").get(), {}).get())));
+  reader.read_text_ = attr(reader.path_type_.get(), "read_text");
+  reader.open_ = attr(reader.path_type_.get(), "open");
+  return reader;
+}
+
+Ref PathReader::try_read(PyObject* path) const {
+  if (!path_type_ || reinterpret_cast<PyObject*>(Py_TYPE(path)) != path_type_.get()) return {};
+  // read_text goes through the class's open; either one replaced (a test double, say) must be called.
+  if (class_attr(path_type_.get(), "read_text").get() != read_text_.get() ||
+      class_attr(path_type_.get(), "open").get() != open_.get())
+    return {};
+
+  Ref name = own(PyOS_FSPath(path));
+  if (!PyUnicode_Check(name.get())) return {};
+  PyObject* encoded_raw = nullptr;
+  if (!PyUnicode_FSConverter(name.get(), &encoded_raw)) {
+    PyErr_Clear();
+    return {};
+  }
+  Ref encoded = Ref::steal(encoded_raw);
+
+  // Kept from call to call on each thread (up to a size) so that its pages are not faulted in afresh
+  // for every script of an estate.
+  thread_local std::string bytes;
+  bool ok;
+  {
+    AllowThreads unlocked;
+    ok = slurp(PyBytes_AS_STRING(encoded.get()), bytes);
+    if (ok) translate_newlines(bytes);
+  }
+  struct Trim {
+    ~Trim() {
+      if (bytes.capacity() > kKeptBuffer) std::string().swap(bytes);
+    }
+  } trim;
+  if (!ok) return {};
+  // The host announces every file it opens to the audit hooks, and a hook may refuse. Announced only
+  // once the read has worked, so that a failed attempt, which read_text repeats, is not heard twice.
+  check(PySys_Audit("open", "Osi", name.get(), "r", kOpenFlags));
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+  if (text == nullptr) {
+    PyErr_Clear();
+    return {};
+  }
+  return Ref::steal(text);
+}
+
+}  // namespace tessera::py
