@@ -45,19 +45,51 @@ def decode_text(data: bytes) -> str:
     Decoding here rather than through ``read_text`` lets a bad byte be reported by its value and
     offset, and lets one read of the file feed every question asked about it.
     """
-    try:
-        text = data.decode("utf-8")
-    except UnicodeDecodeError as error:
-        raise UnreadableFile(
-            f"not valid UTF-8 (byte 0x{data[error.start]:02x} at offset {error.start})"
-        ) from error
     # Universal newlines, as the modules' own file entry points read text; without this a CRLF
-    # script would get other line and comment counts here than from them.
-    return text.replace("\r\n", "\n").replace("\r", "\n")
+    # script would get other line and comment counts here than from them. Done on the bytes, where
+    # it is several times cheaper than on the text and gives the same result: in UTF-8 a CR or LF
+    # byte is always a whole character.
+    translated = data.replace(b"\r\n", b"\n").replace(b"\r", b"\n") if b"\r" in data else data
+    try:
+        return translated.decode("utf-8")
+    except UnicodeDecodeError as error:
+        failure = error
+    if translated is not data:
+        # The reason names the offset in the file's own bytes, before line ends were translated.
+        try:
+            data.decode("utf-8")
+        except UnicodeDecodeError as error:
+            failure = error
+    raise UnreadableFile(
+        f"not valid UTF-8 (byte 0x{data[failure.start]:02x} at offset {failure.start})"
+    ) from failure
+
+
+def read_sql_sized(path: Path) -> tuple[str, int]:
+    """The text of the script at ``path`` as ``read_text(encoding="utf-8")`` gives it, and the
+    file's size in bytes.
+
+    Read through a text stream: its decoder translates line ends while decoding, which is
+    markedly cheaper than translating and decoding apart, and that work holds the GIL that the
+    other jobs are waiting for.
+    """
+    try:
+        with open(path, encoding="utf-8", opener=_without_blocking) as stream:
+            status = os.fstat(stream.fileno())
+            if not stat.S_ISREG(status.st_mode):
+                raise UnreadableFile("not a regular file")
+            return stream.read(), status.st_size
+    except OSError as error:
+        raise UnreadableFile(_reason(error)) from error
+    except UnicodeDecodeError:
+        # The stream's decoder counts offsets within its last chunk; the reason should name the
+        # offset within the file.
+        data = read_bytes(path)
+        return decode_text(data), len(data)
 
 
 def read_sql(path: Path) -> str:
-    return decode_text(read_bytes(path))
+    return read_sql_sized(path)[0]
 
 
 class DecodedFile:
@@ -146,7 +178,8 @@ class FileReport:
         return self.error is not None
 
     def as_row(self) -> dict[str, object]:
-        row = asdict(self)
+        # Flat on purpose: dataclasses.asdict copies deeply and costs more than the scans do.
+        row = {name: getattr(self, name) for name in REPORT_FIELDS}
         if self.categories is not None:
             row["categories"] = list(self.categories)
         return row
@@ -183,16 +216,15 @@ def assess_file(target: Target) -> FileReport:
     if target.error is not None:
         return FileReport(target.display, error=target.error)
     try:
-        data = read_bytes(target.path)
-        text = decode_text(data)
+        text, size = read_sql_sized(target.path)
     except UnreadableFile as error:
         return FileReport(target.display, error=str(error))
     try:
         plan = plan_reading_strategy(DecodedFile(text))
         return FileReport(
             target.display,
-            bytes=len(data),
-            empty=not data,
+            bytes=size,
+            empty=size == 0,
             total_lines=plan.total_lines,
             chunked=plan.should_chunk,
             sections=len(plan.section_boundaries),

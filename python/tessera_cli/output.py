@@ -41,8 +41,28 @@ def project(report: FileReport, keys: Sequence[str]) -> dict[str, object]:
     return {key: row[key] for key in keys}
 
 
+def _is_row_list(value: object) -> bool:
+    return isinstance(value, list) and bool(value) and all(isinstance(item, dict) for item in value)
+
+
+def _json_text(value: object, level: int) -> str:
+    """Indented JSON in which each record of a list of records takes one compact line.
+
+    Easier to scan and to grep than a record spread over twenty lines, and written by the C
+    encoder: the pure-Python one that indenting needs took longer than assessing the estate.
+    """
+    inner = "  " * (level + 1)
+    if isinstance(value, dict) and value:
+        members = [f"{inner}{json.dumps(key)}: {_json_text(item, level + 1)}" for key, item in value.items()]
+        return "{\n" + ",\n".join(members) + "\n" + "  " * level + "}"
+    if _is_row_list(value):
+        rows = [inner + json.dumps(row, ensure_ascii=False) for row in value]  # type: ignore[union-attr]
+        return "[\n" + ",\n".join(rows) + "\n" + "  " * level + "]"
+    return json.dumps(value, ensure_ascii=False, indent=2).replace("\n", "\n" + "  " * level)
+
+
 def write_json(document: object, out: IO[str]) -> None:
-    json.dump(document, out, indent=2, ensure_ascii=False)
+    out.write(_json_text(document, 0))
     out.write("\n")
 
 
