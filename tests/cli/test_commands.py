@@ -1,4 +1,6 @@
 import json
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -106,3 +108,14 @@ def test_version_and_help(run_cli):
     for command in ("assess", "classify", "plan", "knowledge"):
         shown = run_cli(command, "--help")
         assert shown.returncode == 0 and shown.stdout.startswith(f"Usage: tessera {command} ")
+
+
+@pytest.mark.parametrize("missing", ["click", "rich"])
+def test_without_the_cli_extra_the_command_says_what_to_install(missing):
+    # The modules install without click and rich; the command then explains instead of a traceback.
+    code = f"import sys; sys.modules[{missing!r}] = None; import tessera_cli; tessera_cli.main()"
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert done.returncode == 2
+    assert done.stderr == (
+        f"tessera: the command needs the {missing!r} package; install it with pip install 'tessera-native[cli]'\n"
+    )
