@@ -110,7 +110,14 @@ int exec_module(PyObject* module, const ModuleSpec& spec, PyObject*& loaded) {
     return -1;
   }
   loaded = module;
-  if (spec.body(module) == 0) return 0;
+  PyObject* done = boundary([&] {
+    spec.body(module);
+    return Ref::borrow(Py_None);
+  });
+  if (done != nullptr) {
+    Py_DECREF(done);
+    return 0;
+  }
   loaded = nullptr;
   std::string entry = std::string("init ") + spec.dotted_name;
   add_traceback_entry(entry.c_str(), spec.source_file);

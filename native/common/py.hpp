@@ -172,7 +172,7 @@ struct ModuleSpec {
   const char* short_name;   // "complexity"
   const char* dotted_name;  // "agents.tessera.complexity"
   const char* source_file;  // shown in the traceback entry
-  int (*body)(PyObject* module);  // returns 0, or -1 with an exception set
+  void (*body)(PyObject* module);  // throws Error (or a C++ exception) when the load fails
 };
 
 // Runs spec.body under the single-initialisation rule. Call it from the module's Py_mod_exec slot.

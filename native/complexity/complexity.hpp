@@ -1,10 +1,43 @@
+// What the two halves of agents.tessera.complexity share: grading (module.cpp) and reading plans
+// (planner.cpp).
 #pragma once
+
 #include "common/py.hpp"
 #include "common/textfile.hpp"
+
+#include <span>
+#include <string>
+
 namespace tessera::complexity {
-// Called by the module body after classify_sql_file is bound: binds _SECTION_DELIMITERS, FileReadingStrategy
-// and plan_reading_strategy. Throws py::Error on failure.
+
+inline constexpr const char* kModuleName = "agents.tessera.complexity";
+
+// A pattern as the module writes it once: the text and flags of the exposed `re` object, which the
+// native matcher compiles from the very same text.
+struct PatternText {
+  const char* text;
+  unsigned flags;
+};
+
+// The pattern texts are ASCII; the matcher takes code points.
+std::u32string widen(const char* ascii);
+
+// [re.compile(text, flags) for each pattern], as the exposed tables hold them.
+py::Ref compile_table(std::span<const PatternText> patterns);
+
+py::Ref size(size_t v);
+
+// A module global as the body's own functions would see it (builtins included).
+py::Ref global(PyObject* module, PyObject* name);
+
+// A module-level function of this module.
+py::Ref function(PyMethodDef* def, PyObject* module);
+
+// Called by the module body after classify_sql_file is bound: binds _SECTION_DELIMITERS,
+// FileReadingStrategy and plan_reading_strategy. Throws py::Error on failure.
 void add_reading_strategy(PyObject* module);
+
 // The module's reader of script files, made at load.
 const py::PathReader& path_reader(PyObject* module);
-}
+
+}  // namespace tessera::complexity

@@ -24,14 +24,7 @@ using py::Error;
 using py::own;
 using py::Ref;
 
-constexpr const char* kModuleName = "agents.tessera.complexity";
-
 // ---- the pattern texts: one table feeds both the exposed `re` objects and the native matcher --------
-
-struct PatternText {
-  const char* text;
-  unsigned flags;
-};
 
 constexpr unsigned kI = rx::IGNORECASE;
 
@@ -77,12 +70,6 @@ constexpr std::array<PatternText, 2> kComments = {{
 // temp-table counter is case-sensitive (it has no letters, so this changes nothing but the flags).
 constexpr PatternText kTempTable = {kModerate[1].text, 0};
 constexpr PatternText kCte = {kModerate[0].text, kI};
-
-std::u32string widen(const char* ascii) {
-  std::u32string out;
-  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
-  return out;
-}
 
 // ---- native classification --------------------------------------------------------------------------
 
@@ -177,9 +164,24 @@ const Runtime& runtime_of(PyObject* module) { return *static_cast<State*>(PyModu
 
 }  // namespace
 
-const py::PathReader& path_reader(PyObject* module) { return runtime_of(module).reader; }
+// ---- shared with the planner ------------------------------------------------------------------------
 
-namespace {
+std::u32string widen(const char* ascii) {
+  std::u32string out;
+  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
+  return out;
+}
+
+Ref compile_table(std::span<const PatternText> patterns) {
+  Ref compile = py::attr(py::import("re").get(), "compile");
+  Ref table = own(PyList_New(0));
+  for (const PatternText& p : patterns) {
+    Ref flags = py::integer(p.flags);
+    Ref compiled = py::call(compile.get(), {py::str(p.text).get(), flags.get()});
+    py::check(PyList_Append(table.get(), compiled.get()));
+  }
+  return table;
+}
 
 // A module global as the body's functions would see it.
 Ref global(PyObject* module, PyObject* name) {
@@ -194,6 +196,15 @@ Ref global(PyObject* module, PyObject* name) {
 }
 
 Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
+
+Ref function(PyMethodDef* def, PyObject* module) {
+  Ref module_name = py::str(kModuleName);
+  return own(PyCFunction_NewEx(def, module, module_name.get()));
+}
+
+const py::PathReader& path_reader(PyObject* module) { return runtime_of(module).reader; }
+
+namespace {
 
 // callable(*positional, **dict(zip(kwnames, keyword_values)))
 template <size_t N>
@@ -383,21 +394,6 @@ PyMethodDef classify_sql_file_def = {
 
 // ---- the module body --------------------------------------------------------------------------------
 
-Ref compile_table(PyObject* compile, const PatternText* begin, const PatternText* end) {
-  Ref table = own(PyList_New(0));
-  for (const PatternText* p = begin; p != end; ++p) {
-    Ref flags = py::integer(p->flags);
-    Ref compiled = py::call(compile, {py::str(p->text).get(), flags.get()});
-    py::check(PyList_Append(table.get(), compiled.get()));
-  }
-  return table;
-}
-
-Ref function(PyMethodDef* def, PyObject* module) {
-  Ref module_name = py::str(kModuleName);
-  return own(PyCFunction_NewEx(def, module, module_name.get()));
-}
-
 void build(PyObject* module) {
   Ref re = py::import("re");
   py::bind(module, "re", re);
@@ -408,12 +404,10 @@ void build(PyObject* module) {
   py::bind(module, "structlog", structlog);
   py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
 
-  Ref compile = py::attr(re.get(), "compile");
-  py::bind(module, "_COMPLEX_PATTERNS", compile_table(compile.get(), kComplex.begin(), kComplex.end()));
-  py::bind(module, "_MODERATE_PATTERNS", compile_table(compile.get(), kModerate.begin(), kModerate.end()));
-  py::bind(module, "_STORED_PROC_PATTERN",
-           py::call(compile.get(), {py::str(kStoredProc.text).get(), py::integer(kStoredProc.flags).get()}));
-  py::bind(module, "_COMMENT_PATTERNS", compile_table(compile.get(), kComments.begin(), kComments.end()));
+  py::bind(module, "_COMPLEX_PATTERNS", compile_table(kComplex));
+  py::bind(module, "_MODERATE_PATTERNS", compile_table(kModerate));
+  py::bind(module, "_STORED_PROC_PATTERN", Ref::borrow(PyList_GET_ITEM(compile_table({&kStoredProc, 1}).get(), 0)));
+  py::bind(module, "_COMMENT_PATTERNS", compile_table(kComments));
 
   auto* state = static_cast<State*>(PyModule_GetState(module));
   delete state->runtime;
@@ -445,21 +439,11 @@ void build(PyObject* module) {
   add_reading_strategy(module);
 }
 
-int body(PyObject* module) {
-  PyObject* done = py::boundary([module] {
-    build(module);
-    return Ref::borrow(Py_None);
-  });
-  if (done == nullptr) return -1;
-  Py_DECREF(done);
-  return 0;
-}
-
 constexpr py::ModuleSpec kSpec = {
     "complexity",
     kModuleName,
     __FILE__,
-    body,
+    build,
 };
 
 PyObject* g_loaded = nullptr;

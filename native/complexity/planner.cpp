@@ -25,14 +25,7 @@ using py::Error;
 using py::own;
 using py::Ref;
 
-constexpr const char* kModuleName = "agents.tessera.complexity";
-
 // ---- pattern texts ----------------------------------------------------------------------------------
-
-struct PatternText {
-  const char* text;
-  unsigned flags;
-};
 
 // Shown to the host as compiled `re` objects and read by nothing in this module.
 constexpr std::array<PatternText, 5> kSectionDelimiters = {{
@@ -47,12 +40,6 @@ constexpr std::array<PatternText, 5> kSectionDelimiters = {{
 // start, so unlike the delimiter table they need no MULTILINE, and views and triggers don't cut a file.
 constexpr PatternText kBatchSeparator = {R"(^GO\s*$)", rx::IGNORECASE};
 constexpr PatternText kRoutineHead = {R"(^CREATE\s+(?:OR\s+ALTER\s+)?(?:PROC|PROCEDURE|FUNCTION)\b)", rx::IGNORECASE};
-
-std::u32string widen(const char* ascii) {
-  std::u32string out;
-  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
-  return out;
-}
 
 struct BoundaryTests {
   rx::Pattern separator{widen(kBatchSeparator.text), kBatchSeparator.flags};
@@ -220,20 +207,11 @@ Plan plan(const Ch* s, size_t n) {
   return p;
 }
 
-Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
 
 template <class Ch>
 Ref hint_text(const Ch* s, const Section& section) {
   if (section.block_lines == 0) return py::str_from(s + section.hint_begin, section.hint_size);
   return own(PyUnicode_FromFormat("SQL block (%zu lines)", section.block_lines));
-}
-
-// A module global as a function of the module's body would see it.
-Ref global(PyObject* module, const char* name) {
-  PyObject* value = nullptr;
-  if (PyDict_GetItemStringRef(PyModule_GetDict(module), name, &value) < 0) throw Error{};
-  if (value == nullptr) py::raise_format(PyExc_NameError, "name '%s' is not defined", name);
-  return Ref::steal(value);
 }
 
 Ref plan_file(PyObject* module, PyObject* sql_path) {
@@ -270,7 +248,8 @@ Ref plan_file(PyObject* module, PyObject* sql_path) {
       py::log_debug(module, "reading_strategy",
                     {{"total_lines", total.get()}, {"sections", count.get()}, {"first_read", first_read.get()}});
     }
-    Ref record_type = global(module, "FileReadingStrategy");
+    Ref record_name = py::str("FileReadingStrategy");
+    Ref record_type = global(module, record_name.get());
     return py::call(record_type.get(), {py::boolean(p.chunked).get(), total.get(), first_read.get(), sections.get()});
   });
 }
@@ -285,7 +264,7 @@ PyObject* plan_reading_strategy(PyObject* module, PyObject* const* args, Py_ssiz
 
 // ---- the instruction text ---------------------------------------------------------------------------
 
-// f"{value}": the host's format() with an empty specification (plain decimal for ints, strs as they are).
+// f"{value}": the host's format() with an empty format string (plain decimal for ints, strs as they are).
 Ref text_of(PyObject* value) {
   Ref empty = own(PyUnicode_New(0, 0));
   return own(PyObject_Format(value, empty.get()));
@@ -375,14 +354,7 @@ PyMethodDef format_reading_instructions_def = {
 }  // namespace
 
 void add_reading_strategy(PyObject* module) {
-  Ref compile = py::attr(py::import("re").get(), "compile");
-  Ref delimiters = own(PyList_New(0));
-  for (const PatternText& p : kSectionDelimiters) {
-    Ref flags = py::integer(p.flags);
-    Ref compiled = py::call(compile.get(), {py::str(p.text).get(), flags.get()});
-    py::check(PyList_Append(delimiters.get(), compiled.get()));
-  }
-  py::bind(module, "_SECTION_DELIMITERS", delimiters);
+  py::bind(module, "_SECTION_DELIMITERS", compile_table(kSectionDelimiters));
 
   Ref method = py::instance_method(&format_reading_instructions_def, module);
   py::bind(module, "FileReadingStrategy",
@@ -394,9 +366,7 @@ void add_reading_strategy(PyObject* module) {
                                 {{"format_reading_instructions", method.get()}}));
 
   boundary_tests();
-  Ref module_name = py::str(kModuleName);
-  py::bind(module, "plan_reading_strategy",
-           own(PyCFunction_NewEx(&plan_reading_strategy_def, module, module_name.get())));
+  py::bind(module, "plan_reading_strategy", function(&plan_reading_strategy_def, module));
 }
 
 }  // namespace tessera::complexity

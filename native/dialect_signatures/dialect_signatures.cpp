@@ -193,21 +193,11 @@ void build(PyObject* module) {
   py::check(PyDict_SetItemString(globals, "PLATFORM_MARKERS", catalogue.get()));
 }
 
-int body(PyObject* module) {
-  PyObject* done = py::boundary([module] {
-    build(module);
-    return Ref::borrow(Py_None);
-  });
-  if (done == nullptr) return -1;
-  Py_DECREF(done);
-  return 0;
-}
-
 constexpr py::ModuleSpec kSpec = {
     "dialect_signatures",
     "agents.tessera.dialect_signatures",
     __FILE__,
-    body,
+    build,
 };
 
 PyObject* g_loaded = nullptr;

@@ -572,21 +572,11 @@ void build(PyObject* module) {
   py::check(PyModule_AddFunctions(module, kFunctions));
 }
 
-int body(PyObject* module) {
-  PyObject* done = py::boundary([module] {
-    build(module);
-    return Ref::borrow(Py_None);
-  });
-  if (done == nullptr) return -1;
-  Py_DECREF(done);
-  return 0;
-}
-
 constexpr py::ModuleSpec kSpec = {
     "reference_curator",
     "agents.tessera.reference_curator",
     __FILE__,
-    body,
+    build,
 };
 
 PyObject* g_loaded = nullptr;
