@@ -220,7 +220,7 @@ def assess_file(target: Target) -> FileReport:
     except UnreadableFile as error:
         return FileReport(target.display, error=str(error))
     try:
-        plan = plan_reading_strategy(DecodedFile(text))
+        plan = plan_reading_strategy(DecodedFile(text))  # type: ignore[arg-type]  # it has read_text
         return FileReport(
             target.display,
             bytes=size,
@@ -304,5 +304,5 @@ def summarize(reports: Sequence[FileReport]) -> Summary:
             {"category": category, "files": count}
             for category, count in sorted(categories.items(), key=lambda item: (-item[1], item[0]))
         ],
-        failures=[{"path": report.path, "reason": report.error} for report in reports if report.failed],
+        failures=[{"path": report.path, "reason": report.error or ""} for report in reports if report.failed],
     )

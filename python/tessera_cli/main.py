@@ -274,7 +274,7 @@ def plan(file: str, verbose: bool) -> None:
     The text that tells an agent how to read FILE with its Read tool: whole, or first the head
     and then section by section.
     """
-    strategy = plan_reading_strategy(DecodedFile(_read_or_exit(file)))
+    strategy = plan_reading_strategy(DecodedFile(_read_or_exit(file)))  # type: ignore[arg-type]  # it has read_text
     click.echo(strategy.format_reading_instructions(shown(Path(file))))
 
 

@@ -7,7 +7,7 @@ import json
 import os
 from collections.abc import Callable, Iterable, Sequence
 from dataclasses import dataclass
-from typing import IO
+from typing import IO, TypeGuard
 
 from rich import box
 from rich.console import Console, JustifyMethod
@@ -41,7 +41,7 @@ def project(report: FileReport, keys: Sequence[str]) -> dict[str, object]:
     return {key: row[key] for key in keys}
 
 
-def _is_row_list(value: object) -> bool:
+def _is_row_list(value: object) -> TypeGuard[list[dict[str, object]]]:
     return isinstance(value, list) and bool(value) and all(isinstance(item, dict) for item in value)
 
 
@@ -56,7 +56,7 @@ def _json_text(value: object, level: int) -> str:
         members = [f"{inner}{json.dumps(key)}: {_json_text(item, level + 1)}" for key, item in value.items()]
         return "{\n" + ",\n".join(members) + "\n" + "  " * level + "}"
     if _is_row_list(value):
-        rows = [inner + json.dumps(row, ensure_ascii=False) for row in value]  # type: ignore[union-attr]
+        rows = [inner + json.dumps(row, ensure_ascii=False) for row in value]
         return "[\n" + ",\n".join(rows) + "\n" + "  " * level + "]"
     return json.dumps(value, ensure_ascii=False, indent=2).replace("\n", "\n" + "  " * level)
 
@@ -197,7 +197,7 @@ def print_files(console: Console, reports: Sequence[FileReport], columns: Sequen
         return sum(widths[index] + 3 for index in kept[1:])
 
     kept = list(range(len(columns)))
-    droppable = sorted((i for i, c in enumerate(columns) if c.drop_rank), key=lambda i: -columns[i].drop_rank)
+    droppable = sorted((i for i, c in enumerate(columns) if c.drop_rank), key=lambda i: -(columns[i].drop_rank or 0))
     wanted = min(max(len(report.path) for report in reports), _PATH_WIDTH) + 4
     while droppable and wanted + beside_path(kept) > console.width:
         kept.remove(droppable.pop(0))
@@ -274,7 +274,7 @@ def print_summary(console: Console, summary: Summary) -> None:
     if summary.failures:
         failures = _small_table(f"Could not be read ({_files(len(summary.failures))})", "File",
                                 "Reason")
-        for entry in summary.failures:
-            failures.add_row(entry["path"], Text(entry["reason"], style="red"))
+        for failure in summary.failures:
+            failures.add_row(failure["path"], Text(failure["reason"], style="red"))
         failures.columns[1].justify = "left"
         console.print(failures)
