@@ -20,6 +20,13 @@ settings.register_profile(
     deadline=None,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
 )
+# For a long hunt after a change to the matcher: HYPOTHESIS_PROFILE=thorough.
+settings.register_profile(
+    "thorough",
+    max_examples=5000,
+    deadline=None,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large],
+)
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci" if os.environ.get("CI") else "dev"))
 
 # Real scripts and documents from public repositories, kept beside the checkout (read-only).
