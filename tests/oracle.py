@@ -178,7 +178,7 @@ def _merge_smallest(sections, target_sections):
     return sections
 
 
-def plan_reading(content: str):
+def plan_reading(content: str, *, mended: bool = True):
     """(should_chunk, total_lines, first_read_lines, sections) for text already read from a file.
 
     A pair of edges closer than MIN_SECTION_SPAN lines is not thrown away: its lines go to the
@@ -191,6 +191,9 @@ def plan_reading(content: str):
     is at least 501 here, so by the time the last pair is reached with a start still carried, its
     span is at least 501 - 151 = 350 lines and it is kept. A section therefore always exists, and
     the plan covers every line from the first section's start to the end of the file.
+
+    With mended=False, the planner as first written: a short pair is dropped, and its lines
+    belong to no section.
     """
     raw_lines = content.splitlines()
     total_lines = len(raw_lines)
@@ -213,6 +216,8 @@ def plan_reading(content: str):
             start = carried_start
             carried_start = None
         if end - start < MIN_SECTION_SPAN:
+            if not mended:
+                continue
             if sections:
                 prev_start, _, prev_hint = sections[-1]
                 sections[-1] = (prev_start, end, prev_hint)
@@ -226,30 +231,7 @@ def plan_reading(content: str):
 
 
 def plan_reading_unmended(content: str):
-    """The planner as first written: a pair closer than MIN_SECTION_SPAN lines is dropped, and
-    its lines belong to no section."""
-    raw_lines = content.splitlines()
-    total_lines = len(raw_lines)
-    if total_lines <= WHOLE_FILE_LIMIT:
-        return False, total_lines, total_lines, ()
-
-    target_sections, all_boundaries = _section_edges(raw_lines)
-    first_read = min(FIRST_READ, total_lines)
-
-    sections = []
-    for i in range(len(all_boundaries) - 1):
-        start = all_boundaries[i]
-        end = all_boundaries[i + 1]
-        if end <= first_read:
-            continue
-        if start < first_read:
-            start = first_read + 1
-        if end - start < MIN_SECTION_SPAN:
-            continue
-        sections.append((start, end, _hint(raw_lines, start, end)))
-
-    sections = _merge_smallest(sections, target_sections)
-    return True, total_lines, first_read, tuple(sections)
+    return plan_reading(content, mended=False)
 
 
 def format_instructions(should_chunk, total_lines, first_read_lines, sections, sql_path) -> str:
