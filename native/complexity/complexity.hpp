@@ -2,8 +2,8 @@
 // (planner.cpp).
 #pragma once
 
-#include "common/py.hpp"
-#include "common/textfile.hpp"
+#include "python/py.hpp"
+#include "text/textfile.hpp"
 
 #include <span>
 #include <string>

@@ -8,9 +8,9 @@
 // str's own storage, with the GIL released.
 #include "complexity/complexity.hpp"
 
-#include "common/py.hpp"
-#include "common/regex.hpp"
-#include "common/sqltext.hpp"
+#include "python/py.hpp"
+#include "regex/regex.hpp"
+#include "text/sqltext.hpp"
 
 #include <array>
 #include <memory>

@@ -8,9 +8,9 @@
 // and the section arithmetic. Only the result record and its hint strings are built under the GIL.
 #include "complexity/complexity.hpp"
 
-#include "common/py.hpp"
-#include "common/regex.hpp"
-#include "common/sqltext.hpp"
+#include "python/py.hpp"
+#include "regex/regex.hpp"
+#include "text/sqltext.hpp"
 
 #include <algorithm>
 #include <array>

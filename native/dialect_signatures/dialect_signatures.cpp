@@ -5,7 +5,7 @@
 // continuing with one `Marker(...)` call per entry would do: the same import, the same name lookups, the
 // same errors. That keeps a host's own dialect_probe (including one that imports this module back while
 // it loads) working exactly as it would against a pure-Python catalogue.
-#include "common/py.hpp"
+#include "python/py.hpp"
 #include "dialect_signatures/catalogue.hpp"
 
 #include <array>

@@ -6,9 +6,9 @@
 // that order. The category patterns exist twice: as the host's `re.Pattern` objects that callers
 // can read, and as the native matcher's program built from those very objects' `.pattern` and
 // `.flags`, so the two cannot disagree. Scripts only ever go to the native matcher.
-#include "common/py.hpp"
-#include "common/regex.hpp"
-#include "common/sqltext.hpp"
+#include "python/py.hpp"
+#include "regex/regex.hpp"
+#include "text/sqltext.hpp"
 
 #include <algorithm>
 #include <array>

@@ -7,7 +7,7 @@ from pathlib import Path
 
 from re._casefix import _EXTRA_CASES
 
-SOURCE = Path(__file__).resolve().parents[2] / "native" / "common" / "regex_casefix.cpp"
+SOURCE = Path(__file__).resolve().parents[2] / "native" / "regex" / "regex_casefix.cpp"
 ROW = re.compile(r"\{0x([0-9a-f]+), \{0x([0-9a-f]+), 0x([0-9a-f]+)\}\},")
 
 

@@ -1,4 +1,4 @@
-#include "common/py.hpp"
+#include "python/py.hpp"
 
 #include <frameobject.h>
 

@@ -3,7 +3,7 @@
 // planning itself costs, so the planner and the file grader take this path when they can.
 #pragma once
 
-#include "common/py.hpp"
+#include "python/py.hpp"
 
 namespace tessera::py {
 

@@ -1,4 +1,4 @@
-#include "common/textfile.hpp"
+#include "text/textfile.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
