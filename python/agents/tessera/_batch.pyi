@@ -46,7 +46,7 @@ class Rows(Iterator[Row]):
 
     def __next__(self) -> Row: ...
 
-def assess_paths(items: Iterable[tuple[object, bytes | str]], jobs: int = 1) -> Rows:
+def assess_paths(items: Iterable[tuple[object, bytes | str]], *, jobs: int = 1) -> Rows:
     """The report rows of the files named by ``items``, in order.
 
     Each item is a ``(key, source)`` pair. ``source`` is a file-system path as bytes
