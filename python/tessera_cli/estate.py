@@ -173,7 +173,8 @@ def _walk(root: Path, accept: Callable[[str], bool], skipped: Callable[[str, str
         except OSError as error:
             yield Target(path, display, f"cannot list directory: {_reason(error)}")
             continue
-        prefix = display if display.endswith("/") else display + "/"
+        # As Path joins them: "." adds nothing in front of a name, "/" no second slash.
+        prefix = "" if display == "." else display if display.endswith("/") else display + "/"
         entries: list[tuple[str, int, str, str]] = []
         for item in found:
             name = item.name

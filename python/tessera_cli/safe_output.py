@@ -172,12 +172,9 @@ def _raise_terminated(_signum: int, _frame: FrameType | None) -> None:
 
 
 def _quiet_stdout() -> None:
-    # What is still buffered for stdout would fail again when the interpreter flushes it at exit,
-    # with a message of its own; it goes nowhere instead.
-    try:
-        sys.stdout.flush()
-    except (OSError, ValueError):
-        pass
+    # What is still buffered for stdout goes nowhere: flushed at exit it would fail again with a
+    # message of its own (a closed pipe, a full disk), block on a reader that has stopped reading,
+    # or, after an interrupted write, add rows past a torn line.
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
@@ -204,8 +201,10 @@ def exit_statuses() -> Iterator[None]:
     try:
         yield
     except KeyboardInterrupt:
+        _quiet_stdout()
         _stop("interrupted", INTERRUPTED)
     except Terminated:
+        _quiet_stdout()
         _stop("terminated", TERMINATED)
     except (ClosedPipe, BrokenPipeError):
         _quiet_stdout()
