@@ -11,6 +11,7 @@ from collections import Counter
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import asdict, dataclass, field, fields
 from pathlib import Path
+from typing import Any
 
 from agents.tessera.complexity import SQLComplexity, classify_sql, plan_reading_strategy
 from agents.tessera.reference_curator import detect_construct_categories
@@ -361,6 +362,9 @@ class Summary:
 
 
 _AT = {name: index for index, name in enumerate(REPORT_FIELDS)}
+_PATH, _BYTES, _TOTAL, _EFFECTIVE, _GRADE = 0, _AT["bytes"], _AT["total_lines"], _AT["effective_lines"], _AT["grade"]
+_ANALYSIS, _CONVERSION, _AUDIT = _AT["analysis_turns"], _AT["conversion_turns"], _AT["audit_turns"]
+_CHUNKED, _SECTIONS, _CATEGORIES, _ERROR = _AT["chunked"], _AT["sections"], _AT["categories"], _AT["error"]
 
 
 class SummaryBuilder:
@@ -380,29 +384,30 @@ class SummaryBuilder:
         self.category_sets: Counter[tuple[str, ...]] = Counter()
         self.failures: list[dict[str, str]] = []
 
-    def add(self, row: Sequence[object]) -> None:
+    def add(self, row: Sequence[Any]) -> None:
         """One row, as a tuple in the order of REPORT_FIELDS."""
         self.files += 1
-        error = row[_AT["error"]]
+        error = row[_ERROR]
         if error is not None:
             self.failed += 1
-            self.failures.append({"path": row[0], "reason": error})  # type: ignore[dict-item]
+            self.failures.append({"path": row[_PATH], "reason": error})
             return
-        size, lines = row[_AT["bytes"]], row[_AT["total_lines"]]
-        self.empty += size == 0
-        self.bytes += size  # type: ignore[operator]
-        self.total_lines += lines  # type: ignore[operator]
-        self.effective_lines += row[_AT["effective_lines"]]  # type: ignore[operator]
-        self.grades[row[_AT["grade"]]] += 1  # type: ignore[index]
+        size, lines = row[_BYTES], row[_TOTAL]
+        if size == 0:
+            self.empty += 1
+        self.bytes += size
+        self.total_lines += lines
+        self.effective_lines += row[_EFFECTIVE]
+        self.grades[row[_GRADE]] += 1
         turns = self.turns
-        turns[0] += row[_AT["analysis_turns"]]  # type: ignore[operator]
-        turns[1] += row[_AT["conversion_turns"]]  # type: ignore[operator]
-        turns[2] += row[_AT["audit_turns"]]  # type: ignore[operator]
-        if row[_AT["chunked"]]:
-            self.chunked.append({"path": row[0], "total_lines": lines, "sections": row[_AT["sections"]]})
+        turns[0] += row[_ANALYSIS]
+        turns[1] += row[_CONVERSION]
+        turns[2] += row[_AUDIT]
+        if row[_CHUNKED]:
+            self.chunked.append({"path": row[_PATH], "total_lines": lines, "sections": row[_SECTIONS]})
         # Rows share one tuple per set of categories, so counting the sets is cheap; they are
         # spread over the categories once, at the end.
-        self.category_sets[row[_AT["categories"]]] += 1  # type: ignore[index]
+        self.category_sets[row[_CATEGORIES]] += 1
 
     def summary(self, skipped: Counter[str] | None = None) -> Summary:
         categories: Counter[str] = Counter()

@@ -134,9 +134,13 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
         return
 
     folder, base = os.path.split(target)
+    # Held back until the cleanup below is in place: a signal that arrived between the temporary
+    # file's creation and the `try` would leave it behind.
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM})
     try:
         handle, temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".tmp", dir=folder or ".")
     except OSError as error:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
         raise WriteFailed(name, _reason(error)) from None
     stream = None
     try:
@@ -144,6 +148,7 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
         os.fchmod(handle, stat.S_IMODE(status.st_mode) if status is not None else 0o666 & ~_umask())
         stream = open(handle, "w", encoding="utf-8", newline="")
         guarded = _Guarded(stream, name)
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
         yield guarded  # type: ignore[misc]
         guarded.flush()
         try:
@@ -153,13 +158,14 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
         except OSError as error:
             raise WriteFailed(name, _reason(error)) from None
     except BaseException:
-        if stream is not None:
-            try:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+        try:
+            if stream is not None:
                 stream.close()
-            except OSError:
-                pass
-        else:
-            os.close(handle)
+            else:
+                os.close(handle)
+        except OSError:
+            pass
         try:
             os.unlink(temporary)
         except OSError:
