@@ -31,7 +31,7 @@ def _without_blocking(path: str, flags: int) -> int:
     return os.open(path, flags | os.O_NONBLOCK)
 
 
-def read_bytes(path: Path) -> bytes:
+def read_bytes(path: Path | str) -> bytes:
     try:
         with open(path, "rb", opener=_without_blocking) as stream:
             if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
@@ -67,7 +67,7 @@ def decode_text(data: bytes) -> str:
     ) from failure
 
 
-def read_sql_sized(path: Path) -> tuple[str, int]:
+def read_sql_sized(path: Path | str) -> tuple[str, int]:
     """The text of the script at ``path`` as ``read_text(encoding="utf-8")`` gives it, and the
     file's size in bytes.
 
@@ -90,7 +90,7 @@ def read_sql_sized(path: Path) -> tuple[str, int]:
         return decode_text(data), len(data)
 
 
-def read_sql(path: Path) -> str:
+def read_sql(path: Path | str) -> str:
     return read_sql_sized(path)[0]
 
 

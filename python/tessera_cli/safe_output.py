@@ -119,16 +119,16 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
     if status is not None and not stat.S_ISREG(status.st_mode):
         try:
             # newline="" so that CSV keeps its own CRLF record ends and JSON gets bare LF.
-            stream = open(target, "w", encoding="utf-8", newline="")
+            device = open(target, "w", encoding="utf-8", newline="")
         except OSError as error:
             raise WriteFailed(name, _reason(error)) from None
-        guarded = _Guarded(stream, name)
+        guarded = _Guarded(device, name)
         try:
             yield guarded  # type: ignore[misc]
             guarded.flush()
         finally:
             try:
-                stream.close()
+                device.close()
             except OSError:
                 pass
         return
@@ -142,7 +142,7 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
     except OSError as error:
         signal.pthread_sigmask(signal.SIG_SETMASK, mask)
         raise WriteFailed(name, _reason(error)) from None
-    stream = None
+    stream: IO[str] | None = None
     try:
         # The report keeps the mode of the one it replaces; a new one gets the mode open() gives.
         os.fchmod(handle, stat.S_IMODE(status.st_mode) if status is not None else 0o666 & ~_umask())
