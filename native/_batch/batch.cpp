@@ -110,7 +110,8 @@ void await(Pool& pool, Pool::Job& job) {
 
 size_t jobs_argument(PyObject* value) {
   if (value == nullptr) return 1;
-  const Py_ssize_t jobs = PyNumber_AsSsize_t(value, PyExc_OverflowError);
+  // Any positive number is a valid request (the workers are capped anyway), however large.
+  const Py_ssize_t jobs = PyNumber_AsSsize_t(value, nullptr);
   if (jobs == -1 && PyErr_Occurred()) throw Error{};
   if (jobs < 1) py::raise(PyExc_ValueError, "jobs must be at least 1");
   return static_cast<size_t>(jobs);
