@@ -331,8 +331,9 @@ def columnar(estate: Estate) -> dict[str, Any]:
             "categories": {"names": category_names, "files": [c["files"] for c in summary.categories]},
             "points": _points(estate),
         },
-        "chunked": [[c["path"], c["total_lines"], c["sections"]] for c in summary.chunked],
-        "failures": [[f["path"], f["reason"]] for f in summary.failures],
+        # Rows of the files above, by index: their paths and figures are not repeated.
+        "chunked": [i for i, r in enumerate(files) if r.chunked and not r.failed],
+        "failures": [i for i, r in enumerate(files) if r.failed],
         "hardest": None
         if estate.objects is None
         else [
