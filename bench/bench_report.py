@@ -41,7 +41,29 @@ def generate(where: Path, count: int) -> int:
     return total
 
 
-def render_seconds(page: Path) -> float:
+def _descendants_cpu(root: int) -> float:
+    """CPU seconds used so far by the processes under ``root`` (the browser's, under its driver)."""
+    children: dict[int, list[int]] = {}
+    times: dict[int, float] = {}
+    tick = os.sysconf("SC_CLK_TCK")
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            fields = (entry / "stat").read_text().rpartition(")")[2].split()
+        except OSError:
+            continue
+        children.setdefault(int(fields[1]), []).append(int(entry.name))
+        times[int(entry.name)] = (int(fields[11]) + int(fields[12])) / tick
+    total, stack = 0.0, [root]
+    while stack:
+        pid = stack.pop()
+        total += times.get(pid, 0.0)
+        stack.extend(children.get(pid, []))
+    return total
+
+
+def render_seconds(page: Path) -> dict[str, float]:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.support.ui import WebDriverWait
@@ -55,11 +77,16 @@ def render_seconds(page: Path) -> float:
     driver = webdriver.Chrome(options=options, service=service)
     try:
         driver.set_page_load_timeout(120)
+        before = _descendants_cpu(driver.service.process.pid)
         driver.get(page.as_uri())
         WebDriverWait(driver, 120).until(lambda d: d.execute_script("return document.body.dataset.ready === 'true'"))
+        cpu = _descendants_cpu(driver.service.process.pid) - before
         # Milliseconds from the start of navigation: the page's script starting (the page and the
         # charting library parsed), the data read, the charts and tables drawn.
-        return {k: v / 1000 for k, v in driver.execute_script("return window.reportTimings").items()}
+        timings = {k: v / 1000 for k, v in driver.execute_script("return window.reportTimings").items()}
+        # On a machine shared with other work the wall time says more about the neighbours than
+        # the page; the CPU time the browser spent is what the page costs.
+        return {**timings, "cpu": cpu}
     finally:
         driver.quit()
 
@@ -97,10 +124,14 @@ def main() -> None:
             for run in runs:
                 print(
                     "headless Chromium, fresh browser: script starts {script:.2f} s, data read {data:.2f} s, "
-                    "charts drawn {charts:.2f} s, all drawn {ready:.2f} s".format(**run)
+                    "charts drawn {charts:.2f} s, all drawn {ready:.2f} s; browser CPU {cpu:.2f} s".format(**run)
                 )
             ready = sorted(run["ready"] for run in runs)
-            print(f"rendered in {ready[1]:.2f} s (median of 3; best {ready[0]:.2f} s); target under 5 s")
+            cpu = sorted(run["cpu"] for run in runs)
+            print(
+                f"rendered in {ready[1]:.2f} s (median of 3; best {ready[0]:.2f} s), browser CPU {cpu[1]:.2f} s;"
+                " target under 5 s"
+            )
             print(f"load average during the run: {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores")
         else:
             print("chromium not installed: render time not measured")
