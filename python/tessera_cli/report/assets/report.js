@@ -101,7 +101,7 @@
         if (P.g[k] !== g) continue;
         x.push(P.e[k]); y.push(P.c[k]);
         text.push(P.n[k] > 1 ? esc(path(P.f[k])) + ' and ' + fmt(P.n[k] - 1) + ' more' : esc(path(P.f[k])));
-        size.push(6 + Math.min(14, Math.log(P.n[k]) * 2));
+        size.push(8 + Math.min(14, Math.log(P.n[k]) * 2));
       }
       return { type: 'scatter', mode: 'markers', name: grade, x: x, y: y, text: text,
                marker: { color: GRADE_COLORS[grade], size: size, opacity: 0.75 },
