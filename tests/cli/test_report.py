@@ -117,6 +117,13 @@ def test_hostile_names_and_failing_files_stay_text_in_page_and_workbook(run_cli,
         run = run_cli("report", str(estate), "-o", str(tmp_path / f"r.{fmt}"))
         assert run.returncode == 1, run.stderr
         assert "2 of 6 files could not be read" in run.stderr
+    # A name that is not UTF-8, given on the command line rather than found in a folder.
+    named = subprocess.run(
+        [sys.executable, "-m", "tessera_cli", "report", os.fsencode(estate) + b"/caf\xe9.sql", "-o", tmp_path / "one.html"],
+        capture_output=True, timeout=120,
+    )
+    assert named.returncode == 0, named.stderr
+    assert page_data((tmp_path / "one.html").read_text(encoding="utf-8"))["files"]["name"] == ["caf\\udce9.sql"]
     assessed = json.loads(run_cli("assess", str(estate), "--format", "json").stdout)
     expected = [row["path"] for row in assessed["files"]]
     assert any(path.endswith("caf\\udce9.sql") for path in expected)
@@ -246,6 +253,26 @@ def test_dialects_and_objects_join_the_report_when_their_modules_are_there(tmp_p
     assert [c.value for c in book["Files"][1]][:3] == ["path", "grade", "dialect"]
     with zipfile.ZipFile(out) as archive:
         assert len([n for n in archive.namelist() if n.startswith("xl/charts/chart")]) == 3
+
+
+def test_a_script_that_breaks_an_optional_module_keeps_its_row(tmp_path):
+    targets = _procedures(tmp_path, [1, 2])
+    fakes = _fake_modules()
+    real_detect, real_grade = fakes["dialect_detect"].detect_dialect, fakes["inventory"].grade_objects
+
+    def fragile(real):
+        def call(text):
+            if text.startswith("SELECT 1;\nCREATE"):
+                raise MemoryError("too much")
+            return real(text)
+        return call
+
+    modules = {"dialect_detect": SimpleNamespace(detect_dialect=fragile(real_detect)),
+               "inventory": SimpleNamespace(grade_objects=fragile(real_grade))}
+    estate = report_data.collect(targets, 2, modules=modules)
+    assert [r.path.rpartition("/")[2] for r in estate.files] == ["broken.sql", "p0.sql", "p1.sql", "plain.sql"]
+    assert estate.dialects == [None, "undecided", "sqlserver", "undecided"]
+    assert [o.path.rpartition("/")[2] for o in estate.objects] == ["p1.sql"]
 
 
 def test_without_those_modules_their_parts_say_not_available(tmp_path):

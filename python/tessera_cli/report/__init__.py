@@ -70,7 +70,7 @@ def report(paths: tuple[str, ...], output: Path, pattern: str, jobs: int) -> Non
     Exit status: 0 when every file was assessed, 1 when any could not be read, 2 for a usage
     error (a missing library is one), 3 when the report could not be written.
     """
-    from ..estate import discover
+    from ..estate import discover, shown
     from ..main import _progress, _warn
 
     fmt = report_format(output)
@@ -97,7 +97,7 @@ def report(paths: tuple[str, ...], output: Path, pattern: str, jobs: int) -> Non
         if fmt == "html":
             from .html import render
 
-            path.write_text(render(estate, list(paths)), encoding="utf-8")
+            path.write_text(render(estate, [shown(Path(given)) for given in paths]), encoding="utf-8")
         else:
             from . import xlsx
 

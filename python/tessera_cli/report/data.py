@@ -112,11 +112,18 @@ class _Extras:
         except UnreadableFile:
             # Changed since it was assessed; the row keeps what assess found.
             return dialect, objects
+        # As in assess: one script that breaks a module must not cost the report of the rest; the
+        # file keeps its row, without that module's answer.
         if need_dialect:
-            platform = self.detect(text).platform  # type: ignore[misc]
-            dialect = platform or UNDECIDED
+            try:
+                dialect = self.detect(text).platform or UNDECIDED  # type: ignore[misc]
+            except Exception:  # noqa: BLE001
+                dialect = None
         if need_objects:
-            objects = list(self.inventory(text))  # type: ignore[misc]
+            try:
+                objects = list(self.inventory(text))  # type: ignore[misc]
+            except Exception:  # noqa: BLE001
+                objects = None
         return dialect, objects
 
 
