@@ -14,9 +14,9 @@ XSS = "<img src=x onerror=alert(1)>.sql"
 
 
 def _missing(what: str) -> None:
-    message = f"{what}; install it with: apt-get install -y chromium chromium-driver"
+    message = f"{what} (apt-get install -y chromium chromium-driver; pip install '.[test]')"
     if os.environ.get("CI"):
-        pytest.fail(f"the browser tests need {message}")
+        pytest.fail(f"browser test cannot run: {message}")
     pytest.skip(f"browser test skipped: {message}")
 
 
@@ -26,7 +26,7 @@ def browser():
         from selenium import webdriver
         from selenium.webdriver.chrome.service import Service
     except ImportError:
-        _missing("the selenium package (the test extra)")
+        _missing("selenium is not installed")
     binary = shutil.which("chromium") or shutil.which("chromium-browser")
     driver_path = shutil.which("chromedriver")
     if binary is None:
