@@ -171,3 +171,53 @@ def test_the_files_table_sorts_and_filters(browser, estate):
     browser.find_element(By.ID, "filter-path").clear()
     browser.find_element(By.ID, "filter-path").send_keys("no such path")
     assert _rows(browser) == [["none"]]
+
+
+def test_dialects_and_objects_show_when_their_modules_answer(browser, tmp_path):
+    """The page's other branch: the dialect chart and filter and the hardest objects, from the
+    modules' answers (stand-ins with their interfaces here, so this runs before they land)."""
+    from types import SimpleNamespace
+
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import Select
+
+    from tessera_cli.estate import discover
+    from tessera_cli.report import data, html
+
+    for i in range(30):
+        body = "SELECT 1;\n" * i + "CREATE PROCEDURE dbo.p AS SELECT 1\n"
+        (tmp_path / f"p{i:02d}.sql").write_text(body if i % 3 else "SELECT x FROM t;\n")
+
+    def detect_dialect(text):
+        return SimpleNamespace(platform="sqlserver" if "PROCEDURE" in text else None)
+
+    def grade_objects(text):
+        lines = text.count("\n")
+        return [SimpleNamespace(
+            object=SimpleNamespace(kind="procedure", name=f"dbo.<b>p{lines}</b>", statement="create",
+                                   first_line=lines, last_line=lines),
+            result=SimpleNamespace(complexity="complex", effective_lines=lines, recommended_analysis_turns=1,
+                                   recommended_conversion_turns=lines, recommended_audit_turns=1),
+        )] if "PROCEDURE" in text else []
+
+    modules = {"dialect_detect": SimpleNamespace(detect_dialect=detect_dialect),
+               "inventory": SimpleNamespace(grade_objects=grade_objects)}
+    estate = data.collect(discover([str(tmp_path)], "*.sql"), 2, modules=modules)
+    page = tmp_path / "report.html"
+    page.write_text(html.render(estate, [str(tmp_path)]), encoding="utf-8")
+    _open(browser, page)
+    assert [e for e in browser.get_log("browser") if e["level"] in ("SEVERE", "WARNING")] == []
+
+    drawn = browser.execute_script("return [...document.querySelectorAll('.chart')].filter(c => c.querySelector('.main-svg')).length")
+    assert drawn == 5
+    assert browser.find_element(By.CSS_SELECTOR, '[data-tile="objects"] .value').text == "20"
+    hardest = browser.execute_script(
+        "return [...document.querySelectorAll('#hardest tbody tr')].map(r => r.cells[0].textContent)"
+    )
+    assert len(hardest) == 20 and hardest[0] == "dbo.<b>p30</b>"
+    assert browser.execute_script("return document.querySelectorAll('b').length") == 0
+
+    Select(browser.find_element(By.ID, "filter-dialect")).select_by_visible_text("undecided")
+    dialect = _header(browser).index("Dialect")
+    rows = _rows(browser)
+    assert len(rows) == 10 and {row[dialect] for row in rows} == {"undecided"}
