@@ -205,7 +205,7 @@ def _overlap(roots: Sequence[str]) -> bool:
 
 def discover(
     paths: Sequence[str],
-    patterns: Sequence[str] | None = None,
+    patterns: Sequence[str] | str | None = None,
     skipped: Counter[str] | None = None,
 ) -> Iterator[Target]:
     """Every file under ``paths`` whose name passes name_filter(patterns), once each, in the
@@ -215,7 +215,7 @@ def discover(
     target, so that it is reported rather than silently skipped. The listing is lazy: memory holds
     one folder's entries per level, not the estate.
     """
-    accept = name_filter(patterns)
+    accept = name_filter([patterns] if isinstance(patterns, str) else patterns)
     counted = skipped if skipped is not None else Counter()
     roots = [Path(given) for given in paths]
     absolute = [os.path.abspath(root) for root in roots]
@@ -339,6 +339,19 @@ def assess_file(target: Target) -> FileReport:
         return FileReport(target.display, error=f"analysis failed: {type(error).__name__}: {error}")
 
 
+def assess_all(
+    targets: Iterable[Target], jobs: int, on_done: Callable[[], None] | None = None
+) -> Iterator[FileReport]:
+    """The reports of ``targets`` in their order, worked out by the native batch (the rows of
+    assess_file, without the GIL); ``on_done`` is called once per report."""
+    from .rows import assess_rows
+
+    for row in assess_rows(targets, jobs):
+        if on_done is not None:
+            on_done()
+        yield FileReport(*row)
+
+
 @dataclass(frozen=True, slots=True)
 class Summary:
     files: int
@@ -362,7 +375,8 @@ class Summary:
 
 
 _AT = {name: index for index, name in enumerate(REPORT_FIELDS)}
-_PATH, _BYTES, _TOTAL, _EFFECTIVE, _GRADE = 0, _AT["bytes"], _AT["total_lines"], _AT["effective_lines"], _AT["grade"]
+_PATH, _BYTES, _EMPTY, _TOTAL = 0, _AT["bytes"], _AT["empty"], _AT["total_lines"]
+_EFFECTIVE, _GRADE = _AT["effective_lines"], _AT["grade"]
 _ANALYSIS, _CONVERSION, _AUDIT = _AT["analysis_turns"], _AT["conversion_turns"], _AT["audit_turns"]
 _CHUNKED, _SECTIONS, _CATEGORIES, _ERROR = _AT["chunked"], _AT["sections"], _AT["categories"], _AT["error"]
 
@@ -392,22 +406,23 @@ class SummaryBuilder:
             self.failed += 1
             self.failures.append({"path": row[_PATH], "reason": error})
             return
-        size, lines = row[_BYTES], row[_TOTAL]
-        if size == 0:
+        # A report made by hand may leave numbers out; they count as nothing, as before.
+        size, lines = row[_BYTES] or 0, row[_TOTAL] or 0
+        if row[_EMPTY]:
             self.empty += 1
         self.bytes += size
         self.total_lines += lines
-        self.effective_lines += row[_EFFECTIVE]
+        self.effective_lines += row[_EFFECTIVE] or 0
         self.grades[row[_GRADE]] += 1
         turns = self.turns
-        turns[0] += row[_ANALYSIS]
-        turns[1] += row[_CONVERSION]
-        turns[2] += row[_AUDIT]
+        turns[0] += row[_ANALYSIS] or 0
+        turns[1] += row[_CONVERSION] or 0
+        turns[2] += row[_AUDIT] or 0
         if row[_CHUNKED]:
             self.chunked.append({"path": row[_PATH], "total_lines": lines, "sections": row[_SECTIONS]})
         # Rows share one tuple per set of categories, so counting the sets is cheap; they are
         # spread over the categories once, at the end.
-        self.category_sets[row[_CATEGORIES]] += 1
+        self.category_sets[row[_CATEGORIES] or ()] += 1
 
     def summary(self, skipped: Counter[str] | None = None) -> Summary:
         categories: Counter[str] = Counter()
