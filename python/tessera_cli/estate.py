@@ -349,7 +349,7 @@ def assess_all(
     for row in assess_rows(targets, jobs):
         if on_done is not None:
             on_done()
-        yield FileReport(*row)
+        yield FileReport(*row)  # type: ignore[arg-type]  # a row is the fields in order
 
 
 @dataclass(frozen=True, slots=True)
