@@ -103,7 +103,7 @@ inline constexpr Kind kAlterKinds[] = {kProcedure, kFunction, kView, kTrigger};
 inline constexpr const char* kBodyWords[] = {"AS", "IS", "BEGIN"};
 
 // Words that can't be a name: a head without a name defines nothing.
-inline constexpr const char* kNotNames[] = {"AS", "IS", "BEGIN", "ON", "RETURNS", "WITH", "LANGUAGE", "RETURN"};
+inline constexpr const char* kNotNames[] = {"AS", "IS", "BEGIN", "ON", "RETURNS", "WITH", "LANGUAGE", "RETURN", "GO"};
 
 // Statements that a reader can start a section on. SELECT and WITH only count after a semicolon:
 // elsewhere at the start of a line they continue an INSERT, a UNION or a cursor declaration.

@@ -288,11 +288,8 @@ Ref hint(const Ch* s, size_t n, const Inventory& inv, const PlannedSection& sect
   }
   const Object& o = inv.objects[section.object];
   Ref name = unquoted(s, o.name_begin, o.name_end);
-  Ref label = own(PyUnicode_FromFormat("%s %U", kKindValues[o.kind], name.get()));
-  if (section.parts == 1) {
-    if (!section.continued) return label;
-    return own(PyUnicode_FromFormat("%U, continued", label.get()));
-  }
+  Ref label = own(PyUnicode_FromFormat(section.continued ? "%s %U, continued" : "%s %U", kKindValues[o.kind], name.get()));
+  if (section.parts == 1) return label;
   Ref numbered = own(PyUnicode_FromFormat("%U, part %zu of %zu", label.get(), section.part, section.parts));
   if ((section.part == 1 && !section.continued) || detail.empty()) return numbered;
   return own(PyUnicode_FromFormat("%U: %U", numbered.get(), detail_text.get()));

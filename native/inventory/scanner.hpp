@@ -268,6 +268,7 @@ class Scanner {
   size_t newline(size_t i) {
     if (s_[i] == Ch('\r') && i + 1 < n_ && s_[i + 1] == Ch('\n')) ++i;
     ++line_;
+    previous_line_begin_ = line_begin_;
     line_begin_ = i + 1;
     if (Plan) out_.line_begin.push_back(line_begin_);
     return i + 1;
@@ -287,6 +288,12 @@ class Scanner {
   }
 
   void mark_code() {
+    // A literal that runs to a final line break ends on the line before it: no line follows.
+    if (line_begin_ >= n_ && line_ > 1) {
+      code_line_ = line_ - 1;
+      code_begin_ = previous_line_begin_;
+      return;
+    }
     code_line_ = line_;
     code_begin_ = line_begin_;
   }
@@ -617,7 +624,8 @@ class Scanner {
     if (!parse_head(p, e, h)) return p;
     // Another object's head inside a routine's body is part of the body, unless it is a routine
     // itself; and a head that shares its line with code of the open object stays in that object.
-    if (open_ && ((cur_.routine && !h.routine) || line_had_code)) return e;
+    if (open_ && line_had_code) return e;
+    if (open_ && cur_.routine && !h.routine && !(ended_before(line_begin_) && !temporary(h))) return e;
     if (line_ <= closed_through_) return e;
     Object o{h.kind, h.statement, h.routine, h.name_begin, h.name_end, line_, 0, line_begin_, line_begin_};
     if (h.statement == kAlter) {
@@ -633,6 +641,31 @@ class Scanner {
     start(o, previous_line, previous_begin);
     return e;
   }
+
+  // Whether the statement before the line starting at p closed a routine's body in the dialects
+  // that end one with a semicolon rather than a batch separator: its last code line is unindented,
+  // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
+  // head (a one-statement function). Blank and line-comment lines are passed over.
+  bool ended_before(size_t p) const {
+    while (p > 0) {
+      size_t e = p - 1;  // the boundary ending the previous line
+      if (e > 0 && s_[e] == Ch('\n') && s_[e - 1] == Ch('\r')) --e;
+      size_t b = e;
+      while (b > 0 && !text::is_break_char(s_[b - 1])) --b;
+      p = b;
+      const auto [sb, se] = text::strip(s_, b, e);
+      if (sb == se || (se - sb >= 2 && s_[sb] == Ch('-') && s_[sb + 1] == Ch('-'))) continue;
+      if (sb != b || s_[se - 1] != Ch(';')) return false;
+      const Ch c = s_[sb];
+      if (c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
+      const size_t we = word_end(sb);
+      return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
+    }
+    return false;
+  }
+
+  // A temporary table (#name) is always the run-time work of the routine around it.
+  bool temporary(const Head& h) const { return s_[h.name_begin] == Ch('#') || s_[h.name_begin] == Ch('@'); }
 
   size_t next_special_or_word(size_t i) const {
     for (; i < n_; ++i) {
@@ -700,7 +733,7 @@ class Scanner {
   size_t n_;
   Inventory out_;
 
-  size_t line_ = 1, line_begin_ = 0;
+  size_t line_ = 1, line_begin_ = 0, previous_line_begin_ = 0;
   size_t code_line_ = 0, code_begin_ = 0;  // the last line holding code, and where it starts
   size_t depth_ = 0;          // parentheses, followed only when planning
   size_t pending_depth_ = 0;  // parentheses since a pending ALTER's head
