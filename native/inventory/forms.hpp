@@ -116,4 +116,12 @@ inline constexpr const char* kStatementVerbs[] = {
 };
 inline constexpr size_t kAfterSemicolonOnly = 2;  // the last entries above
 
+// What a SET statement (rather than an UPDATE's SET clause) names when no variable follows it.
+inline constexpr const char* kSessionOptions[] = {
+    "NOCOUNT",   "XACT_ABORT",      "ANSI_NULLS",      "ANSI_WARNINGS",  "ANSI_PADDING", "QUOTED_IDENTIFIER",
+    "TRANSACTION", "IDENTITY_INSERT", "LOCK_TIMEOUT",  "DEADLOCK_PRIORITY", "ROWCOUNT",  "DATEFIRST",
+    "DATEFORMAT", "ARITHABORT",     "CONCAT_NULL_YIELDS_NULL", "NUMERIC_ROUNDABORT", "STATISTICS", "NOEXEC",
+    "LANGUAGE",  "CONTEXT_INFO",    "FMTONLY",         "TEXTSIZE",       "IMPLICIT_TRANSACTIONS",
+};
+
 }  // namespace tessera::inventory

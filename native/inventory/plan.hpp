@@ -37,8 +37,8 @@ struct ReadingPlan {
 
 namespace detail {
 
-// Cuts lines [a, b] into pieces of at most `limit` lines, each as long as it can be while the
-// next one starts on a statement (after line `floor`); failing that, at the limit.
+// Cuts lines [a, b] into pieces of at most `limit` lines and about even length, each after the
+// first starting on a statement (after line `floor`); failing that, at the limit.
 inline void cut(const Inventory& inv, size_t a, size_t b, size_t floor, size_t limit, PlannedSection proto,
                 std::vector<PlannedSection>& out) {
   const size_t first_piece = out.size();
@@ -50,14 +50,25 @@ inline void cut(const Inventory& inv, size_t a, size_t b, size_t floor, size_t l
   };
   size_t s = a;
   while (b - s + 1 > limit) {
+    // Pieces of even length are aimed at; the statement start nearest that aim is taken.
+    const size_t remaining = b - s + 1;
+    const size_t pieces = (remaining + limit - 1) / limit;
+    const size_t aim = s + (remaining + pieces - 1) / pieces;
     const size_t reach = s + limit;  // the furthest line the next piece may start on
-    auto it = std::upper_bound(starts.begin(), starts.end(), reach,
-                               [](size_t l, const StatementStart& st) { return l < st.line; });
+    const size_t lowest = std::max(s, floor) + 1;
     size_t next = reach;
+    auto it = std::lower_bound(starts.begin(), starts.end(), aim,
+                               [](const StatementStart& st, size_t l) { return st.line < l; });
+    size_t best_distance = static_cast<size_t>(-1);
+    if (it != starts.end() && it->line <= reach) {
+      next = it->line;
+      best_distance = it->line - aim;
+    }
     if (it != starts.begin()) {
       const size_t line = std::prev(it)->line;
-      if (line > s && line > floor) next = line;
+      if (line >= lowest && aim - line < best_distance) next = line;
     }
+    if (next < lowest) next = reach;
     PlannedSection piece = proto;
     piece.start = s;
     piece.end = next - 1;

@@ -612,7 +612,7 @@ class Scanner {
     if (Plan && depth_ == 0) {
       const size_t verbs = std::size(kStatementVerbs) - (after_semicolon ? 0 : kAfterSemicolonOnly);
       for (size_t k = 0; k < verbs; ++k) {
-        if (lex::is(s_, p, e, kStatementVerbs[k])) {
+        if (lex::is(s_, p, e, kStatementVerbs[k]) && (after_semicolon || !set_clause(p, e))) {
           if (out_.starts.empty() || out_.starts.back().line != line_) out_.starts.push_back({line_, p});
           break;
         }
@@ -662,6 +662,17 @@ class Scanner {
       return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
     }
     return false;
+  }
+
+  // SET at the start of a line continues an UPDATE unless a variable or a session option follows.
+  bool set_clause(size_t p, size_t e) const {
+    if (!lex::is(s_, p, e, "SET")) return false;
+    const size_t q = next_token(e);
+    if (q < n_ && s_[q] == Ch('@')) return false;
+    const size_t qe = keyword_at(q);
+    for (const char* option : kSessionOptions)
+      if (lex::is(s_, q, qe, option)) return false;
+    return true;
   }
 
   // A temporary table (#name) is always the run-time work of the routine around it.
@@ -715,8 +726,9 @@ class Scanner {
 
   void semicolon() {
     if (pending_depth_ == 0) pending_ = false;
-    // A routine whose body was dollar-quoted ends with its statement.
-    if (open_ && dollar_body_) close(line_, line_begin_);
+    // A table, view or index ends with its statement, and so does a routine whose body was
+    // dollar-quoted: what follows is the script's own work, not part of the object.
+    if (open_ && (dollar_body_ || !cur_.routine)) close(line_, line_begin_);
   }
 
   void batch_end() {

@@ -258,6 +258,10 @@ def test_defining_forms_of_each_dialect(objects, dialect):
         # CR LF line ends count once; a form feed splits a line as str.splitlines does.
         ("GO\r\nCREATE VIEW v AS\r\nSELECT 1\r\nGO\r\n", [("view", "v", "create", 2, 3)]),
         ("SELECT 1\fCREATE VIEW v AS SELECT 1\n", [("view", "v", "create", 2, 2)]),
+        # A table, view or index ends with its statement: the script's queries after it are not
+        # part of it. Without a semicolon it runs to the next object or batch end.
+        ("CREATE INDEX ix ON t (a);\nSELECT *\nFROM t;\nCREATE TABLE u\n(a int)\nINSERT u VALUES (1)\nGO\n",
+         [("index", "ix", "create", 1, 1), ("table", "u", "create", 4, 6)]),
         # ALTER with a body defines; other ALTERs and look-alikes don't.
         ("ALTER FUNCTION f(int) OWNER TO bob;\nALTER VIEW v AS SELECT 1;\n", [("view", "v", "alter", 2, 2)]),
         ("CREATE PROCEDURE_X p\nCREATE PROCESS p\nREPLACE(a, b, c)\nREPLACE TABLE t (a int)\n", []),
