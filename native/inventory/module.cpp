@@ -161,10 +161,10 @@ Inventory scan_unlocked(const Ch* s, size_t n, bool plan) {
   return scan(s, n, plan);
 }
 
-Ref objects_of(PyObject* module, PyObject* text) {
+Ref objects_of(PyObject* module, PyObject* text, bool line_by_line = false) {
   py::require_exact(text, &PyUnicode_Type, "text");
   return py::Text::of(text).visit([&](const auto* s, size_t n) {
-    const Inventory inv = scan_unlocked(s, n, false);
+    const Inventory inv = scan_unlocked(s, n, line_by_line);
     Records records(module);
     Ref list = own(PyList_New(static_cast<Py_ssize_t>(inv.objects.size())));
     for (size_t k = 0; k < inv.objects.size(); ++k)
@@ -182,6 +182,12 @@ PyObject* find_objects(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     py::log_debug(module, "objects_found", {{"objects", count.get()}});
     return list;
   });
+}
+
+// The inventory as the planner's scan finds it, visiting every line rather than taking the lines
+// a mask at a time: the two must agree, and the tests hold them to it.
+PyObject* find_objects_line_by_line(PyObject* module, PyObject* text) {
+  return py::boundary([&] { return objects_of(module, text, true); });
 }
 
 PyObject* find_objects_file(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -408,6 +414,8 @@ PyMethodDef plan_object_reading_file_def = {
     "plan_object_reading_file", FASTCALL(plan_object_reading_file),
     "plan_object_reading_file($module, /, path, max_section_lines=1500)\n--\n\n"
     "plan_object_reading on the SQL file at path, read whole as UTF-8."};
+PyMethodDef line_by_line_def = {"_find_objects_line_by_line", find_objects_line_by_line, METH_O,
+                                "find_objects by the planner's line-by-line scan."};
 PyMethodDef format_def = {"format_object_reading_instructions", FASTCALL(format_object_reading_instructions),
                           "format_object_reading_instructions($module, /, plan, file_path)\n--\n\n"
                           "The text that tells the agent how to read the file shown as file_path by the plan."};
@@ -468,6 +476,7 @@ void build(PyObject* module) {
   py::bind(module, "plan_object_reading", function(&plan_object_reading_def, module));
   py::bind(module, "plan_object_reading_file", function(&plan_object_reading_file_def, module));
   py::bind(module, "format_object_reading_instructions", function(&format_def, module));
+  py::bind(module, "_find_objects_line_by_line", function(&line_by_line_def, module));
 }
 
 constexpr py::ModuleSpec kSpec = {"inventory", kModuleName, __FILE__, build};

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -172,6 +173,59 @@ inline size_t next_special(const Ch* s, size_t i, size_t n) noexcept {
   return n;
 }
 
+// Class masks of 64 characters, one bit per character, for the bulk path of the object scan: line
+// boundaries, blanks, and the characters that may need the one-by-one path (quotes, brackets,
+// dollars, semicolons, minus and slash, CR). False when a character beyond Latin-1 is among them.
+struct Masks {
+  uint64_t lines, blanks, events;
+};
+
+#if defined(__SSE2__)
+template <class Ch>
+__attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m) noexcept {
+  m = {};
+  for (int part = 0; part < 4; ++part) {
+    const Ch* p = s + i + 16 * part;
+    __m128i v;
+    if constexpr (sizeof(Ch) == 1) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else if constexpr (sizeof(Ch) == 2) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+      const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF00));
+      const __m128i zero16 = _mm_setzero_si128();
+      const __m128i narrow = _mm_and_si128(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero16),
+                                           _mm_cmpeq_epi16(_mm_and_si128(b, high), zero16));
+      if (_mm_movemask_epi8(narrow) != 0xFFFF) return false;
+      v = _mm_packus_epi16(a, b);
+    } else {
+      return false;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    auto in_range = [&](char low, char count) {
+      return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(low)), _mm_set1_epi8(count)), zero);
+    };
+    auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // LF, VT, FF and the separators; a CR goes the one-by-one way, which pairs it with its LF.
+    const __m128i lines = _mm_or_si128(_mm_or_si128(in_range(0x0A, 2), in_range(0x1C, 2)), eq(static_cast<char>(0x85)));
+    const __m128i blanks = _mm_or_si128(eq(' '), eq('\t'));
+    __m128i events = _mm_or_si128(_mm_or_si128(eq('\''), eq('"')), _mm_or_si128(eq('['), eq('`')));
+    events = _mm_or_si128(events, _mm_or_si128(_mm_or_si128(eq('$'), eq(';')), eq('\r')));
+    events = _mm_or_si128(events, _mm_or_si128(eq('-'), eq('/')));
+    const int shift = 16 * part;
+    m.lines |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lines))) << shift;
+    m.blanks |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(blanks))) << shift;
+    m.events |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(events))) << shift;
+  }
+  return true;
+}
+#else
+template <class Ch>
+inline bool masks(const Ch*, size_t, Masks&) noexcept {
+  return false;
+}
+#endif
+
 }  // namespace lex
 
 // The parsed head of a defining statement.
@@ -192,67 +246,27 @@ class Scanner {
 
   Inventory run() {
     size_t i = head(0, true, true);
+    size_t slow_until = 0;
     while (i < n_) {
-      i = pending_ ? next_special_or_word(i) : lex::next_special<Plan>(s_, i, n_);
-      if (i >= n_) break;
-      const Ch c = s_[i];
-      if (text::is_break_char(c)) {
-        i = newline(i);
-        size_t q = i;
-        while (q < n_ && (s_[q] == Ch(' ') || s_[q] == Ch('\t'))) ++q;
-        if (!Plan && q < n_ && plain_line_start(s_[q])) {
-          mark_code();
-          i = q;
+      if (!Plan && !pending_) {
+        if (i >= slow_until) {
+          const size_t j = chunk(i);
+          if (j != npos) {
+            i = j;
+            continue;
+          }
+          slow_until = i + kChunk;
+        }
+        // Leaving the bulk path at a line's head: the one-by-one path takes the head from here.
+        if (at_head_) {
+          at_head_ = false;
+          i = head(i, true, false);
           continue;
         }
-        i = head(i, true, false);
-        continue;
       }
-      switch (static_cast<Py_UCS4>(c)) {
-        case '\'':
-        case '"':
-          i = quoted(i);
-          break;
-        case '[':
-          i = identifier(i, Ch(']'));
-          break;
-        case '`':
-          i = identifier(i, Ch('`'));
-          break;
-        case '-':
-          i = (i + 1 < n_ && s_[i + 1] == Ch('-')) ? text::find_line_break(s_, i + 2, n_) : i + 1;
-          break;
-        case '/':
-          if (i + 1 < n_ && s_[i + 1] == Ch('*')) {
-            const size_t line = line_;
-            i = block_comment(i);
-            // Code after a comment that began on an earlier line is the first on its line.
-            if (line_ != line) i = head(i, false, false);
-          } else {
-            ++i;
-          }
-          break;
-        case '$':
-          i = dollar(i);
-          break;
-        case '(':
-          ++depth_;
-          ++pending_depth_;
-          ++i;
-          break;
-        case ')':
-          if (depth_ > 0) --depth_;
-          if (pending_depth_ > 0) --pending_depth_;
-          ++i;
-          break;
-        case ';':
-          semicolon();
-          i = head(i + 1, false, true);
-          break;
-        default:  // a word, looked at only while an ALTER waits for its body
-          i = pending_word(i);
-          break;
-      }
+      i = pending_ ? next_special_or_word(i) : lex::next_special<Plan>(s_, i, n_);
+      if (i >= n_) break;
+      i = event(i);
     }
     pending_ = false;
     if (open_) close(code_line_, code_begin_);
@@ -262,6 +276,160 @@ class Scanner {
   }
 
  private:
+  // The character at i stops the main loop: deals with it, returns where the loop goes on.
+  size_t event(size_t i) {
+    const Ch c = s_[i];
+    if (text::is_break_char(c)) {
+      i = newline(i);
+      size_t q = i;
+      while (q < n_ && (s_[q] == Ch(' ') || s_[q] == Ch('\t'))) ++q;
+      if (!Plan && q < n_ && plain_line_start(s_[q])) {
+        mark_code();
+        return q;
+      }
+      return head(i, true, false);
+    }
+    switch (static_cast<Py_UCS4>(c)) {
+      case '\'':
+      case '"':
+        i = quoted(i);
+        break;
+      case '[':
+        i = identifier(i, Ch(']'));
+        break;
+      case '`':
+        i = identifier(i, Ch('`'));
+        break;
+      case '-':
+        i = (i + 1 < n_ && s_[i + 1] == Ch('-')) ? text::find_line_break(s_, i + 2, n_) : i + 1;
+        break;
+      case '/':
+        if (i + 1 < n_ && s_[i + 1] == Ch('*')) {
+          const size_t line = line_;
+          i = block_comment(i);
+          // Code after a comment that began on an earlier line is the first on its line.
+          if (line_ != line) i = head(i, false, false);
+        } else {
+          ++i;
+        }
+        break;
+      case '$':
+        i = dollar(i);
+        break;
+      case '(':
+        ++depth_;
+        ++pending_depth_;
+        ++i;
+        break;
+      case ')':
+        if (depth_ > 0) --depth_;
+        if (pending_depth_ > 0) --pending_depth_;
+        ++i;
+        break;
+      case ';':
+        semicolon();
+        i = head(i + 1, false, true);
+        break;
+      default:  // a word, looked at only while an ALTER waits for its body
+        i = pending_word(i);
+        break;
+    }
+    return i;
+  }
+
+
+  // ---- the bulk path --------------------------------------------------------------------------------
+
+  static constexpr size_t kChunk = 64;
+
+  static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
+
+  // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
+  // count, where the current line starts, and the last line that holds code (a line whose first
+  // non-blank character is in `code`).
+  void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
+    const uint64_t span = below(to) & ~below(from);
+    uint64_t codes = code & span;
+    if (codes) {
+      const unsigned q = 63u - static_cast<unsigned>(__builtin_clzll(codes));
+      const uint64_t before = m.lines & span & below(q);
+      code_line_ = line_ + static_cast<size_t>(__builtin_popcountll(before));
+      code_begin_ = before ? base + (63u - static_cast<unsigned>(__builtin_clzll(before))) + 1 : line_begin_;
+    }
+    const uint64_t breaks = m.lines & span;
+    if (breaks) {
+      line_ += static_cast<size_t>(__builtin_popcountll(breaks));
+      const unsigned last = 63u - static_cast<unsigned>(__builtin_clzll(breaks));
+      const uint64_t earlier = breaks & below(last);
+      previous_line_begin_ = earlier ? base + (63u - static_cast<unsigned>(__builtin_clzll(earlier))) + 1 : line_begin_;
+      line_begin_ = base + last + 1;
+    }
+  }
+
+  // Scans 64 characters from i a mask at a time: lines are counted and their first characters
+  // tested in bulk, and only head candidates and the first character that needs the one-by-one
+  // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
+  // masks can't classify.
+  size_t chunk(size_t i) {
+    // The masks of a block serve every return into it: after an event the scan goes on from the
+    // event's end, mostly inside the same block.
+    if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
+      if (i + kChunk + 1 > n_ || !lex::masks(s_, i, block_)) return npos;
+      block_base_ = i;
+    }
+    const unsigned from = static_cast<unsigned>(i - block_base_);
+    i = block_base_;
+    lex::Masks m = block_;
+    const uint64_t skipped = below(from);
+    m.lines &= ~skipped;
+    m.events &= ~skipped;
+    // The first non-blank character after each line boundary (or after `from`, when that is at the
+    // head of a line): adding the start bits to the blank runs carries each to the run's end.
+    const uint64_t starts = (m.lines << 1) | (at_head_ ? uint64_t{1} << from : 0u);
+    uint64_t sum;
+    const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+    const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+    const unsigned stop = m.events ? static_cast<unsigned>(__builtin_ctzll(m.events)) : 64u;
+    const uint64_t code = firsts & ~m.events;
+    uint64_t candidates = firsts & ~m.events & below(stop);
+    unsigned done = from;
+    at_head_ = false;
+    while (candidates) {
+      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(candidates));
+      candidates &= candidates - 1;
+      const size_t p = i + bit;
+      const Ch u = lex::upper(s_[p]);
+      // Only a line opening with one of these letters can hold a head or a batch separator.
+      if (u != Ch('C') && u != Ch('A') && u != Ch('R') && u != Ch('G')) continue;
+      lines_in_chunk(i, m, code, done, bit);
+      done = bit;
+      if (u == Ch('G')) {
+        const size_t end = batch_separator(line_begin_);
+        if (end != npos) {
+          batch_end();
+          return end;  // the line's boundary, or the end of the text
+        }
+        mark_code();
+        continue;
+      }
+      const bool line_had_code = code_line_ == line_;
+      const size_t previous_line = code_line_, previous_begin = code_begin_;
+      mark_code();
+      const size_t next = statement(p, false, line_had_code, previous_line, previous_begin);
+      if (pending_) return next;
+    }
+    lines_in_chunk(i, m, code, done, stop);
+    if (stop == 64) {
+      // Still at a line's head after the chunk: a boundary last, or only blanks since one.
+      at_head_ = carry || ((m.lines >> 63) & 1);
+      return i + kChunk;
+    }
+    const size_t p = i + stop;
+    // An event that opens a line (a comment, a quoted name) is where a statement may start.
+    if ((firsts >> stop) & 1) return head(p, true, false);
+    return event(p);
+  }
+
   // ---- lines ------------------------------------------------------------------------------------
 
   // s_[i] is a line boundary: the position after it (CR LF is one boundary).
@@ -755,6 +923,10 @@ class Scanner {
   bool open_ = false;
   Object cur_{};
   bool dollar_body_ = false;
+
+  bool at_head_ = false;  // the bulk path resumes at the head of a line
+  lex::Masks block_{};
+  size_t block_base_ = npos;
 
   bool pending_ = false;
   Object pending_object_{};

@@ -13,6 +13,7 @@ from agents.tessera.complexity import ComplexityResult, classify_sql, plan_readi
 from agents.tessera.inventory import (
     GradedObject,
     ObjectReadingPlan,
+    _find_objects_line_by_line,
     find_objects,
     format_object_reading_instructions,
     grade_objects,
@@ -76,6 +77,24 @@ def test_objects_never_overlap_and_lie_in_the_file(text):
     for o in find_objects(text):
         assert previous < o.first_line <= o.last_line <= total
         previous = o.last_line
+
+
+def check_both_scans(text):
+    # The bulk scan takes lines 64 characters at a time; the planner's visits each one.
+    assert find_objects(text) == _find_objects_line_by_line(text)
+
+
+@given(scripts(), st.sampled_from(["", "\ufeff", "\u0100", "\U0001f600"]))
+def test_bulk_and_line_by_line_scans_agree(text, wide):
+    check_both_scans(text)
+    check_both_scans(wide + text)
+    check_both_scans(text.replace("\n", "\n" + " " * 30))
+
+
+@pytest.mark.skipif(not CORPUS, reason="corpus not present beside the checkout")
+def test_bulk_and_line_by_line_scans_agree_on_the_corpus():
+    for path in sorted(CORPUS.rglob("*.sql")):
+        check_both_scans(path.read_text(encoding="utf-8", errors="replace"))
 
 
 @given(scripts())
