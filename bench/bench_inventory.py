@@ -48,12 +48,13 @@ class InMemory:
 
 
 def timings(functions, argument, repeat):
-    """Best per-call time of each function, the functions taking turns so a busy machine slows them alike."""
+    """Best per-call time of each function, the functions taking turns so a busy machine slows them alike.
+    Samples are short (~2 ms), so that on a shared machine some of them run undisturbed."""
     calls = []
     for fn in functions:
         start = time.perf_counter()
         fn(argument)
-        calls.append(max(1, int(0.02 / max(time.perf_counter() - start, 1e-7))))
+        calls.append(max(1, int(0.002 / max(time.perf_counter() - start, 1e-7))))
     best = [float("inf")] * len(functions)
     for _ in range(repeat):
         for i, fn in enumerate(functions):
@@ -67,7 +68,7 @@ def timings(functions, argument, repeat):
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", type=Path, default=None)
-    parser.add_argument("--repeat", type=int, default=7)
+    parser.add_argument("--repeat", type=int, default=40)
     args = parser.parse_args()
     structlog.configure(wrapper_class=structlog.make_filtering_bound_logger(logging.INFO),
                         cache_logger_on_first_use=True)
