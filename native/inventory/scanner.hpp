@@ -342,6 +342,14 @@ class Scanner {
 
   static constexpr size_t kChunk = 64;
 
+  // Without a popcnt instruction in the baseline, the builtin becomes a library call.
+  static size_t ones(uint64_t x) noexcept {
+    x -= (x >> 1) & 0x5555555555555555ULL;
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<size_t>((x * 0x0101010101010101ULL) >> 56);
+  }
+
   static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
 
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
@@ -353,12 +361,12 @@ class Scanner {
     if (codes) {
       const unsigned q = 63u - static_cast<unsigned>(__builtin_clzll(codes));
       const uint64_t before = m.lines & span & below(q);
-      code_line_ = line_ + static_cast<size_t>(__builtin_popcountll(before));
+      code_line_ = line_ + ones(before);
       code_begin_ = before ? base + (63u - static_cast<unsigned>(__builtin_clzll(before))) + 1 : line_begin_;
     }
     const uint64_t breaks = m.lines & span;
     if (breaks) {
-      line_ += static_cast<size_t>(__builtin_popcountll(breaks));
+      line_ += ones(breaks);
       const unsigned last = 63u - static_cast<unsigned>(__builtin_clzll(breaks));
       const uint64_t earlier = breaks & below(last);
       previous_line_begin_ = earlier ? base + (63u - static_cast<unsigned>(__builtin_clzll(earlier))) + 1 : line_begin_;
@@ -389,45 +397,52 @@ class Scanner {
     uint64_t sum;
     const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
     const uint64_t firsts = sum & ~m.blanks & ~m.lines;
-    const unsigned stop = m.events ? static_cast<unsigned>(__builtin_ctzll(m.events)) : 64u;
     const uint64_t code = firsts & ~m.events;
-    uint64_t candidates = firsts & ~m.events & below(stop);
     unsigned done = from;
     at_head_ = false;
-    while (candidates) {
-      const unsigned bit = static_cast<unsigned>(__builtin_ctzll(candidates));
-      candidates &= candidates - 1;
-      const size_t p = i + bit;
-      const Ch u = lex::upper(s_[p]);
-      // Only a line opening with one of these letters can hold a head or a batch separator.
-      if (u != Ch('C') && u != Ch('A') && u != Ch('R') && u != Ch('G')) continue;
-      lines_in_chunk(i, m, code, done, bit);
-      done = bit;
-      if (u == Ch('G')) {
-        const size_t end = batch_separator(line_begin_);
-        if (end != npos) {
-          batch_end();
-          return end;  // the line's boundary, or the end of the text
+    // Up to each event, the line heads are taken from the masks; the event itself goes the
+    // one-by-one way, and the scan goes on in the same block as long as the event ends inside it.
+    for (unsigned pos = from;;) {
+      const uint64_t ahead = m.events & ~below(pos);
+      const unsigned stop = ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u;
+      uint64_t candidates = code & below(stop) & ~below(pos);
+      while (candidates) {
+        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(candidates));
+        candidates &= candidates - 1;
+        const size_t p = i + bit;
+        const Ch u = lex::upper(s_[p]);
+        // Only a line opening with one of these letters can hold a head or a batch separator.
+        if (u != Ch('C') && u != Ch('A') && u != Ch('R') && u != Ch('G')) continue;
+        lines_in_chunk(i, m, code, done, bit);
+        done = bit;
+        if (u == Ch('G')) {
+          const size_t end = batch_separator(line_begin_);
+          if (end != npos) {
+            batch_end();
+            return end;  // the line's boundary, or the end of the text
+          }
+          mark_code();
+          continue;
         }
+        const bool line_had_code = code_line_ == line_;
+        const size_t previous_line = code_line_, previous_begin = code_begin_;
         mark_code();
-        continue;
+        const size_t next = statement(p, false, line_had_code, previous_line, previous_begin);
+        if (pending_) return next;
       }
-      const bool line_had_code = code_line_ == line_;
-      const size_t previous_line = code_line_, previous_begin = code_begin_;
-      mark_code();
-      const size_t next = statement(p, false, line_had_code, previous_line, previous_begin);
-      if (pending_) return next;
+      lines_in_chunk(i, m, code, done, stop);
+      if (stop == 64) {
+        // Still at a line's head after the chunk: a boundary last, or only blanks since one.
+        at_head_ = carry || ((m.lines >> 63) & 1);
+        return i + kChunk;
+      }
+      const size_t p = i + stop;
+      // An event that opens a line (a comment, a quoted name) is where a statement may start.
+      if ((firsts >> stop) & 1) return head(p, true, false);
+      const size_t next = event(p);
+      if (pending_ || next >= i + kChunk) return next;
+      pos = done = static_cast<unsigned>(next - i);
     }
-    lines_in_chunk(i, m, code, done, stop);
-    if (stop == 64) {
-      // Still at a line's head after the chunk: a boundary last, or only blanks since one.
-      at_head_ = carry || ((m.lines >> 63) & 1);
-      return i + kChunk;
-    }
-    const size_t p = i + stop;
-    // An event that opens a line (a comment, a quoted name) is where a statement may start.
-    if ((firsts >> stop) & 1) return head(p, true, false);
-    return event(p);
   }
 
   // ---- lines ------------------------------------------------------------------------------------
