@@ -190,3 +190,19 @@ def test_plan_argument_errors(call, error, message):
     with pytest.raises(error) as raised:
         call()
     assert str(raised.value).startswith(message)
+
+
+def test_one_debug_event_per_call():
+    from structlog.testing import capture_logs
+
+    text = "CREATE VIEW v AS SELECT 1\nGO\nCREATE TABLE t (a int)\n"
+    with capture_logs() as events:
+        find_objects(text)
+        plan_object_reading(text)
+        grade_objects(text)
+    names = [(e["event"], e.get("objects")) for e in events]
+    assert names[0] == ("objects_found", 2)
+    assert events[1] == {"event": "object_reading_plan", "log_level": "debug", "total_lines": 3, "sections": 0,
+                         "first_read": 3}
+    # Each object is graded by classify_sql, whose own event comes with it.
+    assert [n for n, _ in names[2:]] == ["sql_classified", "sql_classified", "objects_graded"]
