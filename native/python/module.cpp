@@ -1,7 +1,10 @@
 #include "python/module.hpp"
 
+#include "regex/isa.hpp"
+
 #include <frameobject.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace tessera::py {
@@ -166,6 +169,21 @@ void add_traceback_entry(const char* function, const char* file) {
   Py_DECREF(frame);
 }
 
+// TESSERA_ISA, a testing aid, picks the scanners' instruction-set path for the whole process; a value
+// that can't be honoured fails the import rather than testing another path than the one asked for.
+void apply_isa_environment() {
+  switch (isa::apply_environment()) {
+    case isa::Forced::Ok:
+      return;
+    case isa::Forced::UnknownName:
+      raise_format(PyExc_ValueError, "TESSERA_ISA=%s names no instruction-set path (generic, sse2, sse4.1, avx2, auto)",
+                   std::getenv("TESSERA_ISA"));
+    case isa::Forced::Unsupported:
+      raise_format(PyExc_ValueError, "TESSERA_ISA=%s names an instruction-set path this CPU cannot run",
+                   std::getenv("TESSERA_ISA"));
+  }
+}
+
 void drop_state(PyObject* module) noexcept {
   if (PyModule_GetState(module) != nullptr) delete std::exchange(detail::state_slot(module), nullptr);
 }
@@ -202,6 +220,7 @@ int ModuleDefinition::exec(PyObject* module) noexcept {
   }
   self->loaded_ = module;
   PyObject* done = boundary([&] {
+    apply_isa_environment();
     self->spec_.body(module);
     return Ref::borrow(Py_None);
   });
