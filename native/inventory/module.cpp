@@ -4,11 +4,14 @@
 //
 // The scan (scanner.hpp) and the plan arithmetic (plan.hpp) run natively over the str's own
 // storage with the GIL released; records, names and hints are built afterwards under the GIL.
-// Each object is graded by the complexity module's own classify_sql on exactly its lines, so an
-// object's grade is by construction the grade that function gives those lines.
+// Each object is graded by the complexity module's own core on exactly its lines, in place and in the
+// same GIL-free stretch as the scan, so an object's grade is by construction the grade classify_sql
+// gives those lines.
 #include "inventory/plan.hpp"
 #include "inventory/scanner.hpp"
 
+#include "complexity/core.hpp"
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "text/sqltext.hpp"
 #include "text/textfile.hpp"
@@ -27,20 +30,15 @@ using py::Ref;
 constexpr const char* kModuleName = "agents.tessera.inventory";
 constexpr size_t kHintChars = 50;
 
-struct State {
-  py::PathReader* reader;
+struct State : py::ModuleState {
+  py::PathReader reader = py::PathReader::capture();
 };
 
-const py::PathReader& reader_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module))->reader; }
+const py::PathReader& reader_of(PyObject* module) { return py::state_of<State>(module).reader; }
 
 Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
 
-Ref global(PyObject* module, const char* name) {
-  PyObject* value = nullptr;
-  if (PyDict_GetItemStringRef(PyModule_GetDict(module), name, &value) < 0) throw Error{};
-  if (value == nullptr) py::raise_format(PyExc_NameError, "name '%s' is not defined", name);
-  return Ref::steal(value);
-}
+Ref global(PyObject* module, const char* name) { return py::global(module, name); }
 
 // ---- arguments --------------------------------------------------------------------------------------
 
@@ -202,24 +200,46 @@ PyObject* find_objects_file(PyObject* module, PyObject* const* args, Py_ssize_t 
 
 // ---- grades -----------------------------------------------------------------------------------------
 
+// ComplexityResult(**fields) for counts of the complexity core, as classify_sql builds it.
+Ref complexity_result(PyObject* module, const complexity::Counts& c) {
+  static constexpr const char* kGrades[] = {"SIMPLE", "MODERATE", "COMPLEX"};
+  Ref grade = py::attr(global(module, "SQLComplexity").get(), kGrades[static_cast<int>(complexity::grade_of(c))]);
+  Ref effective = size(c.effective_lines), procs = size(c.stored_procs), complex = size(c.complex);
+  Ref moderate = size(c.moderate), temp = size(c.temp_tables), ctes = size(c.ctes);
+  return py::call(global(module, "ComplexityResult").get(), {},
+                  {{"complexity", grade.get()},
+                   {"effective_lines", effective.get()},
+                   {"stored_proc_count", procs.get()},
+                   {"complex_construct_count", complex.get()},
+                   {"moderate_construct_count", moderate.get()},
+                   {"temp_table_count", temp.get()},
+                   {"cte_count", ctes.get()}});
+}
+
 PyObject* grade_objects(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::boundary([&] {
     PyObject* text = nullptr;
     py::Signature{"grade_objects", {"text"}, 1, 0}.parse(args, nargs, kwnames, {&text, 1});
     py::require_exact(text, &PyUnicode_Type, "text");
     Ref graded_type = global(module, "GradedObject");
-    Ref classify = global(module, "classify_sql");
     Ref list = py::Text::of(text).visit([&](const auto* s, size_t n) {
-      const Inventory inv = scan_unlocked(s, n, false);
+      Inventory inv;
+      std::vector<complexity::Counts> counts;
+      {
+        py::AllowThreads unlocked;
+        inv = scan(s, n, false);
+        counts.reserve(inv.objects.size());
+        for (const Object& o : inv.objects) {
+          // The object's lines as they stand in the file, up to the end of its last line.
+          const size_t end = text::find_line_break(s, o.last_begin, n);
+          counts.push_back(complexity::count(text::view_of(s + o.begin, end - o.begin)));
+        }
+      }
       Records records(module);
       Ref out = own(PyList_New(static_cast<Py_ssize_t>(inv.objects.size())));
       for (size_t k = 0; k < inv.objects.size(); ++k) {
-        const Object& o = inv.objects[k];
-        Ref object = records.object(s, o);
-        // The object's lines as they stand in the file, up to the end of its last line.
-        const size_t end = text::find_line_break(s, o.last_begin, n);
-        Ref lines = own(PyUnicode_Substring(text, static_cast<Py_ssize_t>(o.begin), static_cast<Py_ssize_t>(end)));
-        Ref result = own(PyObject_CallOneArg(classify.get(), lines.get()));
+        Ref object = records.object(s, inv.objects[k]);
+        Ref result = complexity_result(module, counts[k]);
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k), py::call(graded_type.get(), {object.get(), result.get()}).release());
       }
       return out;
@@ -431,14 +451,12 @@ void build(PyObject* module) {
   py::bind(module, "Path", py::attr(py::import("pathlib").get(), "Path"));
   Ref structlog = py::import("structlog");
   py::bind(module, "structlog", structlog);
-  Ref complexity = py::import("agents.tessera.complexity");
-  py::bind(module, "ComplexityResult", py::attr(complexity.get(), "ComplexityResult"));
-  py::bind(module, "classify_sql", py::attr(complexity.get(), "classify_sql"));
+  const auto complexity = py::import_names(module, "agents.tessera.complexity", {"ComplexityResult", "SQLComplexity"});
+  py::bind(module, "ComplexityResult", complexity[0]);
+  py::bind(module, "SQLComplexity", complexity[1]);
   py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
-
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  delete state->reader;
-  state->reader = new py::PathReader(py::PathReader::capture());
+  complexity::prepare();
+  py::install_state<State>(module);
 
   py::bind(module, "ObjectKind",
            py::str_enum(kModuleName, "ObjectKind",
@@ -479,40 +497,15 @@ void build(PyObject* module) {
   py::bind(module, "_find_objects_line_by_line", function(&line_by_line_def, module));
 }
 
-constexpr py::ModuleSpec kSpec = {"inventory", kModuleName, __FILE__, build};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-void free_module(void* module) {
-  if (auto* state = static_cast<State*>(PyModule_GetState(static_cast<PyObject*>(module)))) {
-    delete state->reader;
-    state->reader = nullptr;
-  }
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
+py::ModuleDefinition definition({
+    "inventory",
     kModuleName,
     "The objects a SQL script defines, each graded, and reading plans cut along them.",
-    sizeof(State),
-    nullptr,
-    slots,
-    nullptr,
-    nullptr,
-    free_module,
-};
+    __FILE__,
+    build,
+});
 
 }  // namespace
 }  // namespace tessera::inventory
 
-PyMODINIT_FUNC PyInit_inventory() { return PyModuleDef_Init(&tessera::inventory::definition); }
+PyMODINIT_FUNC PyInit_inventory() { return tessera::inventory::definition.init(); }

@@ -204,5 +204,4 @@ def test_one_debug_event_per_call():
     assert names[0] == ("objects_found", 2)
     assert events[1] == {"event": "object_reading_plan", "log_level": "debug", "total_lines": 3, "sections": 0,
                          "first_read": 3}
-    # Each object is graded by classify_sql, whose own event comes with it.
-    assert [n for n, _ in names[2:]] == ["sql_classified", "sql_classified", "objects_graded"]
+    assert names[2:] == [("objects_graded", 2)]
