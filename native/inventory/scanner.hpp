@@ -374,6 +374,26 @@ class Scanner {
     }
   }
 
+  // The quote that closes the literal opening at bit `open` of the current block, when the block
+  // settles it (0 otherwise: the literal runs on, or an escape needs a closer look).
+  unsigned closing_quote(const lex::Masks& m, unsigned open) const {
+    const Ch q = s_[block_base_ + open];
+    uint64_t rest = m.events & ~below(open + 1);
+    while (rest) {
+      const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
+      rest &= rest - 1;
+      const size_t k = block_base_ + c;
+      if (s_[k] != q) continue;
+      if (c == 63 || s_[k - 1] == Ch('\\')) return 0;
+      if (s_[k + 1] == q) {  // doubled: the quote itself
+        rest &= rest - 1;
+        continue;
+      }
+      return c;
+    }
+    return 0;
+  }
+
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
   // tested in bulk, and only head candidates and the first character that needs the one-by-one
   // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
@@ -439,6 +459,13 @@ class Scanner {
       const size_t p = i + stop;
       // An event that opens a line (a comment, a quoted name) is where a statement may start.
       if ((firsts >> stop) & 1) return head(p, true, false);
+      const unsigned closing = (s_[p] == Ch('\'') || s_[p] == Ch('"')) ? closing_quote(m, stop) : 0;
+      if (closing != 0) {
+        lines_in_chunk(i, m, code, stop, closing + 1);
+        mark_code();
+        pos = done = closing + 1;
+        continue;
+      }
       const size_t next = event(p);
       if (pending_ || next >= i + kChunk) return next;
       pos = done = static_cast<unsigned>(next - i);
