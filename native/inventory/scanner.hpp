@@ -383,6 +383,8 @@ class Scanner {
       const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
       rest &= rest - 1;
       const size_t k = block_base_ + c;
+      // A CR is no line boundary in the masks: a literal holding one is counted the slow way.
+      if (s_[k] == Ch('\r')) return 0;
       if (s_[k] != q) continue;
       if (c == 63 || s_[k - 1] == Ch('\\')) return 0;
       if (s_[k + 1] == q) {  // doubled: the quote itself

@@ -44,6 +44,15 @@ def test_corpus_grades_equal_classify_sql_on_the_objects_lines(path):
     check_grades(path.read_text(encoding="utf-8"))
 
 
+@pytest.mark.parametrize("padding", [0, 40, 70])
+def test_literal_holding_line_breaks_of_every_kind(padding):
+    # Lines inside a literal are counted whichever way the scan takes it.
+    text = " " * padding + "CREATE PROCEDURE p AS SELECT '\n\r \r\n\x0b\u2028'\nCREATE PROCEDURE q AS SELECT 1\n" * 3
+    check_grades(text)
+    check_both_scans(text)
+    assert [o.first_line for o in find_objects(text)] == [1, 7, 8, 14, 15, 21]
+
+
 def test_objects_are_graded_apart_from_the_file():
     procedure = "CREATE PROCEDURE dbo.p{n} AS\nBEGIN\n" + "  UPDATE t SET a = 1\n" * 60 + "END\nGO\n"
     text = procedure.format(n=1) + "CREATE VIEW v AS SELECT 1\nGO\n" + procedure.format(n=2).replace("UPDATE", "MERGE")
