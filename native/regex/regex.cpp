@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "regex_impl.hpp"
+#include "regex/isa.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -183,21 +184,25 @@ struct BlockTables {
 #if defined(__x86_64__) || defined(__i386__)
 #define TESSERA_RX_BLOCKS 1
 
-bool have_sse41() {
-  static const bool yes = __builtin_cpu_supports("sse4.1");
-  return yes;
-}
+bool have_sse41() { return isa::current() >= isa::Level::SSE41; }
 
 // 16 consecutive characters as bytes; anything above 0xFF becomes 0xFF.
 template <class Ch>
 __attribute__((target("sse4.1"))) inline __m128i bytes16(const Ch* p) {
   if constexpr (sizeof(Ch) == 1) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  } else {
+  } else if constexpr (sizeof(Ch) == 2) {
     const __m128i cap = _mm_set1_epi16(0xFF);
     const __m128i a = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cap);
     const __m128i b = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), cap);
     return _mm_packus_epi16(a, b);
+  } else {
+    const __m128i cap = _mm_set1_epi32(0xFF);
+    const __m128i a = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cap);
+    const __m128i b = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4)), cap);
+    const __m128i c = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), cap);
+    const __m128i d = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), cap);
+    return _mm_packus_epi16(_mm_packus_epi32(a, b), _mm_packus_epi32(c, d));
   }
 }
 
@@ -241,6 +246,70 @@ __attribute__((target("sse4.1"))) size_t scan_blocks(const BlockTables& bt, cons
     }
     b0 = b1;
     b1 = b2;
+  }
+  *mask = 0;
+  return i;
+}
+
+bool have_avx2() { return isa::current() >= isa::Level::AVX2; }
+
+// 32 consecutive characters as bytes, in order; anything above 0xFF becomes 0xFF.
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i bytes32(const Ch* p) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m256i cap = _mm256_set1_epi16(0xFF);
+    const __m256i a = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), cap);
+    const __m256i b = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16)), cap);
+    // The pack works within 128-bit lanes; the permutation puts the quarters back in text order.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+  } else {
+    const __m256i cap = _mm256_set1_epi32(0xFF);
+    const __m256i a = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), cap);
+    const __m256i b = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8)), cap);
+    const __m256i c = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16)), cap);
+    const __m256i d = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24)), cap);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i nibble_lookup32(__m256i x, const uint8_t* lo, const uint8_t* hi) {
+  const __m256i low = _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0F));
+  const __m256i lo_table = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(lo)));
+  const __m256i hi_table = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(hi)));
+  return _mm256_and_si256(_mm256_shuffle_epi8(lo_table, low), _mm256_shuffle_epi8(hi_table, high));
+}
+
+// scan_blocks with 32 positions per step; the windows at offsets -1, 1 and 2 are loaded where they
+// lie rather than spliced, which in-lane shuffles can't do across the middle of a register.
+template <class Ch>
+__attribute__((target("avx2"))) size_t scan_blocks32(const BlockTables& bt, const Ch* t, size_t i, size_t end,
+                                                     uint32_t* mask) {
+  alignas(16) static constexpr uint8_t kWordLo[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
+                                                      0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
+  alignas(16) static constexpr uint8_t kWordHi[16] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80,
+                                                      0, 0, 0, 0, 0, 0, 0, 0};
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i nwr = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(bt.not_word_rule)));
+  for (; i + 48 <= end; i += 32) {
+    const __m256i b1 = bytes32(t + i);
+    const __m256i cp = bytes32(t + i - 1);
+    const __m256i c1 = bytes32(t + i + 1);
+    const __m256i c2 = bytes32(t + i + 2);
+    const __m256i prev_nonword = _mm256_cmpeq_epi8(nibble_lookup32(cp, kWordLo, kWordHi), zero);
+    __m256i f0 = _mm256_and_si256(nibble_lookup32(b1, bt.lo[0], bt.hi[0]), _mm256_or_si256(prev_nonword, nwr));
+    f0 = _mm256_or_si256(f0, _mm256_cmpgt_epi8(zero, b1));
+    const __m256i f1 = _mm256_or_si256(nibble_lookup32(c1, bt.lo[1], bt.hi[1]), _mm256_cmpgt_epi8(zero, c1));
+    const __m256i f2 = _mm256_or_si256(nibble_lookup32(c2, bt.lo[2], bt.hi[2]), _mm256_cmpgt_epi8(zero, c2));
+    const __m256i f = _mm256_and_si256(_mm256_and_si256(f0, f1), f2);
+    const uint32_t m = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(f, zero)));
+    if (m) {
+      *mask = m;
+      return i;
+    }
   }
   *mask = 0;
   return i;
@@ -292,7 +361,7 @@ class Scanner {
     }
     size_t i = from;
 #ifdef TESSERA_RX_BLOCKS
-    if constexpr (sizeof(Ch) <= 2) {
+    {
       if (n_ >= 64 && have_sse41()) {
         // The first 16 positions go through the exact check, then whole blocks.
         while (i < 16 && active) {
@@ -310,31 +379,49 @@ class Scanner {
             built = active;
             built_at = i;
           }
-          uint32_t mask;
-          i = scan_blocks(bt, t_, i, n_, &mask);
-          if (!mask) break;
-          size_t next = i + 16;
-          // Many candidates usually means text in another script: classify each character of the
-          // window once instead of four times.
-          uint64_t exact[16];
-          const bool whole = std::popcount(mask) > 4;
-          if (whole) {
-            window(i, exact);
-            uint32_t live = 0;
-            for (unsigned p = 0; p < 16; ++p) live |= static_cast<uint32_t>((exact[p] & active) != 0) << p;
-            mask &= live;
+          uint32_t mask = 0;
+          size_t width = 16;
+          if (have_avx2()) {
+            i = scan_blocks32(bt, t_, i, n_, &mask);
+            width = 32;
           }
-          while (mask) {
-            const size_t pos = i + static_cast<size_t>(std::countr_zero(mask));
-            mask &= mask - 1;
-            const uint64_t m = (whole ? exact[pos - i] : candidates(pos)) & active;
-            if (!m) continue;
-            const size_t resume = try_at(pos, m);
-            if (resume >= next) {
-              next = resume;
-              break;
+          if (!mask) {
+            // The wide scan stops further from the end; the narrow one takes the rest.
+            i = scan_blocks(bt, t_, i, n_, &mask);
+            width = 16;
+            if (!mask) break;
+          }
+          const size_t block_end = i + width;
+          size_t next = block_end;
+          bool jumped = false;  // an attempt resumes past the half it started in
+          // The candidates of a block, sixteen positions at a time.
+          for (size_t half = 0; half < width / 16 && !jumped; ++half) {
+            uint32_t part = (mask >> (16 * half)) & 0xFFFFu;
+            if (!part) continue;
+            const size_t base = i + 16 * half;
+            // Many candidates usually means text in another script: classify each character of the
+            // window once instead of four times.
+            uint64_t exact[16];
+            const bool whole = std::popcount(part) > 4;
+            if (whole) {
+              window(base, exact);
+              uint32_t live = 0;
+              for (unsigned p = 0; p < 16; ++p) live |= static_cast<uint32_t>((exact[p] & active) != 0) << p;
+              part &= live;
             }
-            if (resume > pos + 1) mask &= ~((1u << (resume - i)) - 1);
+            while (part) {
+              const size_t pos = base + static_cast<size_t>(std::countr_zero(part));
+              part &= part - 1;
+              const uint64_t m = (whole ? exact[pos - base] : candidates(pos)) & active;
+              if (!m) continue;
+              const size_t resume = try_at(pos, m);
+              if (resume >= base + 16) {
+                next = resume;
+                jumped = true;
+                break;
+              }
+              if (resume > pos + 1) part &= ~((1u << (resume - base)) - 1);
+            }
           }
           i = next;
         }
