@@ -6,11 +6,12 @@
 // - the lexicon of lexicon.hpp.
 // A match counts only in its context (text/sqlcontext.hpp): markers of scope "comment" where the match
 // starts inside a comment, everything else where it starts in code. An entry fires when one of its
-// matches counts. Each entry carries one fitted weight (weights.hpp, written by
-// scripts/fit_dialect_weights.py); a platform's score is the sum of the weights of the fired entries
-// that name it, where corroborating-only markers add to a platform only once other evidence has given
-// it a score. The verdict names the best-scoring platform when its score reaches kMinScore and its
-// share of the scores' softmax (the confidence) reaches kMinConfidence; otherwise it is undecided.
+// matches counts. Each entry carries a fitted weight towards each platform it names (weights.hpp,
+// written by scripts/fit_dialect_weights.py); a platform's score is the sum of those weights over the
+// fired entries that name it, where corroborating-only markers add to a platform only once other evidence has given
+// it a score. The verdict names the best-scoring platform when its score reaches kMinScore, its share
+// of the scores' softmax (the confidence) reaches kMinConfidence and at least kMinEntries entries back
+// it; otherwise it is undecided.
 #include "dialect_detect/lexicon.hpp"
 #include "dialect_detect/weights.hpp"
 
@@ -53,7 +54,7 @@ struct Entry {
   bool comment_scope = false;
   bool corroborating = false;
   std::uint16_t platforms = 0;
-  double weight = 0;
+  std::array<double, kPlatforms> weight{};  // towards each platform it names (0 for the others)
   std::optional<rx::Pattern> pattern;  // set at load
   Ref id;             // str
   Ref platform_tuple;  // the platform constants, in the entry's order
@@ -88,9 +89,15 @@ std::u32string code_points(PyObject* s) {
   return t.visit([](const auto* chars, size_t n) { return std::u32string(chars, chars + n); });
 }
 
-double weight_of(const std::unordered_map<std::string_view, double>& fitted, std::string_view id, double fallback) {
+// The fitted weights of an entry; an entry they were not fitted for (a host's own catalogue) gets
+// `fallback` towards each platform it names.
+std::array<double, kPlatforms> weight_of(const std::unordered_map<std::string_view, const double*>& fitted,
+                                        std::string_view id, std::uint16_t platforms, double fallback) {
+  std::array<double, kPlatforms> w{};
   auto it = fitted.find(id);
-  return it == fitted.end() ? fallback : it->second;
+  for (int p = 0; p < kPlatforms; ++p)
+    if ((platforms >> p) & 1u) w[p] = it == fitted.end() ? fallback : it->second[p];
+  return w;
 }
 
 // ---- the scan (no Python objects, GIL released) ----------------------------------------------------
@@ -104,6 +111,7 @@ struct Hit {
 struct Scan {
   std::vector<Hit> first_counting;  // per fired entry: its first match in the right context
   std::array<double, kPlatforms> scores{};
+  std::array<int, kPlatforms> backing{};  // entries (not corroborating-only) that gave each platform weight
 };
 
 // The entries of a set that match somewhere in the text, in entry order.
@@ -169,7 +177,8 @@ Scan scan(const Runtime& rt, const Ch* s, size_t n) {
       for (int p = 0; p < kPlatforms; ++p)
         if ((entry.platforms >> p) & 1u) {
           if (entry.corroborating && base[p] <= 0) continue;
-          out.scores[p] += entry.weight;
+          out.scores[p] += entry.weight[p];
+          if (!entry.corroborating && entry.weight[p] > 0) ++out.backing[p];
         }
     }
   }
@@ -226,7 +235,7 @@ Ref detect_impl(PyObject* module, PyObject* text) {
   double total = 0;
   for (double v : sc.scores) total += std::exp(v - top);
   const double confidence = 1.0 / total;
-  const bool decided = top >= kMinScore && confidence >= kMinConfidence && top > second;
+  const bool decided = top >= kMinScore && confidence >= kMinConfidence && top > second && sc.backing[order[0]] >= kMinEntries;
 
   Ref platform = decided ? rt.platforms[order[0]] : Ref::borrow(Py_None);
   Ref runner_up = second > 0 ? rt.platforms[order[1]] : Ref::borrow(Py_None);
@@ -234,9 +243,14 @@ Ref detect_impl(PyObject* module, PyObject* text) {
   Ref scores = own(PyDict_New());
   for (int p = 0; p < kPlatforms; ++p) py::check(PyDict_SetItem(scores.get(), rt.platforms[p].get(), to_float(rounded(sc.scores[p])).get()));
 
+  // An entry's weight as evidence: towards the verdict when it names it, else its largest.
+  auto shown_weight = [&](const Entry& e) {
+    if (decided && ((e.platforms >> order[0]) & 1u)) return e.weight[order[0]];
+    return *std::max_element(e.weight.begin(), e.weight.end());
+  };
   std::vector<Hit>& hits = sc.first_counting;
   std::stable_sort(hits.begin(), hits.end(), [&](const Hit& a, const Hit& b) {
-    const double wa = rt.entries[a.entry].weight, wb = rt.entries[b.entry].weight;
+    const double wa = shown_weight(rt.entries[a.entry]), wb = shown_weight(rt.entries[b.entry]);
     if (wa != wb) return wa > wb;
     return a.start < b.start;
   });
@@ -248,7 +262,7 @@ Ref detect_impl(PyObject* module, PyObject* text) {
     const size_t cut = std::min(h.end, h.start + kEvidenceTextLimit);
     Ref matched = own(PyUnicode_Substring(text, static_cast<Py_ssize_t>(h.start), std::min<Py_ssize_t>(length, static_cast<Py_ssize_t>(cut))));
     Ref line = own(PyLong_FromSize_t(h.line));
-    Ref weight = to_float(rounded(entry.weight));
+    Ref weight = to_float(rounded(shown_weight(entry)));
     Ref record = py::call(rt.evidence_type.get(), {},
                           {{"source", (entry.marker ? rt.marker_source : rt.lexicon_source).get()},
                            {"id", entry.id.get()},
@@ -355,7 +369,7 @@ void build(PyObject* module) {
   Ref catalogue = py::attr(py::import("agents.tessera.dialect_signatures").get(), "PLATFORM_MARKERS");
   Ref markers = own(PySequence_List(catalogue.get()));
 
-  std::unordered_map<std::string_view, double> fitted;
+  std::unordered_map<std::string_view, const double*> fitted;
   for (const WeightRow& row : kWeights) fitted.emplace(row.id, row.weight);
 
   auto platform_tuple = [&](std::uint16_t mask) {
@@ -406,7 +420,7 @@ void build(PyObject* module) {
     const char* id_text = PyUnicode_AsUTF8AndSize(e.id.get(), &id_size);
     if (id_text == nullptr) throw Error{};
     // A marker the weights were not fitted for (a host's own catalogue) gets a modest default.
-    e.weight = weight_of(fitted, std::string_view(id_text, static_cast<size_t>(id_size)), medium ? 0.5 : 1.0);
+    e.weight = weight_of(fitted, std::string_view(id_text, static_cast<size_t>(id_size)), e.platforms, medium ? 0.5 : 1.0);
     try {
       e.pattern.emplace(code_points(py::attr(marker, "pattern").get()), kFlags);
     } catch (const rx::CompileError&) {
@@ -422,7 +436,7 @@ void build(PyObject* module) {
     e.id = py::str(lex.id);
     e.platforms = lex.platforms;
     e.platform_tuple = platform_tuple(lex.platforms);
-    e.weight = weight_of(fitted, lex.id, 0.0);
+    e.weight = weight_of(fitted, lex.id, lex.platforms, 0.0);
     std::u32string source;
     for (const char* c = lex.pattern; *c; ++c) source.push_back(static_cast<unsigned char>(*c));
     try {
