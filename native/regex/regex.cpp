@@ -267,16 +267,16 @@ class Scanner {
   // try_at returns the next position worth scanning (> i) and may clear bits of `active`. The scan
   // stops once no pattern is active.
   template <class F>
-  void run(uint64_t& active, F&& try_at) const {
+  void run(uint64_t& active, F&& try_at, size_t from = 0) const {
     if (pf_.sparse) {
       // Nothing can start at the end: every pattern needs a first character.
-      for (size_t i = next_first(0); i < n_ && active;) {
+      for (size_t i = next_first(from); i < n_ && active;) {
         const uint64_t m = candidates(i) & active;
         i = next_first(m ? try_at(i, m) : i + 1);
       }
       return;
     }
-    size_t i = 0;
+    size_t i = from;
 #ifdef TESSERA_RX_BLOCKS
     if constexpr (sizeof(Ch) <= 2) {
       if (n_ >= 64 && have_sse41()) {
@@ -530,6 +530,34 @@ bool Pattern::search(const Ch* text, size_t n) const {
 }
 
 template <class Ch>
+std::optional<Span> Pattern::search_span(const Ch* text, size_t n, size_t pos) const {
+  const Program& p = *prog_;
+  pos = std::min(pos, n);
+  Scratch& s = scratch();
+  if (s.memos.empty()) s.memos.resize(1);
+  Memo& memo = s.memos[0];
+  memo.begin(p.nstates);
+  uint64_t active = 1;
+  std::optional<Span> found;
+  Requirement req;
+  Scanner<Ch>(p.solo, text, n).run(
+      active,
+      [&](size_t i, uint64_t) {
+        memo.set_floor(i);
+        if (!req.still_possible(p, text, n, i)) {
+          active = 0;
+        } else if (std::optional<size_t> e = execute(p, text, n, i, false, memo, s.stack)) {
+          found = Span{i, *e};
+          active = 0;
+        }
+        return i + 1;
+      },
+      pos);
+  memo.trim();
+  return found;
+}
+
+template <class Ch>
 size_t Pattern::count_all(const Ch* text, size_t n) const {
   size_t count = 0;
   find_all_impl(*prog_, text, n, [&](size_t, size_t) { ++count; });
@@ -597,10 +625,13 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
   return idx;
 }
 
-template <class Ch>
-void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+size_t PatternSet::size() const { return impl_->entries.size(); }
+
+// report(index, begin, end) for every match found: the first one of a Search pattern, every findall
+// match of a Count pattern, in text order per pattern.
+template <class Ch, class Report>
+void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
   const SetImpl& s = *impl_;
-  out.assign(s.entries.size(), 0);
   Scratch& sc = scratch();
   for (const SetImpl::Group& g : s.groups) {
     const size_t k = g.members.size();
@@ -623,7 +654,7 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
       while (m) {
         const int b = std::countr_zero(m);
         m &= m - 1;
-        size_t& slot = out[g.members[b]];
+        const size_t index = g.members[b];
         if (!req[b].still_possible(*progs[b], text, n, i)) {
           active &= ~(uint64_t{1} << b);
           searching &= ~(uint64_t{1} << b);
@@ -631,11 +662,12 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
         }
         if (counting[b]) {
           if (i < fa[b].next) continue;
-          fa[b].attempt(*progs[b], text, n, i, sc.memos[b], sc.stack, [&](size_t, size_t) { ++slot; });
+          fa[b].attempt(*progs[b], text, n, i, sc.memos[b], sc.stack,
+                        [&](size_t from, size_t to) { report(index, from, to); });
         } else {
           sc.memos[b].set_floor(i);
-          if (execute(*progs[b], text, n, i, false, sc.memos[b], sc.stack)) {
-            slot = 1;
+          if (std::optional<size_t> e = execute(*progs[b], text, n, i, false, sc.memos[b], sc.stack)) {
+            report(index, i, *e);
             active &= ~(uint64_t{1} << b);
             searching &= ~(uint64_t{1} << b);
           }
@@ -651,17 +683,32 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
   }
 }
 
+template <class Ch>
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+  out.assign(impl_->entries.size(), 0);
+  pass(text, n, [&](size_t index, size_t, size_t) { ++out[index]; });
+}
+
+template <class Ch>
+void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const {
+  spans.resize(impl_->entries.size());
+  for (auto& v : spans) v.clear();
+  pass(text, n, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
+}
+
 #define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
   template bool Pattern::search<Ch>(const Ch*, size_t) const;                                      \
+  template std::optional<Span> Pattern::search_span<Ch>(const Ch*, size_t, size_t) const;           \
+  template void PatternSet::run_spans<Ch>(const Ch*, size_t, std::vector<std::vector<Span>>&) const; \
   template size_t Pattern::count_all<Ch>(const Ch*, size_t) const;                                 \
   template std::optional<size_t> Pattern::match<Ch>(const Ch*, size_t, size_t) const;              \
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
   template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;
 
-TESSERA_RX_INSTANTIATE(Py_UCS1)
-TESSERA_RX_INSTANTIATE(Py_UCS2)
-TESSERA_RX_INSTANTIATE(Py_UCS4)
+TESSERA_RX_INSTANTIATE(uint8_t)
+TESSERA_RX_INSTANTIATE(uint16_t)
+TESSERA_RX_INSTANTIATE(uint32_t)
 #undef TESSERA_RX_INSTANTIATE
 
 }  // namespace tessera::rx

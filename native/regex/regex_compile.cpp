@@ -95,6 +95,11 @@ bool CharTest::same_as(const CharTest& o) const {
 namespace {
 
 constexpr size_t kMaxProgram = 20000;
+// A bounded loop of one character test with at least this many optional iterations becomes one
+// Counted instruction instead of a chain of alternatives (whose memo would cost a state per iteration).
+constexpr uint32_t kCountedFrom = 2;
+
+void finish_sub(Program& p);
 
 // The host's compiler turns a literal into an exact compare, or under IGNORECASE (for a cased
 // character) into a compare of lower(ch) against the literal's lowercase and its extra equivalents.
@@ -202,6 +207,7 @@ bool nullable(const Node& n) {
     case Node::Any:
       return false;
     case Node::At:
+    case Node::Look:
       return true;
     case Node::Group:
       return nullable(n.body);
@@ -214,6 +220,49 @@ bool nullable(const Node& n) {
 }
 bool nullable(const Seq& seq) {
   return std::all_of(seq.begin(), seq.end(), [](const Node& n) { return nullable(n); });
+}
+
+// The least and greatest number of characters a match can span (kMaxRepeat: unbounded), as `re`
+// computes them for the fixed-width rule of lookbehinds.
+std::pair<uint64_t, uint64_t> width(const Seq& seq);
+std::pair<uint64_t, uint64_t> width(const Node& n) {
+  constexpr uint64_t inf = kMaxRepeat;
+  switch (n.kind) {
+    case Node::Literal:
+    case Node::NotLiteral:
+    case Node::In:
+    case Node::Any:
+      return {1, 1};
+    case Node::At:
+    case Node::Look:
+      return {0, 0};
+    case Node::Group:
+      return width(n.body);
+    case Node::Branch: {
+      uint64_t lo = inf, hi = 0;
+      for (const Seq& a : n.alts) {
+        auto [l, h] = width(a);
+        lo = std::min(lo, l);
+        hi = std::max(hi, h);
+      }
+      return {lo, hi};
+    }
+    case Node::Repeat: {
+      auto [l, h] = width(n.body);
+      const uint64_t hi = n.max == kMaxRepeat && h ? inf : std::min(inf, h * n.max);
+      return {std::min(inf, l * n.min), hi};
+    }
+  }
+  return {0, inf};
+}
+std::pair<uint64_t, uint64_t> width(const Seq& seq) {
+  uint64_t lo = 0, hi = 0;
+  for (const Node& n : seq) {
+    auto [l, h] = width(n);
+    lo = std::min<uint64_t>(kMaxRepeat, lo + l);
+    hi = std::min<uint64_t>(kMaxRepeat, hi + h);
+  }
+  return {lo, hi};
 }
 
 bool is_char_node(const Node& n) {
@@ -304,7 +353,44 @@ class Builder {
       case Node::Repeat:
         repeat(n);
         break;
+      case Node::Look:
+        look(n);
+        break;
     }
+  }
+
+  void look(const Node& n) {
+    LookInfo L;
+    L.behind = n.behind;
+    L.negate = n.negate;
+    auto [lo, hi] = width(n.body);
+    Seq rest = n.body;
+    if (n.behind) {
+      if (lo != hi) refuse("look-behind requires fixed-width pattern", n.offset);
+      L.width = static_cast<uint32_t>(lo);
+    } else if (hi >= kMaxRepeat) {
+      // Only one leading unbounded loop of a single character test is answered in linear time.
+      if (!rest.empty() && rest[0].kind == Node::Repeat && rest[0].max == kMaxRepeat && rest[0].body.size() == 1 &&
+          is_char_node(rest[0].body[0])) {
+        L.lead = static_cast<int32_t>(test_for(rest[0].body[0]));
+        L.lead_min = rest[0].min;
+        rest.erase(rest.begin());
+      }
+      if (width(rest).second >= kMaxRepeat)
+        refuse("a lookahead whose body is unbounded beyond one leading single-character loop is not supported",
+               n.offset);
+    }
+    auto sub = std::make_shared<Program>();
+    sub->lat = p_.lat;
+    Builder b(*sub, flags_);
+    b.seq(rest);
+    b.emit(Inst{Op::Match});
+    finish_sub(*sub);
+    L.rest = std::move(sub);
+    Inst in{Op::Look};
+    in.x = static_cast<uint32_t>(p_.looks.size());
+    p_.looks.push_back(std::move(L));
+    emit(in);
   }
 
   // Bodies that can match empty are refused: `re` stops such loops by rules of its own that a plain
@@ -312,6 +398,17 @@ class Builder {
   void repeat(const Node& n) {
     if (nullable(n.body)) throw CompileError("repeat of a subpattern that can match the empty string");
     const bool single = n.body.size() == 1 && is_char_node(n.body[0]);
+    if (single && n.max != kMaxRepeat && n.max - n.min >= kCountedFrom) {
+      Inst in{Op::Counted};
+      in.test = test_for(n.body[0]);
+      in.x = n.min;
+      in.y = n.max;
+      in.lazy = !n.greedy;
+      in.state = p_.nstates;
+      p_.nstates += 2;
+      emit(in);
+      return;
+    }
     for (uint32_t i = 0; i < n.min; ++i) {
       seq(n.body);
       if (here() >= kMaxProgram) throw CompileError("pattern too large");
@@ -452,10 +549,14 @@ Closure closure(const Program& p, const std::vector<uint32_t>& from) {
       case Op::Char: c.consumers.push_back(pc); break;
       case Op::Star:
       case Op::LazyStar:
+      case Op::Counted:
         c.consumers.push_back(pc);
         todo.push_back(pc + 1);
         break;
-      case Op::Assert: todo.push_back(pc + 1); break;  // conservatively assumed to hold
+      case Op::Assert:
+      case Op::Look:
+        todo.push_back(pc + 1);  // conservatively assumed to hold
+        break;
       case Op::Jmp: todo.push_back(in.x); break;
       case Op::Split:
         todo.push_back(in.x);
@@ -535,5 +636,9 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   build_prefilter(p->solo, {p.get()});
   return p;
 }
+
+namespace {
+void finish_sub(Program& p) { plan_loops(p); }
+}  // namespace
 
 }  // namespace tessera::rx::detail

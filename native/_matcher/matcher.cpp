@@ -1,0 +1,278 @@
+// agents.tessera._matcher: the native matcher on its own, for tests that compare it with `re` on any
+// pattern and text. Not public API.
+#include "python/py.hpp"
+#include "regex/regex.hpp"
+
+#include <new>
+#include <string>
+#include <vector>
+
+namespace tessera::matcher {
+namespace {
+
+using py::Error;
+using py::own;
+using py::Ref;
+
+constexpr long kAccepted = rx::IGNORECASE | rx::MULTILINE | rx::DOTALL;
+constexpr long kUnicode = 32;  // re.UNICODE: implied for every str pattern, so harmless
+
+struct State {
+  PyObject* matcher_type;
+};
+
+State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
+
+struct MatcherObject {
+  PyObject_HEAD
+  rx::Pattern* pattern;
+  PyObject* source;  // the pattern text
+  long flags;
+};
+
+MatcherObject* as_matcher(PyObject* self) { return reinterpret_cast<MatcherObject*>(self); }
+
+void require_str(PyObject* value, const char* what) {
+  if (!PyUnicode_Check(value))
+    py::raise_format(PyExc_TypeError, "%s must be str, not %.200s", what, Py_TYPE(value)->tp_name);
+}
+
+template <class F>
+decltype(auto) over_text(PyObject* text, F&& f) {
+  const py::Text view = py::Text::of(text);
+  return view.visit([&](auto* chars, size_t n) {
+    using Ch = std::remove_cv_t<std::remove_pointer_t<decltype(chars)>>;
+    using Unit = std::conditional_t<sizeof(Ch) == 1, uint8_t, std::conditional_t<sizeof(Ch) == 2, uint16_t, uint32_t>>;
+    return f(reinterpret_cast<const Unit*>(chars), n);
+  });
+}
+
+Ref span(size_t b, size_t e) {
+  Ref a = py::integer(static_cast<long long>(b));
+  Ref z = py::integer(static_cast<long long>(e));
+  return py::tuple({a.get(), z.get()});
+}
+
+std::vector<rx::Span> spans_of(const rx::Pattern& p, PyObject* text) {
+  std::vector<rx::Span> out;
+  over_text(text, [&](auto* chars, size_t n) {
+    py::AllowThreads unlocked;
+    p.find_all(chars, n, out);
+  });
+  return out;
+}
+
+// ---- Matcher ------------------------------------------------------------------------------------
+
+PyObject* search(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::boundary([&]() -> Ref {
+    if (nargs > 2) py::raise_format(PyExc_TypeError, "search() takes at most 2 arguments (%zd given)", nargs);
+    PyObject* text = nargs > 0 ? args[0] : nullptr;
+    PyObject* pos_object = nargs > 1 ? args[1] : nullptr;
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+      PyObject* name = PyTuple_GET_ITEM(kwnames, k);
+      PyObject** slot = PyUnicode_CompareWithASCIIString(name, "text") == 0  ? &text
+                        : PyUnicode_CompareWithASCIIString(name, "pos") == 0 ? &pos_object
+                                                                             : nullptr;
+      if (!slot) py::raise_format(PyExc_TypeError, "search() got an unexpected keyword argument '%U'", name);
+      if (*slot) py::raise_format(PyExc_TypeError, "argument for search() given by name ('%U') and position", name);
+      *slot = args[nargs + k];
+    }
+    if (!text) py::raise(PyExc_TypeError, "search() missing required argument 'text' (pos 1)");
+    require_str(text, "text");
+    Py_ssize_t pos = 0;
+    if (pos_object) {
+      pos = PyNumber_AsSsize_t(pos_object, PyExc_OverflowError);
+      if (pos == -1 && PyErr_Occurred()) throw Error{};
+    }
+    const Py_ssize_t len = PyUnicode_GET_LENGTH(text);
+    // As re.Pattern.search: a negative pos counts as 0, one beyond the text as its end.
+    if (pos < 0) pos = 0;
+    if (pos > len) pos = len;
+    const rx::Pattern& p = *as_matcher(self)->pattern;
+    std::optional<rx::Span> found = over_text(text, [&](auto* chars, size_t n) {
+      py::AllowThreads unlocked;
+      return p.search_span(chars, n, static_cast<size_t>(pos));
+    });
+    if (!found) return Ref::borrow(Py_None);
+    return span(found->first, found->second);
+  });
+}
+
+PyObject* findall_spans(PyObject* self, PyObject* text) {
+  return py::boundary([&]() -> Ref {
+    require_str(text, "text");
+    std::vector<rx::Span> spans = spans_of(*as_matcher(self)->pattern, text);
+    Ref out = own(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+    for (size_t i = 0; i < spans.size(); ++i)
+      PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), span(spans[i].first, spans[i].second).release());
+    return out;
+  });
+}
+
+PyObject* sub(PyObject* self, PyObject* text) {
+  return py::boundary([&]() -> Ref {
+    require_str(text, "text");
+    std::vector<rx::Span> spans = spans_of(*as_matcher(self)->pattern, text);
+    if (spans.empty()) return own(PyUnicode_Substring(text, 0, PyUnicode_GET_LENGTH(text)));
+    return over_text(text, [&](auto* chars, size_t n) {
+      using Unit = std::remove_cv_t<std::remove_pointer_t<decltype(chars)>>;
+      std::vector<Unit> kept;
+      kept.reserve(n);
+      size_t at = 0;
+      for (const rx::Span& s : spans) {
+        kept.insert(kept.end(), chars + at, chars + s.first);
+        at = s.second;
+      }
+      kept.insert(kept.end(), chars + at, chars + n);
+      return py::str_from(kept.data(), kept.size());
+    });
+  });
+}
+
+PyObject* get_pattern(PyObject* self, void*) { return Py_NewRef(as_matcher(self)->source); }
+PyObject* get_flags(PyObject* self, void*) { return PyLong_FromLong(as_matcher(self)->flags); }
+
+PyObject* matcher_repr(PyObject* self) {
+  return PyUnicode_FromFormat("_matcher.compile(%R, %ld)", as_matcher(self)->source, as_matcher(self)->flags);
+}
+
+void matcher_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  delete as_matcher(self)->pattern;
+  Py_XDECREF(as_matcher(self)->source);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef matcher_methods[] = {
+    {"search", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(search)), METH_FASTCALL | METH_KEYWORDS,
+     "search(text, pos=0): the span of re.Pattern.search(text, pos), or None."},
+    {"findall_spans", findall_spans, METH_O, "findall_spans(text): the spans of re.Pattern.finditer(text)."},
+    {"sub", sub, METH_O, "sub(text): re.Pattern.sub('', text)."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef matcher_getset[] = {
+    {"pattern", get_pattern, nullptr, "The pattern text.", nullptr},
+    {"flags", get_flags, nullptr, "The flags it was compiled with.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot matcher_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(matcher_dealloc)},
+    {Py_tp_methods, matcher_methods},
+    {Py_tp_getset, matcher_getset},
+    {Py_tp_repr, reinterpret_cast<void*>(matcher_repr)},
+    {Py_tp_doc, const_cast<char*>("A pattern compiled by the native matcher.")},
+    {0, nullptr},
+};
+
+PyType_Spec matcher_spec = {
+    "agents.tessera._matcher.Matcher",
+    sizeof(MatcherObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    matcher_slots,
+};
+
+// ---- module functions ---------------------------------------------------------------------------
+
+PyObject* compile(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return py::boundary([&]() -> Ref {
+    static const py::Signature sig{"compile", {"pattern", "flags"}, 2, 0};
+    std::array<PyObject*, 2> arg{};
+    if (nargs == 1 && !kwnames) {
+      arg[0] = args[0];
+    } else {
+      sig.parse(args, nargs, kwnames, arg);
+    }
+    PyObject* pattern = arg[0];
+    require_str(pattern, "pattern");
+    long flags = 0;
+    if (arg[1]) {
+      if (!PyLong_Check(arg[1])) py::raise_format(PyExc_TypeError, "flags must be int, not %.200s", Py_TYPE(arg[1])->tp_name);
+      flags = PyLong_AsLong(arg[1]);
+      if (flags == -1 && PyErr_Occurred()) throw Error{};
+    }
+    if (flags & ~(kAccepted | kUnicode))
+      py::raise_format(PyExc_ValueError,
+                       "unsupported flags %ld: only re.IGNORECASE, re.MULTILINE and re.DOTALL are accepted", flags);
+    // What `re` refuses is refused with `re`'s own error; what it accepts and the engine does not
+    // support is a ValueError naming the construct.
+    Ref re = py::import("re");
+    Ref re_compile = py::attr(re.get(), "compile");
+    Ref flags_object = py::integer(flags);
+    py::call(re_compile.get(), {pattern, flags_object.get()});
+    std::u32string source = over_text(pattern, [](auto* chars, size_t n) {
+      std::u32string out;
+      out.reserve(n);
+      for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char32_t>(chars[i]));
+      return out;
+    });
+    rx::Pattern* compiled = nullptr;
+    try {
+      compiled = new rx::Pattern(source, static_cast<unsigned>(flags & kAccepted));
+    } catch (const rx::CompileError& e) {
+      py::raise_format(PyExc_ValueError, "%s", e.what());
+    }
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state_of(module).matcher_type);
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) {
+      delete compiled;
+      throw Error{};
+    }
+    as_matcher(self)->pattern = compiled;
+    as_matcher(self)->source = Py_NewRef(pattern);
+    as_matcher(self)->flags = flags & kAccepted;
+    return Ref::steal(self);
+  });
+}
+
+PyMethodDef module_methods[] = {
+    {"compile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile)), METH_FASTCALL | METH_KEYWORDS,
+     "compile(pattern, flags=0): the pattern compiled by the native matcher."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+int exec(PyObject* module) {
+  PyObject* type = PyType_FromModuleAndSpec(module, &matcher_spec, nullptr);
+  if (!type) return -1;
+  state_of(module).matcher_type = type;
+  if (PyModule_AddObjectRef(module, "Matcher", type) < 0) return -1;
+  return 0;
+}
+
+int traverse(PyObject* module, visitproc visit, void* arg) {
+  Py_VISIT(state_of(module).matcher_type);
+  return 0;
+}
+int clear(PyObject* module) {
+  Py_CLEAR(state_of(module).matcher_type);
+  return 0;
+}
+void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec)},
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+    {0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "agents.tessera._matcher",
+    "The native matcher on its own, for tests against re. Not public API.",
+    sizeof(State),
+    module_methods,
+    slots,
+    traverse,
+    clear,
+    free_module,
+};
+
+}  // namespace
+}  // namespace tessera::matcher
+
+PyMODINIT_FUNC PyInit__matcher() { return PyModuleDef_Init(&tessera::matcher::definition); }
