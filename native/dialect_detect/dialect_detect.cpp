@@ -5,8 +5,9 @@
 //   own dialect_probe and its platform constants are used as they are);
 // - the lexicon of lexicon.hpp.
 // A match counts only in its context (text/sqlcontext.hpp): markers of scope "comment" where the match
-// starts inside a comment, everything else where it starts in code. An entry fires when one of its
-// matches counts. Each entry carries a fitted weight towards each platform it names (weights.hpp,
+// starts inside a comment, everything else where it starts in code. An entry fires when its pattern
+// matches at some position of the right context (pattern.search from that position); its first such
+// match is its evidence. Each entry carries a fitted weight towards each platform it names (weights.hpp,
 // written by scripts/fit_dialect_weights.py); a platform's score is the sum of those weights over the
 // fired entries that name it, where corroborating-only markers add to a platform only once other evidence has given
 // it a score. The verdict names the best-scoring platform when its score reaches kMinScore, its share
@@ -63,9 +64,8 @@ struct Entry {
 struct Runtime {
   std::vector<Entry> entries;
   size_t marker_count = 0;
-  rx::PatternSet markers_set;  // the markers alone: which of them match anywhere
-  rx::PatternSet all_set;      // every entry
-  std::vector<size_t> marker_members, all_members;  // entry index of each member of the two sets
+  rx::PatternSet first_set;  // the markers alone, each for its first match (find_markers)
+  rx::PatternSet all_set;    // every entry, each for its first match (detect_dialect)
   std::array<Ref, kPlatforms> platforms;
   Ref verdict_type, evidence_type;
   Ref marker_source, lexicon_source;
@@ -114,17 +114,6 @@ struct Scan {
   std::array<int, kPlatforms> backing{};  // entries (not corroborating-only) that gave each platform weight
 };
 
-// The entries of a set that match somewhere in the text, in entry order.
-template <class Ch>
-std::vector<size_t> matching(const rx::PatternSet& set, const std::vector<size_t>& members, const Ch* s, size_t n) {
-  std::vector<size_t> flags;
-  set.run(s, n, flags);
-  std::vector<size_t> out;
-  for (size_t i = 0; i < flags.size(); ++i)
-    if (flags[i]) out.push_back(members[i]);
-  return out;
-}
-
 // Line numbers (1-based, by str.splitlines' boundaries) of the hits, which come sorted by start.
 template <class Ch>
 void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
@@ -156,18 +145,20 @@ Scan scan(const Runtime& rt, const Ch* s, size_t n) {
   Scan out;
   std::vector<text::Span> spans;
   text::scan_context(s, n, spans);
-  std::vector<std::pair<size_t, size_t>> found;
-  for (size_t e : matching(rt.all_set, rt.all_members, s, n)) {
+  std::vector<std::vector<rx::Span>> found;
+  rt.all_set.run_spans(s, n, found);
+  for (size_t e = 0; e < found.size(); ++e) {
+    if (found[e].empty()) continue;
     const Entry& entry = rt.entries[e];
-    found.clear();
-    entry.pattern->find_all(s, n, found);
     const text::Region wanted = entry.comment_scope ? text::Region::Comment : text::Region::Code;
-    for (const auto& [b, en] : found) {
-      if (text::region_at(spans, b) == wanted) {
-        out.first_counting.push_back({e, b, en});
-        break;
-      }
+    std::optional<rx::Span> hit = found[e].front();
+    // A match in the wrong context: search again from the next position of the right context, until
+    // a match starts in one or none is left.
+    while (hit && text::region_at(spans, hit->first) != wanted) {
+      const size_t next = text::next_in(spans, hit->first + 1, wanted, n);
+      hit = next < n ? entry.pattern->search_span(s, n, next) : std::nullopt;
     }
+    if (hit) out.first_counting.push_back({e, hit->first, hit->second});
   }
   for (int pass = 0; pass < 2; ++pass) {
     std::array<double, kPlatforms> base = out.scores;
@@ -196,22 +187,16 @@ Ref find_markers_impl(PyObject* module, PyObject* text) {
   py::require_exact(text, &PyUnicode_Type, "text");
   const Runtime& rt = runtime_of(module);
   const py::Text t = py::Text::of(text);
-  std::vector<std::pair<size_t, std::pair<size_t, size_t>>> spans;
+  std::vector<std::vector<rx::Span>> spans;
   {
     py::AllowThreads unlocked;
-    t.visit([&](const auto* s, size_t n) {
-      std::vector<std::pair<size_t, size_t>> found;
-      for (size_t m : matching(rt.markers_set, rt.marker_members, s, n)) {
-        found.clear();
-        rt.entries[m].pattern->find_all(s, n, found);
-        if (!found.empty()) spans.push_back({m, found.front()});
-      }
-    });
+    t.visit([&](const auto* s, size_t n) { rt.first_set.run_spans(s, n, spans); });
   }
   Ref result = own(PyDict_New());
-  for (const auto& [m, span] : spans) {
-    Ref start = own(PyLong_FromSize_t(span.first));
-    Ref end = own(PyLong_FromSize_t(span.second));
+  for (size_t m = 0; m < spans.size(); ++m) {
+    if (spans[m].empty()) continue;
+    Ref start = own(PyLong_FromSize_t(spans[m].front().first));
+    Ref end = own(PyLong_FromSize_t(spans[m].front().second));
     Ref pair = py::tuple({start.get(), end.get()});
     py::check(PyDict_SetItem(result.get(), rt.entries[m].id.get(), pair.get()));
   }
@@ -381,7 +366,6 @@ void build(PyObject* module) {
     return t;
   };
 
-  Ref unsupported = own(PyList_New(0));
   const Py_ssize_t count = PyList_GET_SIZE(markers.get());
   for (Py_ssize_t i = 0; i < count; ++i) {
     PyObject* marker = PyList_GET_ITEM(markers.get(), i);
@@ -423,9 +407,8 @@ void build(PyObject* module) {
     e.weight = weight_of(fitted, std::string_view(id_text, static_cast<size_t>(id_size)), e.platforms, medium ? 0.5 : 1.0);
     try {
       e.pattern.emplace(code_points(py::attr(marker, "pattern").get()), kFlags);
-    } catch (const rx::CompileError&) {
-      // Until the matcher has every form the catalogue uses; listed in _UNSUPPORTED_MARKERS.
-      py::check(PyList_Append(unsupported.get(), e.id.get()));
+    } catch (const rx::CompileError& err) {
+      py::raise_format(PyExc_ValueError, "marker %U: %s", e.id.get(), err.what());
     }
     rt->entries.push_back(std::move(e));
   }
@@ -446,15 +429,9 @@ void build(PyObject* module) {
     }
     rt->entries.push_back(std::move(e));
   }
-  py::bind(module, "_UNSUPPORTED_MARKERS", own(PyList_AsTuple(unsupported.get())));
   for (size_t i = 0; i < rt->entries.size(); ++i) {
-    if (!rt->entries[i].pattern) continue;
-    if (i < rt->marker_count) {
-      rt->markers_set.add(*rt->entries[i].pattern, rx::PatternSet::Mode::Search);
-      rt->marker_members.push_back(i);
-    }
-    rt->all_set.add(*rt->entries[i].pattern, rx::PatternSet::Mode::Search);
-    rt->all_members.push_back(i);
+    if (i < rt->marker_count) rt->first_set.add(*rt->entries[i].pattern, rx::PatternSet::Mode::First);
+    rt->all_set.add(*rt->entries[i].pattern, rx::PatternSet::Mode::First);
   }
 
   rt->marker_source = py::str("marker");

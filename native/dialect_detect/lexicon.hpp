@@ -222,11 +222,11 @@ inline constexpr LexiconEntry kLexicon[] = {
     {"bigquery.create_temp_function",  BQ | DBX | HV,                  R"re(\bCREATE\s+(?:OR\s+REPLACE\s+)?TEMP(?:ORARY)?\s+FUNCTION\b)re"},
 
     // ---- teradata -----------------------------------------------------------------------------------
-    {"teradata.abbreviated_dml",       TD,                             R"re((?:^|;)[ \t]*(?:INS|DEL|UPD)\s+(?:INTO\s+|FROM\s+)?\w)re"},
+    {"teradata.abbreviated_dml",       TD,                             R"re(\b(?:INS|DEL)\s+(?:INTO|FROM)\b|\bUPD\s+\w+\s+SET\b)re"},
     {"teradata.volatile_table",        TD,                             R"re(\bVOLATILE\s+TABLE\b|\bMULTISET\s+VOLATILE\b|\bSET\s+VOLATILE\b)re"},
     {"teradata.on_commit_preserve",    TD | ORA | PG,                  R"re(\bON\s+COMMIT\s+PRESERVE\s+ROWS\b)re"},
     {"teradata.collect_stats",         TD,                             R"re(\bCOLLECT\s+STATS?\b)re"},
-    {"teradata.bteq_commands",         TD,                             R"re(^[ \t]*\.(?:LOGON|LOGOFF|QUIT|IF|GOTO|LABEL|SET|RUN|EXPORT|IMPORT|OS|REMARK|SEVERITY|ERRORLEVEL|WIDTH|MAXERROR|EXIT|COMPILE)\b|\bERRORCODE\b|\bACTIVITYCOUNT\b)re"},
+    {"teradata.bteq_commands",         TD,                             R"re(^\.(?:LOGON|LOGOFF|QUIT|IF|GOTO|LABEL|SET|RUN|EXPORT|IMPORT|OS|REMARK|SEVERITY|ERRORLEVEL|WIDTH|MAXERROR|EXIT|COMPILE)\b|\bERRORCODE\b|\bACTIVITYCOUNT\b)re"},
     {"teradata.dbc_views",             TD,                             R"re(\bDBC\s*\.\s*\w+)re"},
     {"teradata.zero_null_functions",   TD | SNO,                       R"re(\bZEROIFNULL\s*\(|\bNULLIFZERO\s*\()re"},
     {"teradata.td_functions",          TD,                             R"re(\bOREPLACE\s*\(|\bOTRANSLATE\s*\(|\bTD_\w+|\bHASHROW\s*\(|\bHASHBUCKET\s*\(|\bHASHAMP\s*\(|\bSTRTOK\s*\(|\bCHARACTERS\s*\()re"},

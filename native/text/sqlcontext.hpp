@@ -25,8 +25,12 @@
 
 #include "text/sqltext.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
 #include <cstdint>
 #include <vector>
 
@@ -77,19 +81,51 @@ inline bool names_sql_language(const Ch* s, size_t at, size_t n) noexcept {
 }
 
 // Whether a dollar-quoted body opened at `open` and closed at [close, close_end) holds SQL: the nearest
-// LANGUAGE clause after the closer (before the statement's ";"), else the last one in the 500
-// characters before the opener since the previous ";".
+// LANGUAGE clause after the closer (before the statement's ";" or the next "$"), else the last one in
+// the 500 characters before the opener, after the previous ";" and after `floor` (the end of the
+// previous body), so that no character is looked at twice and a run of bodies stays linear.
 template <class Ch>
-inline bool dollar_body_is_sql(const Ch* s, size_t n, size_t open, size_t close_end) noexcept {
-  for (size_t i = close_end; i < n && i < close_end + 200 && s[i] != ';'; ++i)
+inline bool dollar_body_is_sql(const Ch* s, size_t n, size_t open, size_t close_end, size_t floor) noexcept {
+  for (size_t i = close_end; i < n && i < close_end + 200 && s[i] != Ch(';') && s[i] != Ch('$'); ++i)
     if (word_at(s, i, n, "language")) return names_sql_language(s, i, n);
-  const size_t from = open > 500 ? open - 500 : 0;
+  size_t from = open > 500 ? open - 500 : 0;
+  if (from < floor) from = floor;
   for (size_t i = open; i-- > from;) {
-    if (s[i] == ';') break;
+    if (s[i] == Ch(';')) break;
     if (word_at(s, i, n, "language")) return names_sql_language(s, i, n);
   }
   return true;
 }
+
+// Every "$tag$" and "$$" of the text by its tag, in text order, so that the closer of an opener is one
+// lookup rather than a scan (a scan per unclosed opener would make the pass quadratic).
+template <class Ch>
+class DollarIndex {
+ public:
+  DollarIndex(const Ch* s, size_t n) {
+    for (size_t i = find(s, 0, n, Ch('$')); i < n; i = find(s, i + 1, n, Ch('$'))) {
+      const size_t end = delimiter_end(s, n, i);
+      if (end != 0) at_[std::basic_string<Ch>(s + i, end - i)].push_back(i);
+    }
+  }
+  // The first occurrence of the delimiter s[open, open_end) at or after `from`, or n.
+  size_t next(const Ch* s, size_t open, size_t open_end, size_t from, size_t n) const {
+    auto it = at_.find(std::basic_string<Ch>(s + open, open_end - open));
+    if (it == at_.end()) return n;
+    auto pos = std::lower_bound(it->second.begin(), it->second.end(), from);
+    return pos == it->second.end() ? n : *pos;
+  }
+  // The end of a "$tag$" delimiter starting at i, or 0.
+  static size_t delimiter_end(const Ch* s, size_t n, size_t i) {
+    size_t k = i + 1;
+    if (k < n && is_word(s[k]) && !(s[k] >= Ch('0') && s[k] <= Ch('9')))
+      while (k < n && is_word(s[k])) ++k;
+    return k < n && s[k] == Ch('$') ? k + 1 : 0;
+  }
+
+ private:
+  std::map<std::basic_string<Ch>, std::vector<size_t>> at_;
+};
 
 template <class Ch>
 inline size_t line_end(const Ch* s, size_t i, size_t n) noexcept {
@@ -116,6 +152,8 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
   const auto& open = openers();
   size_t sql_dollar_close = static_cast<size_t>(-1);  // where the closer of a SQL dollar body stands
   size_t sql_dollar_len = 0;
+  size_t body_floor = 0;  // end of the last dollar-quoted body
+  std::optional<DollarIndex<Ch>> dollars;  // built at the first opener
   size_t i = 0;
   while (i < n) {
     const Py_UCS4 c = s[i];
@@ -221,39 +259,27 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
       case '$': {
         if (i == sql_dollar_close) {
           i += sql_dollar_len;
+          body_floor = i;
           continue;
         }
         if (i > 0 && (is_word(s[i - 1]) || s[i - 1] == Ch('$'))) break;
-        size_t k = i + 1;
-        if (k < n && is_word(s[k]) && !(s[k] >= Ch('0') && s[k] <= Ch('9')))
-          while (k < n && is_word(s[k])) ++k;
-        if (k >= n || s[k] != Ch('$')) break;
-        const size_t len = k + 1 - i;
-        // The closer: the same delimiter, found as a whole.
-        size_t close = k + 1;
-        bool found = false;
-        while ((close = find(s, close, n, Ch('$'))) < n) {
-          if (close + len <= n) {
-            size_t m = 0;
-            while (m < len && s[close + m] == s[i + m]) ++m;
-            if (m == len) {
-              found = true;
-              break;
-            }
-          }
-          ++close;
-        }
-        if (!found) {
-          i = k + 1;
+        const size_t open_end = DollarIndex<Ch>::delimiter_end(s, n, i);
+        if (open_end == 0) break;
+        if (!dollars) dollars.emplace(s, n);
+        const size_t len = open_end - i;
+        const size_t close = dollars->next(s, i, open_end, open_end, n);
+        if (close >= n) {
+          i = open_end;
           continue;
         }
-        if (dollar_body_is_sql(s, n, i, close + len)) {
+        if (dollar_body_is_sql(s, n, i, close + len, body_floor)) {
           sql_dollar_close = close;
           sql_dollar_len = len;
-          i = k + 1;
+          i = open_end;
         } else {
-          if (close > k + 1) out.push_back({k + 1, close, Region::Literal});
+          if (close > open_end) out.push_back({open_end, close, Region::Literal});
           i = close + len;
+          body_floor = i;
         }
         continue;
       }
@@ -275,6 +301,29 @@ inline Region region_at(const std::vector<Span>& spans, size_t pos) noexcept {
       hi = mid;
   }
   return lo < spans.size() && spans[lo].begin <= pos ? spans[lo].kind : Region::Code;
+}
+
+// The first position at or after `pos` in a region of kind `wanted` (n when none).
+inline size_t next_in(const std::vector<Span>& spans, size_t pos, Region wanted, size_t n) noexcept {
+  size_t lo = 0, hi = spans.size();
+  while (lo < hi) {
+    const size_t mid = (lo + hi) / 2;
+    if (spans[mid].end <= pos)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  // spans[lo] is the first span ending after pos.
+  if (wanted == Region::Code) {
+    while (lo < spans.size() && spans[lo].begin <= pos) {
+      pos = spans[lo].end;
+      ++lo;
+    }
+    return pos < n ? pos : n;
+  }
+  for (; lo < spans.size(); ++lo)
+    if (spans[lo].kind == wanted) return spans[lo].begin > pos ? spans[lo].begin : pos;
+  return n;
 }
 
 }  // namespace tessera::text

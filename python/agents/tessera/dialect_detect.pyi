@@ -19,7 +19,6 @@ class DialectVerdict:
     evidence: tuple[Evidence, ...]
 
 _LEXICON: tuple[tuple[str, tuple[str, ...], str], ...]
-_UNSUPPORTED_MARKERS: tuple[str, ...]
 
 def find_markers(text: str) -> dict[str, tuple[int, int]]: ...
 def detect_dialect(text: str) -> DialectVerdict: ...
