@@ -158,7 +158,7 @@ inline constexpr WeightRow kWeights[] = {
     {"oracle.sequence_nextval", {0.0, 3.2385, 0.0, 0.0, 0.0, 3.3147, 0.0, 0.0, 0.0, 0.0}},
     {"oracle.elsif", {0.0, 0.0, 4.0, 0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0}},
     {"oracle.sqlplus_settings", {0.0, 0.0, 0.0, 0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0}},
-    {"oracle.sqlplus_script_call", {0.0, 0.0, 0.0, 0.0, 0.0, 1.4226, 0.0, 0.0, 0.0, 0.0}},
+    {"oracle.sqlplus_script_call", {0.0, 0.0, 0.0, 0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0}},
     {"oracle.substitution_variable", {0.0, 0.0, 0.0, 0.0, 0.0, 2.4936, 0.0, 0.0, 0.0, 0.0}},
     {"oracle.dictionary_views", {0.0, 0.0, 0.0, 0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0}},
     {"oracle.sys_functions", {0.0, 0.0, 0.0, 0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0}},

@@ -344,5 +344,10 @@ def knowledge(
     click.echo(f"saved: {whole - kept:,} of {whole:,} words ({saved}%)")
 
 
+from .dialect import dialect  # noqa: E402
+
+cli.add_command(dialect)
+
+
 def main() -> None:
     cli(prog_name="tessera")
