@@ -3,6 +3,7 @@
 #include "python/py.hpp"
 #include "regex/regex.hpp"
 
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@ constexpr long kUnicode = 32;  // re.UNICODE: implied for every str pattern, so 
 
 struct State {
   PyObject* matcher_type;
+  PyObject* set_type;
 };
 
 State& state_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module)); }
@@ -177,7 +179,135 @@ PyType_Spec matcher_spec = {
     matcher_slots,
 };
 
+// ---- MatcherSet ---------------------------------------------------------------------------------
+
+struct SetObject {
+  PyObject_HEAD
+  rx::PatternSet* set;
+  std::vector<rx::Pattern>* patterns;  // the set refers to their programs
+  std::vector<bool>* findall;
+};
+
+SetObject* as_set(PyObject* self) { return reinterpret_cast<SetObject*>(self); }
+
+PyObject* set_spans(PyObject* self, PyObject* text) {
+  return py::boundary([&]() -> Ref {
+    require_str(text, "text");
+    const SetObject& o = *as_set(self);
+    std::vector<std::vector<rx::Span>> spans;
+    over_text(text, [&](auto* chars, size_t n) {
+      py::AllowThreads unlocked;
+      o.set->run_spans(chars, n, spans);
+    });
+    Ref out = own(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+    for (size_t i = 0; i < spans.size(); ++i) {
+      Ref item;
+      if ((*o.findall)[i]) {
+        item = own(PyList_New(static_cast<Py_ssize_t>(spans[i].size())));
+        for (size_t j = 0; j < spans[i].size(); ++j)
+          PyList_SET_ITEM(item.get(), static_cast<Py_ssize_t>(j), span(spans[i][j].first, spans[i][j].second).release());
+      } else {
+        item = spans[i].empty() ? Ref::borrow(Py_None) : span(spans[i][0].first, spans[i][0].second);
+      }
+      PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return out;
+  });
+}
+
+void set_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  delete as_set(self)->set;
+  delete as_set(self)->patterns;
+  delete as_set(self)->findall;
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+PyMethodDef set_methods[] = {
+    {"spans", set_spans, METH_O,
+     "spans(text): per pattern, in one pass, the span of its first match (or None), or the list of its "
+     "finditer spans for a pattern added with findall=True."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot set_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(set_dealloc)},
+    {Py_tp_methods, set_methods},
+    {Py_tp_doc, const_cast<char*>("Patterns scanned together in one pass by the native matcher.")},
+    {0, nullptr},
+};
+
+PyType_Spec set_spec = {
+    "agents.tessera._matcher.MatcherSet",
+    sizeof(SetObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    set_slots,
+};
+
 // ---- module functions ---------------------------------------------------------------------------
+
+long checked_flags(PyObject* value) {
+  if (!PyLong_Check(value)) py::raise_format(PyExc_TypeError, "flags must be int, not %.200s", Py_TYPE(value)->tp_name);
+  const long flags = PyLong_AsLong(value);
+  if (flags == -1 && PyErr_Occurred()) throw Error{};
+  if (flags & ~(kAccepted | kUnicode))
+    py::raise_format(PyExc_ValueError,
+                     "unsupported flags %ld: only re.IGNORECASE, re.MULTILINE and re.DOTALL are accepted", flags);
+  return flags & kAccepted;
+}
+
+// What `re` refuses is refused with `re`'s own error; what it accepts and the engine does not support
+// is a ValueError naming the construct and its offset.
+rx::Pattern native_pattern(PyObject* pattern, long flags) {
+  require_str(pattern, "pattern");
+  Ref re = py::import("re");
+  Ref re_compile = py::attr(re.get(), "compile");
+  Ref flags_object = py::integer(flags);
+  py::call(re_compile.get(), {pattern, flags_object.get()});
+  std::u32string source = over_text(pattern, [](auto* chars, size_t n) {
+    std::u32string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char32_t>(chars[i]));
+    return out;
+  });
+  try {
+    return rx::Pattern(source, static_cast<unsigned>(flags));
+  } catch (const rx::CompileError& e) {
+    py::raise_format(PyExc_ValueError, "%s", e.what());
+  }
+}
+
+PyObject* compile_set(PyObject* module, PyObject* entries) {
+  return py::boundary([&]() -> Ref {
+    Ref seq = own(PySequence_Fast(entries, "compile_set() takes a sequence of (pattern, flags, findall) tuples"));
+    const Py_ssize_t count = PySequence_Fast_GET_SIZE(seq.get());
+    auto patterns = std::make_unique<std::vector<rx::Pattern>>();
+    auto findall = std::make_unique<std::vector<bool>>();
+    patterns->reserve(static_cast<size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* entry = PySequence_Fast_GET_ITEM(seq.get(), i);
+      if (!PyTuple_Check(entry) || PyTuple_GET_SIZE(entry) != 3)
+        py::raise(PyExc_TypeError, "compile_set() takes a sequence of (pattern, flags, findall) tuples");
+      const long flags = checked_flags(PyTuple_GET_ITEM(entry, 1));
+      const int all = PyObject_IsTrue(PyTuple_GET_ITEM(entry, 2));
+      if (all < 0) throw Error{};
+      patterns->push_back(native_pattern(PyTuple_GET_ITEM(entry, 0), flags));
+      findall->push_back(all == 1);
+    }
+    auto set = std::make_unique<rx::PatternSet>();
+    for (size_t i = 0; i < patterns->size(); ++i)
+      set->add((*patterns)[i], (*findall)[i] ? rx::PatternSet::Mode::FindAll : rx::PatternSet::Mode::First);
+    PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state_of(module).set_type);
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) throw Error{};
+    as_set(self)->set = set.release();
+    as_set(self)->patterns = patterns.release();
+    as_set(self)->findall = findall.release();
+    return Ref::steal(self);
+  });
+}
 
 PyObject* compile(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::boundary([&]() -> Ref {
@@ -190,42 +320,14 @@ PyObject* compile(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyO
     }
     PyObject* pattern = arg[0];
     require_str(pattern, "pattern");
-    long flags = 0;
-    if (arg[1]) {
-      if (!PyLong_Check(arg[1])) py::raise_format(PyExc_TypeError, "flags must be int, not %.200s", Py_TYPE(arg[1])->tp_name);
-      flags = PyLong_AsLong(arg[1]);
-      if (flags == -1 && PyErr_Occurred()) throw Error{};
-    }
-    if (flags & ~(kAccepted | kUnicode))
-      py::raise_format(PyExc_ValueError,
-                       "unsupported flags %ld: only re.IGNORECASE, re.MULTILINE and re.DOTALL are accepted", flags);
-    // What `re` refuses is refused with `re`'s own error; what it accepts and the engine does not
-    // support is a ValueError naming the construct.
-    Ref re = py::import("re");
-    Ref re_compile = py::attr(re.get(), "compile");
-    Ref flags_object = py::integer(flags);
-    py::call(re_compile.get(), {pattern, flags_object.get()});
-    std::u32string source = over_text(pattern, [](auto* chars, size_t n) {
-      std::u32string out;
-      out.reserve(n);
-      for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char32_t>(chars[i]));
-      return out;
-    });
-    rx::Pattern* compiled = nullptr;
-    try {
-      compiled = new rx::Pattern(source, static_cast<unsigned>(flags & kAccepted));
-    } catch (const rx::CompileError& e) {
-      py::raise_format(PyExc_ValueError, "%s", e.what());
-    }
+    const long flags = arg[1] ? checked_flags(arg[1]) : 0;
+    auto compiled = std::make_unique<rx::Pattern>(native_pattern(pattern, flags));
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state_of(module).matcher_type);
     PyObject* self = type->tp_alloc(type, 0);
-    if (!self) {
-      delete compiled;
-      throw Error{};
-    }
-    as_matcher(self)->pattern = compiled;
+    if (!self) throw Error{};
+    as_matcher(self)->pattern = compiled.release();
     as_matcher(self)->source = Py_NewRef(pattern);
-    as_matcher(self)->flags = flags & kAccepted;
+    as_matcher(self)->flags = flags;
     return Ref::steal(self);
   });
 }
@@ -233,6 +335,8 @@ PyObject* compile(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyO
 PyMethodDef module_methods[] = {
     {"compile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile)), METH_FASTCALL | METH_KEYWORDS,
      "compile(pattern, flags=0): the pattern compiled by the native matcher."},
+    {"compile_set", compile_set, METH_O,
+     "compile_set(entries): (pattern, flags, findall) tuples scanned together, see MatcherSet.spans."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -241,15 +345,21 @@ int exec(PyObject* module) {
   if (!type) return -1;
   state_of(module).matcher_type = type;
   if (PyModule_AddObjectRef(module, "Matcher", type) < 0) return -1;
+  PyObject* set_type = PyType_FromModuleAndSpec(module, &set_spec, nullptr);
+  if (!set_type) return -1;
+  state_of(module).set_type = set_type;
+  if (PyModule_AddObjectRef(module, "MatcherSet", set_type) < 0) return -1;
   return 0;
 }
 
 int traverse(PyObject* module, visitproc visit, void* arg) {
   Py_VISIT(state_of(module).matcher_type);
+  Py_VISIT(state_of(module).set_type);
   return 0;
 }
 int clear(PyObject* module) {
   Py_CLEAR(state_of(module).matcher_type);
+  Py_CLEAR(state_of(module).set_type);
   return 0;
 }
 void free_module(void* module) { clear(static_cast<PyObject*>(module)); }
