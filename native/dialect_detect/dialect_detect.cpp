@@ -120,21 +120,16 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
   std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.start < b.start; });
   size_t line = 1, pos = 0;
   for (Hit& h : hits) {
-    while (pos < h.start) {
+    while (true) {
       const size_t br = text::find_line_break(s, pos, h.start);
-      if (br >= h.start) {
-        pos = h.start;
-        break;
+      if (br >= h.start) break;
+      if (s[br] == Ch('\r') && br + 1 < n && s[br + 1] == Ch('\n')) {
+        if (br + 1 == h.start) break;  // a match that starts on the \n of a \r\n is on the line it ends
+        pos = br + 2;
+      } else {
+        pos = br + 1;
       }
       ++line;
-      pos = br + 1;
-      if (s[br] == Ch('\r') && pos < n && s[pos] == Ch('\n')) {
-        if (pos == h.start) {  // a hit cannot start between \r and \n of one break; count it once anyway
-          ++pos;
-          break;
-        }
-        ++pos;
-      }
     }
     h.line = line;
   }

@@ -105,12 +105,12 @@ class DollarIndex {
   DollarIndex(const Ch* s, size_t n) {
     for (size_t i = find(s, 0, n, Ch('$')); i < n; i = find(s, i + 1, n, Ch('$'))) {
       const size_t end = delimiter_end(s, n, i);
-      if (end != 0) at_[std::basic_string<Ch>(s + i, end - i)].push_back(i);
+      if (end != 0) at_[key(s, i, end)].push_back(i);
     }
   }
   // The first occurrence of the delimiter s[open, open_end) at or after `from`, or n.
   size_t next(const Ch* s, size_t open, size_t open_end, size_t from, size_t n) const {
-    auto it = at_.find(std::basic_string<Ch>(s + open, open_end - open));
+    auto it = at_.find(key(s, open, open_end));
     if (it == at_.end()) return n;
     auto pos = std::lower_bound(it->second.begin(), it->second.end(), from);
     return pos == it->second.end() ? n : *pos;
@@ -124,7 +124,9 @@ class DollarIndex {
   }
 
  private:
-  std::map<std::basic_string<Ch>, std::vector<size_t>> at_;
+  static std::u32string key(const Ch* s, size_t from, size_t to) { return std::u32string(s + from, s + to); }
+
+  std::map<std::u32string, std::vector<size_t>> at_;
 };
 
 template <class Ch>
