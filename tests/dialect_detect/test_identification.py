@@ -99,3 +99,16 @@ def test_lexicon_entries_are_valid_and_name_their_own_family():
         assert family in PLATFORM_NAMES.values(), ident
         assert family in {PLATFORM_NAMES[p] for p in platforms}, ident
         re.compile(pattern, re.IGNORECASE | re.MULTILINE)
+
+
+def test_the_verdict_does_not_depend_on_the_strings_storage_width(corpus):
+    # A trailing comment holding a wider character moves the whole text into two- or four-byte storage.
+    files = sorted((corpus / "dialects").rglob("*.sql"))[::4]
+    for path in files:
+        text = path.read_text(encoding="utf-8", errors="replace")
+        narrow = detect_dialect(text + "\n-- x")
+        for wide_char in ("\u0100", "\U0001f600"):
+            wide = detect_dialect(text + f"\n-- {wide_char}")
+            assert (wide.platform, wide.scores) == (narrow.platform, narrow.scores), path.name
+            assert [(e.id, e.line, e.text) for e in wide.evidence] == [
+                (e.id, e.line, e.text) for e in narrow.evidence], path.name
