@@ -130,7 +130,7 @@ inline constexpr LexiconEntry kLexicon[] = {
     {"mysql.regexp_operator",          MY | HV | DBX,                  R"re(\bREGEXP\b|\bRLIKE\b)re"},
     {"mysql.show_statement",           MY | HV | DBX | SNO,            R"re(^[ \t]*SHOW\s+(?:TABLES|DATABASES|CREATE|COLUMNS|INDEX|VARIABLES|STATUS|PROCESSLIST|GRANTS|WARNINGS)\b)re"},
     {"mysql.global_session_vars",      MY,                             R"re(@@(?:GLOBAL|SESSION|LOCAL)\.|\bSET\s+(?:GLOBAL|SESSION)\s+\w+\s*=)re"},
-    {"mysql.column_comment",           MY | HV | DBX,                  R"re(\bCOMMENT\s+'|\bCOMMENT\s*=\s*')re"},
+    {"mysql.column_comment",           MY | HV | DBX | SNO,           R"re(\bCOMMENT\s+'|\bCOMMENT\s*=\s*')re"},
     {"mysql.hash_line_comment",        MY | BQ,                        R"re(^[ \t]*#(?:[ \t]|$))re"},
     {"mysql.index_hints",              MY,                             R"re(\b(?:FORCE|USE|IGNORE)\s+INDEX\s*\()re"},
     {"mysql.backtick_column",          MY | BQ | DBX | HV,             R"re(\w\.`\w+`)re"},
@@ -261,7 +261,7 @@ inline constexpr LexiconEntry kLexicon[] = {
     {"hive.describe_extended",         HV | DBX,                       R"re(\bDESCRIBE\s+(?:EXTENDED|FORMATTED)\b|\bSHOW\s+PARTITIONS\b)re"},
     {"hive.compute_statistics",        HV | DBX,                       R"re(\bCOMPUTE\s+STATISTICS\b)re"},
     {"hive.inpath",                    HV | DBX,                       R"re(\bLOAD\s+DATA\s+(?:LOCAL\s+)?INPATH\b)re"},
-    {"hive.string_type",               HV | DBX | BQ,                  R"re(\w\s+STRING\s*(?:,|\)|$|\bCOMMENT\b|\bNOT\b))re"},
+    {"hive.string_type",               HV | DBX | BQ | SNO,           R"re(\w\s+STRING\s*(?:,|\)|$|\bCOMMENT\b|\bNOT\b))re"},
     {"hive.collection_functions",      HV | DBX,                       R"re(\bSIZE\s*\(|\bMAP_KEYS\s*\(|\bMAP_VALUES\s*\(|\bSORT_ARRAY\s*\(|\bARRAY_CONTAINS\s*\()re"},
     {"hive.external_table",            HV | DBX,                       R"re(\bCREATE\s+EXTERNAL\s+TABLE\b)re"},
 
