@@ -1,6 +1,7 @@
 // agents.tessera._matcher: the native matcher on its own, for tests that compare it with `re` on any
 // pattern and text. Not public API.
 #include "python/py.hpp"
+#include "regex/isa.hpp"
 #include "regex/regex.hpp"
 
 #include <memory>
@@ -332,7 +333,48 @@ PyObject* compile(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyO
   });
 }
 
+PyObject* force_isa(PyObject*, PyObject* name) {
+  return py::boundary([&]() -> Ref {
+    if (name == Py_None) {
+      isa::automatic();
+      return Ref::borrow(Py_None);
+    }
+    if (!PyUnicode_Check(name))
+      py::raise_format(PyExc_TypeError, "force_isa() argument must be str or None, not %.200s", Py_TYPE(name)->tp_name);
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+    if (!utf8) throw Error{};
+    switch (isa::force(std::string_view(utf8, static_cast<size_t>(size)))) {
+      case isa::Forced::Ok:
+        return Ref::borrow(Py_None);
+      case isa::Forced::UnknownName:
+        py::raise_format(PyExc_ValueError, "unknown instruction-set path %R", name);
+      case isa::Forced::Unsupported:
+        py::raise_format(PyExc_ValueError, "this CPU cannot run the %R path", name);
+    }
+    return Ref::borrow(Py_None);
+  });
+}
+
+PyObject* available_isas(PyObject*, PyObject*) {
+  return py::boundary([&]() -> Ref {
+    std::vector<isa::Level> levels = isa::available();
+    Ref out = own(PyList_New(static_cast<Py_ssize_t>(levels.size())));
+    for (size_t i = 0; i < levels.size(); ++i)
+      PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), py::str(isa::name(levels[i])).release());
+    return out;
+  });
+}
+
+PyObject* current_isa(PyObject*, PyObject*) {
+  return py::boundary([&]() -> Ref { return py::str(isa::name(isa::current())); });
+}
+
 PyMethodDef module_methods[] = {
+    {"force_isa", force_isa, METH_O,
+     "force_isa(name): scan on the named instruction-set path from now on; None restores the automatic choice."},
+    {"available_isas", available_isas, METH_NOARGS, "available_isas(): the paths this CPU runs, slowest first."},
+    {"current_isa", current_isa, METH_NOARGS, "current_isa(): the path scans take now."},
     {"compile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile)), METH_FASTCALL | METH_KEYWORDS,
      "compile(pattern, flags=0): the pattern compiled by the native matcher."},
     {"compile_set", compile_set, METH_O,

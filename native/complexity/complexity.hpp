@@ -2,6 +2,8 @@
 // (planner.cpp).
 #pragma once
 
+#include "complexity/core.hpp"
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "text/textfile.hpp"
 
@@ -12,23 +14,10 @@ namespace tessera::complexity {
 
 inline constexpr const char* kModuleName = "agents.tessera.complexity";
 
-// A pattern as the module writes it once: the text and flags of the exposed `re` object, which the
-// native matcher compiles from the very same text.
-struct PatternText {
-  const char* text;
-  unsigned flags;
-};
-
-// The pattern texts are ASCII; the matcher takes code points.
-std::u32string widen(const char* ascii);
-
 // [re.compile(text, flags) for each pattern], as the exposed tables hold them.
-py::Ref compile_table(std::span<const PatternText> patterns);
+py::Ref compile_table(PyObject* module, std::span<const PatternText> patterns);
 
 py::Ref size(size_t v);
-
-// A module global as the body's own functions would see it (builtins included).
-py::Ref global(PyObject* module, PyObject* name);
 
 // A module-level function of this module.
 py::Ref function(PyMethodDef* def, PyObject* module);

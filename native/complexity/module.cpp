@@ -8,6 +8,7 @@
 // str's own storage, with the GIL released.
 #include "complexity/complexity.hpp"
 
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "regex/regex.hpp"
 #include "text/sqltext.hpp"
@@ -24,156 +25,50 @@ using py::Error;
 using py::own;
 using py::Ref;
 
-// ---- the pattern texts: one table feeds both the exposed `re` objects and the native matcher --------
-
-constexpr unsigned kI = rx::IGNORECASE;
-
-constexpr std::array<PatternText, 15> kComplex = {{
-    {R"(\bCURSOR\b)", kI},
-    {R"(\bDECLARE\s+\w+\s+CURSOR\b)", kI},
-    {R"(\bEXEC(?:UTE)?\s*\()", kI},
-    {R"(\bsp_executesql\b)", kI},
-    {R"(\bDYNAMIC\b)", kI},
-    {R"(\bBEGIN\s+TRY\b)", kI},
-    {R"(\bBEGIN\s+CATCH\b)", kI},
-    {R"(\bMERGE\b)", kI},
-    {R"(\bOPENXML\b)", kI},
-    {R"(\bhierarchyid\b)", kI},
-    {R"(\bgeography\b)", kI},
-    {R"(\bgeometry\b)", kI},
-    {R"(\bFOR\s+XML\b)", kI},
-    {R"(\bOPENJSON\b)", kI},
-    {R"(\bLINKED\s+SERVER\b)", kI},
-}};
-
-constexpr std::array<PatternText, 9> kModerate = {{
-    {R"(\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\()", kI},
-    {R"(#\w+)", kI},
-    {R"(\bCREATE\s+TABLE\b)", kI},
-    {R"(\bWHILE\b)", kI},
-    {R"(\bIF\s+EXISTS\b)", kI},
-    {R"(\bCASE\s+WHEN\b)", kI},
-    {R"(\bOVER\s*\()", kI},
-    {R"(\bPIVOT\b)", kI},
-    {R"(\bUNPIVOT\b)", kI},
-}};
-
-constexpr PatternText kStoredProc = {R"(\bCREATE\s+(?:OR\s+ALTER\s+)?PROC(?:EDURE)?\b)", kI};
-
-// Only exposed: the native comment stripper implements these two substitutions directly.
-constexpr std::array<PatternText, 2> kComments = {{
-    {R"(--.*$)", rx::MULTILINE},
-    {R"(/\*.*?\*/)", rx::DOTALL},
-}};
-
-// The two counters share their text with the CTE and temp-table entries of the moderate table; the
-// temp-table counter is case-sensitive (it has no letters, so this changes nothing but the flags).
-constexpr PatternText kTempTable = {kModerate[1].text, 0};
-constexpr PatternText kCte = {kModerate[0].text, kI};
-
-// ---- native classification --------------------------------------------------------------------------
-
-struct Counts {
-  size_t effective_lines = 0;
-  size_t complex = 0;
-  size_t moderate = 0;
-  size_t stored_procs = 0;
-  size_t temp_tables = 0;
-  size_t ctes = 0;
-};
-
-// All 27 patterns in one set, so the comment-free text is scanned once: the construct tables only
-// ask whether each entry matches anywhere, the three counters ask for find-all counts.
-class Classifier {
- public:
-  Classifier() {
-    for (const auto& p : kComplex) add(p, rx::PatternSet::Mode::Search);
-    for (const auto& p : kModerate) add(p, rx::PatternSet::Mode::Search);
-    add(kStoredProc, rx::PatternSet::Mode::Count);
-    add(kTempTable, rx::PatternSet::Mode::Count);
-    add(kCte, rx::PatternSet::Mode::Count);
-  }
-
-  // Touches no Python object: runs with the GIL released.
-  template <class Ch>
-  Counts run(const Ch* s, size_t n) const {
-    std::vector<Ch> stripped;
-    text::strip_comments(s, n, stripped);
-    Counts c;
-    c.effective_lines = text::count_nonblank_lines(stripped.data(), stripped.size());
-    std::vector<size_t> hits;
-    set_.run(stripped.data(), stripped.size(), hits);
-    size_t i = 0;
-    for (; i < kComplex.size(); ++i) c.complex += hits[i] != 0;
-    for (; i < kComplex.size() + kModerate.size(); ++i) c.moderate += hits[i] != 0;
-    c.stored_procs = hits[i++];
-    c.temp_tables = hits[i++];
-    c.ctes = hits[i++];
-    return c;
-  }
-
- private:
-  void add(const PatternText& p, rx::PatternSet::Mode mode) {
-    patterns_.push_back(std::make_unique<rx::Pattern>(widen(p.text), p.flags));
-    set_.add(*patterns_.back(), mode);
-  }
-
-  std::vector<std::unique_ptr<rx::Pattern>> patterns_;  // outlives set_, which may refer to them
-  rx::PatternSet set_;
-};
-
 // What the entry points need on every call, made once per load: the native patterns and the interned
 // names of the globals, fields and event keys, so that a call on a short script costs little more than
 // the record's own construction.
-struct Runtime {
-  Classifier classifier;
-  Ref sql_complexity = intern("SQLComplexity");
-  Ref complexity_result = intern("ComplexityResult");
-  Ref classify_sql = intern("classify_sql");
-  Ref logger = intern("logger");
-  Ref debug = intern("debug");
-  Ref read_text = intern("read_text");
-  Ref event = intern("sql_classified");
-  Ref utf8 = intern("utf-8");
-  std::array<Ref, 3> grades = {intern("SIMPLE"), intern("MODERATE"), intern("COMPLEX")};
-  Ref record_fields = names({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
+struct Runtime : py::ModuleState {
+  Ref sql_complexity = py::intern("SQLComplexity");
+  Ref complexity_result = py::intern("ComplexityResult");
+  Ref classify_sql = py::intern("classify_sql");
+  Ref logger = py::intern("logger");
+  Ref debug = py::intern("debug");
+  Ref read_text = py::intern("read_text");
+  Ref event = py::intern("sql_classified");
+  Ref utf8 = py::intern("utf-8");
+  std::array<Ref, 3> grades = {py::intern("SIMPLE"), py::intern("MODERATE"), py::intern("COMPLEX")};
+  Ref record_fields = py::interned_tuple({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
                              "moderate_construct_count", "temp_table_count", "cte_count"});
   Ref event_fields =
-      names({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
-  Ref encoding_keyword = names({"encoding"});
-  Ref init = intern("__init__");
+      py::interned_tuple({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
+  Ref encoding_keyword = py::interned_tuple({"encoding"});
+  Ref init = py::intern("__init__");
   // The record class made at load and the __init__ the dataclass decorator gave it (see make_record).
   Ref record_type;
   Ref record_init;
   py::PathReader reader = py::PathReader::capture();
 
-  static Ref intern(const char* s) { return own(PyUnicode_InternFromString(s)); }
-  static Ref names(std::initializer_list<const char*> list) {
-    Ref t = own(PyTuple_New(static_cast<Py_ssize_t>(list.size())));
-    Py_ssize_t i = 0;
-    for (const char* n : list) PyTuple_SET_ITEM(t.get(), i++, intern(n).release());
-    return t;
+  // The record class's generated methods hold the module's namespace, which holds the module.
+  int traverse(visitproc visit, void* arg) override {
+    Py_VISIT(record_type.get());
+    Py_VISIT(record_init.get());
+    return 0;
+  }
+  void clear() override {
+    record_type = Ref{};
+    record_init = Ref{};
   }
 };
 
-struct State {
-  Runtime* runtime;
-};
-
-const Runtime& runtime_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module))->runtime; }
+const Runtime& runtime_of(PyObject* module) { return py::state_of<Runtime>(module); }
 
 }  // namespace
 
 // ---- shared with the planner ------------------------------------------------------------------------
 
-std::u32string widen(const char* ascii) {
-  std::u32string out;
-  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
-  return out;
-}
-
-Ref compile_table(std::span<const PatternText> patterns) {
-  Ref compile = py::attr(py::import("re").get(), "compile");
+Ref compile_table(PyObject* module, std::span<const PatternText> patterns) {
+  Ref compile = py::attr(py::global(module, "re").get(), "compile");
   Ref table = own(PyList_New(0));
   for (const PatternText& p : patterns) {
     Ref flags = py::integer(p.flags);
@@ -181,18 +76,6 @@ Ref compile_table(std::span<const PatternText> patterns) {
     py::check(PyList_Append(table.get(), compiled.get()));
   }
   return table;
-}
-
-// A module global as the body's functions would see it.
-Ref global(PyObject* module, PyObject* name) {
-  PyObject* value = nullptr;
-  if (PyDict_GetItemRef(PyModule_GetDict(module), name, &value) < 0) throw Error{};
-  if (value == nullptr) {
-    PyObject* builtins = PyEval_GetBuiltins();
-    if (builtins == nullptr || PyDict_GetItemRef(builtins, name, &value) < 0) throw Error{};
-  }
-  if (value == nullptr) py::raise_format(PyExc_NameError, "name '%U' is not defined", name);
-  return Ref::steal(value);
 }
 
 Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
@@ -236,34 +119,30 @@ Ref make_record(const Runtime& rt, PyObject* cls, std::array<PyObject*, 8> stack
   return vectorcall<8>(cls, stack, 0, rt.record_fields.get());
 }
 
-Ref classify(PyObject* module, PyObject* sql_content) {
+Ref classify_text(PyObject* module, PyObject* sql_content) {
   py::require_exact(sql_content, &PyUnicode_Type, "sql_content");
   const Runtime& rt = runtime_of(module);
   const py::Text text = py::Text::of(sql_content);
-  Counts c;
+  Classification verdict;
   {
     py::AllowThreads unlocked;
-    c = text.visit([&](const auto* s, size_t n) { return rt.classifier.run(s, n); });
+    verdict = classify(text);
   }
+  const Counts& c = verdict.counts;
+  const auto grade = static_cast<size_t>(verdict.grade);
 
-  size_t grade = 0;
-  if (c.complex > 0 || c.effective_lines > 300 || c.stored_procs > 1)
-    grade = 2;
-  else if (c.moderate > 2 || c.effective_lines > 50 || c.stored_procs == 1)
-    grade = 1;
-
-  Ref member = own(PyObject_GetAttr(global(module, rt.sql_complexity.get()).get(), rt.grades[grade].get()));
+  Ref member = own(PyObject_GetAttr(py::global(module, rt.sql_complexity.get()).get(), rt.grades[grade].get()));
   Ref effective_lines = size(c.effective_lines);
   Ref stored_procs = size(c.stored_procs);
   Ref complex = size(c.complex);
   Ref moderate = size(c.moderate);
   Ref temp_tables = size(c.temp_tables);
   Ref ctes = size(c.ctes);
-  Ref result = make_record(rt, global(module, rt.complexity_result.get()).get(),
+  Ref result = make_record(rt, py::global(module, rt.complexity_result.get()).get(),
                            {nullptr, member.get(), effective_lines.get(), stored_procs.get(), complex.get(),
                             moderate.get(), temp_tables.get(), ctes.get()});
   // logger.debug(event, **fields), the logger read at call time like any module global.
-  Ref logger = global(module, rt.logger.get());
+  Ref logger = py::global(module, rt.logger.get());
   std::array<PyObject*, 7> stack = {logger.get(),  rt.event.get(), member.get(),     effective_lines.get(),
                                     complex.get(), moderate.get(), stored_procs.get()};
   own(PyObject_VectorcallMethod(rt.debug.get(), stack.data(), 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
@@ -275,7 +154,7 @@ PyObject* classify_sql(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   return py::boundary([&] {
     PyObject* sql_content = nullptr;
     py::Signature{"classify_sql", {"sql_content"}, 1, 0}.parse(args, nargs, kwnames, {&sql_content, 1});
-    return classify(module, sql_content);
+    return classify_text(module, sql_content);
   });
 }
 
@@ -291,7 +170,7 @@ PyObject* classify_sql_file(PyObject* module, PyObject* const* args, Py_ssize_t 
                                               rt.encoding_keyword.get()));
     }
     // Through the module global, as the body's own function would call it.
-    return vectorcall<2>(global(module, rt.classify_sql.get()).get(), {nullptr, content.get()}, 1, nullptr);
+    return vectorcall<2>(py::global(module, rt.classify_sql.get()).get(), {nullptr, content.get()}, 1, nullptr);
   });
 }
 
@@ -311,23 +190,29 @@ bool small_int(PyObject* o, long long& v) {
   return overflow == 0 && v > -kFastLimit && v < kFastLimit;
 }
 
-long long floor_div(long long a, long long b) {
-  long long q = a / b;
-  if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-  return q;
-}
+// A number of the host's, with the host's own arithmetic and comparisons, for the budget formulas.
+struct HostNumber {
+  Ref value;
+  HostNumber(long long v) : value(py::integer(v)) {}  // NOLINT: the formulas' constants convert implicitly
+  explicit HostNumber(Ref v) : value(std::move(v)) {}
+};
 
-// min(a, b): the first argument unless the second compares smaller.
-Ref py_min(Ref a, long long b) {
-  Ref other = py::integer(b);
-  const int smaller = PyObject_RichCompareBool(other.get(), a.get(), Py_LT);
-  py::check(smaller);
-  return smaller ? other : a;
+HostNumber floor_div(const HostNumber& a, const HostNumber& b) {
+  return HostNumber(own(PyNumber_FloorDivide(a.value.get(), b.value.get())));
 }
-
-Ref op(PyObject* (*f)(PyObject*, PyObject*), const Ref& a, const Ref& b) { return own(f(a.get(), b.get())); }
-Ref op(PyObject* (*f)(PyObject*, PyObject*), const Ref& a, long long b) { return op(f, a, py::integer(b)); }
-Ref op(PyObject* (*f)(PyObject*, PyObject*), long long a, const Ref& b) { return op(f, py::integer(a), b); }
+HostNumber mul(const HostNumber& a, const HostNumber& b) {
+  return HostNumber(own(PyNumber_Multiply(a.value.get(), b.value.get())));
+}
+HostNumber add(const HostNumber& a, const HostNumber& b) {
+  return HostNumber(own(PyNumber_Add(a.value.get(), b.value.get())));
+}
+bool compare(const HostNumber& a, const HostNumber& b, int op) {
+  const int result = PyObject_RichCompareBool(a.value.get(), b.value.get(), op);
+  py::check(result);
+  return result != 0;
+}
+bool less(const HostNumber& a, const HostNumber& b) { return compare(a, b, Py_LT); }
+bool positive(const HostNumber& a) { return compare(a, HostNumber(0), Py_GT); }
 
 // The declared `int` result: ints pass, other numbers are truncated by int(), anything else is refused.
 Ref as_int(Ref result) {
@@ -336,50 +221,37 @@ Ref as_int(Ref result) {
   py::raise_format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(result.get())->tp_name);
 }
 
-PyObject* analysis_turns(PyObject*, PyObject* record) {
+PyObject* analysis_property(PyObject*, PyObject* record) {
   return py::boundary([&] {
     Ref lines = py::attr(record, "effective_lines");
     Ref constructs = py::attr(record, "complex_construct_count");
     long long l = 0, k = 0;
-    if (small_int(lines.get(), l) && small_int(constructs.get(), k))
-      return py::integer(std::min(3 + std::min(floor_div(l, 300), 3LL) + std::min(k, 2LL), 8LL));
-    Ref chunk_turns = py_min(op(PyNumber_FloorDivide, lines, 300), 3);
-    Ref construct_turns = py_min(constructs, 2);
-    Ref total = op(PyNumber_Add, op(PyNumber_Add, 3, chunk_turns), construct_turns);
-    return as_int(py_min(total, 8));
+    if (small_int(lines.get(), l) && small_int(constructs.get(), k)) return py::integer(analysis_turns(l, k));
+    return as_int(analysis_turns(HostNumber(lines), HostNumber(constructs)).value);
   });
 }
 
-PyObject* conversion_turns(PyObject*, PyObject* record) {
+PyObject* conversion_property(PyObject*, PyObject* record) {
   return py::boundary([&] {
     Ref lines = py::attr(record, "effective_lines");
     Ref constructs = py::attr(record, "complex_construct_count");
     Ref procs = py::attr(record, "stored_proc_count");
     long long l = 0, k = 0, p = 0;
     if (small_int(lines.get(), l) && small_int(constructs.get(), k) && small_int(procs.get(), p))
-      return py::integer(std::min(5 + floor_div(l, 100) * 2 + k * 2 + (p > 0 ? 3 : 0) + 4, 40LL));
-    Ref line_turns = op(PyNumber_Multiply, op(PyNumber_FloorDivide, lines, 100), 2);
-    Ref construct_turns = op(PyNumber_Multiply, constructs, 2);
-    Ref zero = py::integer(0);
-    const int has_procs = PyObject_RichCompareBool(procs.get(), zero.get(), Py_GT);
-    py::check(has_procs);
-    Ref total = op(PyNumber_Add, 5, line_turns);
-    total = op(PyNumber_Add, total, construct_turns);
-    total = op(PyNumber_Add, total, has_procs ? 3 : 0);
-    total = op(PyNumber_Add, total, 4);
-    return as_int(py_min(total, 40));
+      return py::integer(conversion_turns(l, k, p));
+    return as_int(conversion_turns(HostNumber(lines), HostNumber(constructs), HostNumber(procs)).value);
   });
 }
 
-PyObject* audit_turns(PyObject*, PyObject*) {
-  return py::boundary([] { return py::integer(3); });
+PyObject* audit_property(PyObject*, PyObject*) {
+  return py::boundary([] { return py::integer(kAuditTurns); });
 }
 
-PyMethodDef analysis_def = {"recommended_analysis_turns", analysis_turns, METH_O,
+PyMethodDef analysis_def = {"recommended_analysis_turns", analysis_property, METH_O,
                             "Agent turns for analysing the script: 3 to 8."};
-PyMethodDef conversion_def = {"recommended_conversion_turns", conversion_turns, METH_O,
+PyMethodDef conversion_def = {"recommended_conversion_turns", conversion_property, METH_O,
                               "Agent turns for converting the script: 9 to 40."};
-PyMethodDef audit_def = {"recommended_audit_turns", audit_turns, METH_O, "Agent turns for the audit: always 3."};
+PyMethodDef audit_def = {"recommended_audit_turns", audit_property, METH_O, "Agent turns for the audit: always 3."};
 
 PyMethodDef classify_sql_def = {
     "classify_sql", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_sql)),
@@ -395,23 +267,21 @@ PyMethodDef classify_sql_file_def = {
 // ---- the module body --------------------------------------------------------------------------------
 
 void build(PyObject* module) {
-  Ref re = py::import("re");
-  py::bind(module, "re", re);
-  py::bind(module, "dataclass", py::attr(py::import("dataclasses").get(), "dataclass"));
-  py::bind(module, "StrEnum", py::attr(py::import("enum").get(), "StrEnum"));
-  py::bind(module, "Path", py::attr(py::import("pathlib").get(), "Path"));
-  Ref structlog = py::import("structlog");
-  py::bind(module, "structlog", structlog);
-  py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
+  py::bind(module, "re", py::import_module(module, "re"));
+  py::bind(module, "dataclass", py::import_names(module, "dataclasses", {"dataclass"})[0]);
+  py::bind(module, "StrEnum", py::import_names(module, "enum", {"StrEnum"})[0]);
+  py::bind(module, "Path", py::import_names(module, "pathlib", {"Path"})[0]);
+  py::bind(module, "structlog", py::import_module(module, "structlog"));
+  py::bind(module, "logger", py::call(py::attr(py::global(module, "structlog").get(), "get_logger").get(), {}));
 
-  py::bind(module, "_COMPLEX_PATTERNS", compile_table(kComplex));
-  py::bind(module, "_MODERATE_PATTERNS", compile_table(kModerate));
-  py::bind(module, "_STORED_PROC_PATTERN", Ref::borrow(PyList_GET_ITEM(compile_table({&kStoredProc, 1}).get(), 0)));
-  py::bind(module, "_COMMENT_PATTERNS", compile_table(kComments));
+  py::bind(module, "_COMPLEX_PATTERNS", compile_table(module, kComplexPatterns));
+  py::bind(module, "_MODERATE_PATTERNS", compile_table(module, kModeratePatterns));
+  py::bind(module, "_STORED_PROC_PATTERN",
+           Ref::borrow(PyList_GET_ITEM(compile_table(module, {&kStoredProcPattern, 1}).get(), 0)));
+  py::bind(module, "_COMMENT_PATTERNS", compile_table(module, kCommentPatterns));
 
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  delete state->runtime;
-  state->runtime = new Runtime();
+  Runtime& runtime = py::install_state<Runtime>(module);
+  prepare();
 
   py::bind(module, "SQLComplexity",
            py::str_enum(kModuleName, "SQLComplexity",
@@ -430,8 +300,8 @@ void build(PyObject* module) {
                                          {{"recommended_analysis_turns", analysis.get()},
                                           {"recommended_conversion_turns", conversion.get()},
                                           {"recommended_audit_turns", audit.get()}});
-  state->runtime->record_init = py::attr(record_type.get(), "__init__");
-  state->runtime->record_type = record_type;
+  runtime.record_init = py::attr(record_type.get(), "__init__");
+  runtime.record_type = record_type;
   py::bind(module, "ComplexityResult", record_type);
   py::bind(module, "classify_sql", function(&classify_sql_def, module));
   py::bind(module, "classify_sql_file", function(&classify_sql_file_def, module));
@@ -439,64 +309,15 @@ void build(PyObject* module) {
   add_reading_strategy(module);
 }
 
-constexpr py::ModuleSpec kSpec = {
+py::ModuleDefinition definition({
     "complexity",
     kModuleName,
+    "SQL complexity grading, agent turn budgets and reading plans for large SQL files.",
     __FILE__,
     build,
-};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-// The runtime holds the record class, whose generated methods hold the module's namespace.
-int traverse(PyObject* module, visitproc visit, void* arg) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state != nullptr && state->runtime != nullptr) {
-    Py_VISIT(state->runtime->record_type.get());
-    Py_VISIT(state->runtime->record_init.get());
-  }
-  return 0;
-}
-
-int clear(PyObject* module) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state != nullptr && state->runtime != nullptr) {
-    state->runtime->record_type = Ref{};
-    state->runtime->record_init = Ref{};
-  }
-  return 0;
-}
-
-void free_module(void* module) {
-  if (auto* state = static_cast<State*>(PyModule_GetState(static_cast<PyObject*>(module)))) {
-    delete state->runtime;
-    state->runtime = nullptr;
-  }
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    kModuleName,
-    "SQL complexity grading, agent turn budgets and reading plans for large SQL files.",
-    sizeof(State),
-    nullptr,
-    slots,
-    traverse,
-    clear,
-    free_module,
-};
+});
 
 }  // namespace
 }  // namespace tessera::complexity
 
-PyMODINIT_FUNC PyInit_complexity() { return PyModuleDef_Init(&tessera::complexity::definition); }
+PyMODINIT_FUNC PyInit_complexity() { return tessera::complexity::definition.init(); }

@@ -16,6 +16,7 @@
 #include "dialect_detect/lexicon.hpp"
 #include "dialect_detect/weights.hpp"
 
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "regex/regex.hpp"
 #include "text/sqlcontext.hpp"
@@ -61,7 +62,7 @@ struct Entry {
   Ref platform_tuple;  // the platform constants, in the entry's order
 };
 
-struct Runtime {
+struct Runtime : py::ModuleState {
   std::vector<Entry> entries;
   size_t marker_count = 0;
   rx::PatternSet first_set;  // the markers alone, each for its first match (find_markers)
@@ -69,19 +70,22 @@ struct Runtime {
   std::array<Ref, kPlatforms> platforms;
   Ref verdict_type, evidence_type;
   Ref marker_source, lexicon_source;
-  Ref detect_name, read_text, utf8, encoding_keyword;
-  py::PathReader reader;
+  Ref read_text, utf8, encoding_keyword;
+  py::PathReader reader = py::PathReader::capture();
+
+  // The record classes' generated methods hold the module's namespace, which holds the module.
+  int traverse(visitproc visit, void* arg) override {
+    Py_VISIT(verdict_type.get());
+    Py_VISIT(evidence_type.get());
+    return 0;
+  }
+  void clear() override {
+    verdict_type = Ref{};
+    evidence_type = Ref{};
+  }
 };
 
-struct State {
-  Runtime* runtime;
-};
-
-const Runtime& runtime_of(PyObject* module) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state == nullptr || state->runtime == nullptr) py::raise(PyExc_RuntimeError, "dialect_detect is not initialised");
-  return *state->runtime;
-}
+const Runtime& runtime_of(PyObject* module) { return py::state_of<Runtime>(module); }
 
 std::u32string code_points(PyObject* s) {
   if (!PyUnicode_Check(s)) py::raise(PyExc_TypeError, "a marker's pattern must be a str");
@@ -343,10 +347,12 @@ void build(PyObject* module) {
   py::bind(module, "structlog", structlog);
   py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
 
-  auto rt = std::make_unique<Runtime>();
-  Ref probe = py::import("agents.tessera.dialect_probe");
-  for (int p = 0; p < kPlatforms; ++p) rt->platforms[p] = py::attr(probe.get(), kPlatformNames[p]);
-  Ref catalogue = py::attr(py::import("agents.tessera.dialect_signatures").get(), "PLATFORM_MARKERS");
+  Runtime* rt = &py::install_state<Runtime>(module);
+  // As `from agents.tessera.dialect_probe import PLATFORM_...` and `from ...dialect_signatures import
+  // PLATFORM_MARKERS` would take them, whichever probe the host has installed.
+  std::vector<Ref> constants = py::import_names(module, "agents.tessera.dialect_probe", kPlatformNames);
+  for (int p = 0; p < kPlatforms; ++p) rt->platforms[p] = constants[p];
+  Ref catalogue = py::import_names(module, "agents.tessera.dialect_signatures", {"PLATFORM_MARKERS"})[0];
   Ref markers = own(PySequence_List(catalogue.get()));
 
   std::unordered_map<std::string_view, const double*> fitted;
@@ -434,7 +440,6 @@ void build(PyObject* module) {
   rt->read_text = py::str("read_text");
   rt->utf8 = py::str("utf-8");
   rt->encoding_keyword = py::tuple({py::str("encoding").get()});
-  rt->reader = py::PathReader::capture();
 
   rt->evidence_type = py::frozen_dataclass(kModuleName, "Evidence",
                                            {{"source", "str"},
@@ -453,61 +458,13 @@ void build(PyObject* module) {
   py::bind(module, "DialectVerdict", rt->verdict_type);
   py::bind(module, "_LEXICON", lexicon_table(*rt));
 
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  delete state->runtime;
-  state->runtime = rt.release();
-
   py::bind(module, "find_markers", function(&find_markers_def, module));
   py::bind(module, "detect_dialect", function(&detect_dialect_def, module));
   py::bind(module, "detect_dialect_file", function(&detect_dialect_file_def, module));
 }
 
-constexpr py::ModuleSpec kSpec = {
+py::ModuleDefinition definition({
     "dialect_detect",
-    kModuleName,
-    __FILE__,
-    build,
-};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-int traverse(PyObject* module, visitproc visit, void* arg) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state != nullptr && state->runtime != nullptr) {
-    Py_VISIT(state->runtime->verdict_type.get());
-    Py_VISIT(state->runtime->evidence_type.get());
-  }
-  return 0;
-}
-
-int clear(PyObject* module) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state != nullptr && state->runtime != nullptr) {
-    state->runtime->verdict_type = Ref{};
-    state->runtime->evidence_type = Ref{};
-  }
-  return 0;
-}
-
-void free_module(void* module) {
-  if (auto* state = static_cast<State*>(PyModule_GetState(static_cast<PyObject*>(module)))) {
-    delete state->runtime;
-    state->runtime = nullptr;
-  }
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
     kModuleName,
     "Names the SQL platform a script was written for, and shows why.\n\n"
     "detect_dialect(text) weighs two kinds of evidence: the markers of PLATFORM_MARKERS and a lexicon of\n"
@@ -519,15 +476,11 @@ PyModuleDef definition = {
     "scripts, shrunk towards a small prior for entries seen in few files. The best platform is named when\n"
     "its score and its softmax share (the confidence) reach the calibrated thresholds; otherwise the\n"
     "verdict is undecided (platform None).",
-    sizeof(State),
-    nullptr,
-    slots,
-    traverse,
-    clear,
-    free_module,
-};
+    __FILE__,
+    build,
+});
 
 }  // namespace
 }  // namespace tessera::dialect_detect
 
-PyMODINIT_FUNC PyInit_dialect_detect() { return PyModuleDef_Init(&tessera::dialect_detect::definition); }
+PyMODINIT_FUNC PyInit_dialect_detect() { return tessera::dialect_detect::definition.init(); }

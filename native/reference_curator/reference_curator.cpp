@@ -3,11 +3,13 @@
 //
 // The body does what a Python module body would: `import re`, `import structlog`, the logger, the
 // four title tables, the fourteen compiled category patterns, then the three functions, bound in
-// that order. The category patterns exist twice: as the host's `re.Pattern` objects that callers
-// can read, and as the native matcher's program built from those very objects' `.pattern` and
-// `.flags`, so the two cannot disagree. Scripts only ever go to the native matcher.
+// that order. The category patterns exist twice, both made from the one table of core.hpp: as the
+// host's `re.Pattern` objects that callers can read, and as the native matcher's program that the
+// scripts go to.
+#include "reference_curator/core.hpp"
+
+#include "python/module.hpp"
 #include "python/py.hpp"
-#include "regex/regex.hpp"
 #include "text/sqltext.hpp"
 
 #include <algorithm>
@@ -30,31 +32,6 @@ using py::own;
 using py::Ref;
 
 // ---- the tables -------------------------------------------------------------------------------
-
-struct Category {
-  const char* name;
-  const char* pattern;  // compiled with IGNORECASE only
-};
-
-constexpr std::size_t kCategoryCount = 14;
-
-constexpr std::array<Category, kCategoryCount> kCategories = {{
-    {"date_function",
-     R"(\b(?:DATEDIFF|DATEADD|GETDATE|GETUTCDATE|EOMONTH|DATEPART|DATENAME|DATETRUNC|SYSDATETIME|SYSUTCDATETIME)\b)"},
-    {"window_function", R"(\b(?:ROW_NUMBER|RANK|DENSE_RANK|NTILE|LAG|LEAD|CUME_DIST|PERCENT_RANK)\s*\()"},
-    {"null_handling", R"(\b(?:ISNULL|COALESCE|NULLIF|IS\s+NULL|IS\s+NOT\s+NULL)\b)"},
-    {"string_ops", R"(\b(?:LIKE|CHARINDEX|PATINDEX|STUFF|REPLACE|SUBSTRING|LEFT|RIGHT|COLLATE|CONCAT)\b)"},
-    {"cursor", R"(\bCURSOR\b)"},
-    {"cte", R"(\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\()"},
-    {"json_ops", R"(\b(?:FOR\s+JSON|OPENJSON|JSON_VALUE|JSON_QUERY|JSON_MODIFY)\b)"},
-    {"type_cast", R"(\b(?:CAST|CONVERT|TRY_CAST|TRY_CONVERT|DECIMAL|NUMERIC|FLOAT)\b)"},
-    {"stored_proc", R"(\b(?:CREATE\s+(?:OR\s+ALTER\s+)?PROC(?:EDURE)?|EXEC(?:UTE)?)\b)"},
-    {"merge", R"(\bMERGE\b)"},
-    {"temp_table", R"(#\w+|@\w+\s+TABLE)"},
-    {"join", R"(\b(?:INNER|LEFT|RIGHT|FULL|CROSS)\s+(?:OUTER\s+)?JOIN\b)"},
-    {"aggregation", R"(\b(?:GROUP\s+BY|HAVING|SUM|COUNT|AVG|MIN|MAX)\s*\()"},
-    {"query", R"(\bSELECT\b)"},
-}};
 
 struct TitleRow {
   const char* category;
@@ -97,9 +74,7 @@ constexpr std::array<const char*, 2> kAlwaysMapping = {"Data Type Mapping with G
 
 // Everything the functions read; built by the body, never changed afterwards, so the matcher parts
 // can be used from any thread without the GIL.
-struct State {
-  std::vector<std::unique_ptr<rx::Pattern>> patterns;  // the set below refers to them
-  rx::PatternSet scan;
+struct State : py::ModuleState {
   std::array<Ref, kCategoryCount> category_names;  // the keys of _CATEGORY_PATTERNS, in table order
   Ref mapping_sections;                             // the exposed dicts and lists themselves
   Ref gotcha_sections;
@@ -107,55 +82,31 @@ struct State {
   Ref always_gotchas;
   Ref lower;  // "lower", interned
   Ref event;  // "knowledge_selected"
+
+  // The tables are the very objects the module exposes, which a caller may make refer back to it.
+  int traverse(visitproc visit, void* arg) override {
+    Py_VISIT(mapping_sections.get());
+    Py_VISIT(gotcha_sections.get());
+    Py_VISIT(always_mapping.get());
+    Py_VISIT(always_gotchas.get());
+    return 0;
+  }
+  void clear() override {
+    mapping_sections = Ref{};
+    gotcha_sections = Ref{};
+    always_mapping = Ref{};
+    always_gotchas = Ref{};
+  }
 };
 
-State& state_of(PyObject* module) { return **static_cast<State**>(PyModule_GetState(module)); }
+const State& state_of(PyObject* module) { return py::state_of<State>(module); }
 
 // ---- loading helpers ----------------------------------------------------------------------------
-
-Ref interned(const char* s) { return own(PyUnicode_InternFromString(s)); }
-
-// A module-level name lookup: the module's namespace, then builtins, as a global in a function body
-// or a name in the module body is resolved.
-Ref load_global(PyObject* globals, const char* name) {
-  PyObject* value = nullptr;
-  if (PyDict_GetItemStringRef(globals, name, &value) < 0) throw Error{};
-  if (value == nullptr) {
-    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    if (builtins == nullptr || PyDict_GetItemStringRef(builtins, name, &value) < 0) throw Error{};
-  }
-  if (value == nullptr) {
-    Ref key = interned(name);
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.get());
-    PyObject* error = PyErr_GetRaisedException();
-    if (error != nullptr && PyObject_SetAttrString(error, "name", key.get()) < 0) PyErr_Clear();
-    PyErr_SetRaisedException(error);
-    throw Error{};
-  }
-  return Ref::steal(value);
-}
-
-// `import name` at module level: through builtins.__import__, so that a host's import hook (or a
-// missing package) acts on this module exactly as on a plain Python one.
-Ref import_statement(PyObject* globals, const char* name) {
-  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-  PyObject* raw = nullptr;
-  if (builtins == nullptr || PyDict_GetItemStringRef(builtins, "__import__", &raw) < 0) throw Error{};
-  if (raw == nullptr) py::raise(PyExc_ImportError, "__import__ not found");
-  Ref import_function = Ref::steal(raw);
-  Ref module_name = interned(name);
-  Ref level = py::integer(0);
-  return py::call(import_function.get(), {module_name.get(), globals, globals, Py_None, level.get()});
-}
-
-void set_global(PyObject* globals, const char* name, const Ref& value) {
-  py::check(PyDict_SetItemString(globals, name, value.get()));
-}
 
 Ref title_list(const TitleRow& row) {
   Ref list = own(PyList_New(0));
   for (const char* title : row.titles)
-    if (title != nullptr) py::check(PyList_Append(list.get(), interned(title).get()));
+    if (title != nullptr) py::check(PyList_Append(list.get(), py::intern(title).get()));
   return list;
 }
 
@@ -163,31 +114,8 @@ template <std::size_t N>
 Ref title_table(const TitleRow (&rows)[N]) {
   Ref table = own(PyDict_New());
   for (const TitleRow& row : rows)
-    py::check(PyDict_SetItem(table.get(), interned(row.category).get(), title_list(row).get()));
+    py::check(PyDict_SetItem(table.get(), py::intern(row.category).get(), title_list(row).get()));
   return table;
-}
-
-// The native program for one compiled re.Pattern, read back from the object itself.
-std::unique_ptr<rx::Pattern> native_pattern(PyObject* compiled) {
-  Ref source = py::attr(compiled, "pattern");
-  Ref flags_object = py::attr(compiled, "flags");
-  if (!PyUnicode_Check(source.get())) py::raise(PyExc_TypeError, "category pattern is not a str pattern");
-  const long flags = PyLong_AsLong(flags_object.get());
-  if (flags == -1 && PyErr_Occurred()) throw Error{};
-  constexpr long kNative = rx::IGNORECASE | rx::MULTILINE | rx::DOTALL;
-  constexpr long kUnicode = 32;  // re.UNICODE, implied for every str pattern
-  if ((flags & ~(kNative | kUnicode)) != 0) py::raise(PyExc_ValueError, "category pattern uses unsupported flags");
-  std::u32string text = py::Text::of(source.get()).visit([](auto* chars, size_t n) {
-    std::u32string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char32_t>(chars[i]));
-    return out;
-  });
-  try {
-    return std::make_unique<rx::Pattern>(std::u32string_view(text), static_cast<unsigned>(flags & kNative));
-  } catch (const rx::CompileError& e) {
-    py::raise_format(PyExc_RuntimeError, "category pattern not supported by the native matcher: %s", e.what());
-  }
 }
 
 // ---- detect_construct_categories --------------------------------------------------------------
@@ -201,18 +129,16 @@ PyObject* detect_construct_categories(PyObject* module, PyObject* const* args, P
     py::require_exact(arg[0], &PyUnicode_Type, "sql_content");
     const State& state = state_of(module);
 
-    std::vector<size_t> hits;
-    py::Text::of(arg[0]).visit([&](auto* chars, size_t n) {
-      using Ch = std::remove_cv_t<std::remove_pointer_t<decltype(chars)>>;
+    const py::Text text = py::Text::of(arg[0]);
+    CategorySet found;
+    {
       py::AllowThreads unlocked;
-      std::vector<Ch> stripped;
-      text::strip_comments(chars, n, stripped);
-      state.scan.run(stripped.data(), stripped.size(), hits);
-    });
+      found = detect_categories(text);
+    }
 
     Ref categories = own(PySet_New(nullptr));
     for (size_t i = 0; i < kCategoryCount; ++i)
-      if (hits[i] != 0) py::check(PySet_Add(categories.get(), state.category_names[i].get()));
+      if ((found >> i) & 1) py::check(PySet_Add(categories.get(), state.category_names[i].get()));
     return categories;
   });
 }
@@ -473,7 +399,7 @@ PyObject* select_knowledge(PyObject* module, PyObject* const* args, Py_ssize_t n
     const size_t full_estimate = mapping.full_words + gotchas.full_words;
 
     // logger.debug is looked up before its arguments are evaluated, as in a call expression.
-    Ref logger = load_global(PyModule_GetDict(module), "logger");
+    Ref logger = py::global(module, "logger");
     Ref debug = py::attr(logger.get(), "debug");
     Ref sorted_categories = own(PySequence_List(categories));
     py::check(PyList_Sort(sorted_categories.get()));
@@ -523,92 +449,54 @@ PyMethodDef kFunctions[] = {
 };
 
 void build(PyObject* module) {
-  PyObject* globals = PyModule_GetDict(module);  // borrowed
-  if (globals == nullptr) throw Error{};
-  auto state = std::make_unique<State>();
+  State* state = &py::install_state<State>(module);
 
-  set_global(globals, "re", import_statement(globals, "re"));
-  set_global(globals, "structlog", import_statement(globals, "structlog"));
+  py::bind(module, "re", py::import_module(module, "re"));
+  py::bind(module, "structlog", py::import_module(module, "structlog"));
   {
-    Ref structlog = load_global(globals, "structlog");
+    Ref structlog = py::global(module, "structlog");
     Ref get_logger = py::attr(structlog.get(), "get_logger");
-    set_global(globals, "logger", py::call(get_logger.get(), {}));
+    py::bind(module, "logger", py::call(get_logger.get(), {}));
   }
 
   state->mapping_sections = title_table(kMappingSections);
-  set_global(globals, "CONSTRUCT_TO_MAPPING_SECTIONS", state->mapping_sections);
+  py::bind(module, "CONSTRUCT_TO_MAPPING_SECTIONS", state->mapping_sections);
   state->gotcha_sections = title_table(kGotchaSections);
-  set_global(globals, "CONSTRUCT_TO_GOTCHA_SECTIONS", state->gotcha_sections);
+  py::bind(module, "CONSTRUCT_TO_GOTCHA_SECTIONS", state->gotcha_sections);
   state->always_mapping = own(PyList_New(0));
-  for (const char* title : kAlwaysMapping) py::check(PyList_Append(state->always_mapping.get(), interned(title).get()));
-  set_global(globals, "ALWAYS_INCLUDE_MAPPING", state->always_mapping);
+  for (const char* title : kAlwaysMapping) py::check(PyList_Append(state->always_mapping.get(), py::intern(title).get()));
+  py::bind(module, "ALWAYS_INCLUDE_MAPPING", state->always_mapping);
   state->always_gotchas = own(PyList_New(0));
-  set_global(globals, "ALWAYS_INCLUDE_GOTCHAS", state->always_gotchas);
+  py::bind(module, "ALWAYS_INCLUDE_GOTCHAS", state->always_gotchas);
 
   Ref patterns = own(PyDict_New());
   for (size_t i = 0; i < kCategoryCount; ++i) {
-    state->category_names[i] = interned(kCategories[i].name);
-    Ref re_module = load_global(globals, "re");
+    state->category_names[i] = py::intern(kCategories[i].name);
+    Ref re_module = py::global(module, "re");
     Ref compile = py::attr(re_module.get(), "compile");
     Ref source = py::str(kCategories[i].pattern);
-    Ref re_again = load_global(globals, "re");
+    Ref re_again = py::global(module, "re");
     Ref ignorecase = py::attr(re_again.get(), "IGNORECASE");
     Ref compiled = py::call(compile.get(), {source.get(), ignorecase.get()});
     py::check(PyDict_SetItem(patterns.get(), state->category_names[i].get(), compiled.get()));
   }
-  state->patterns.reserve(kCategoryCount);
-  for (size_t i = 0; i < kCategoryCount; ++i) {
-    PyObject* compiled = PyDict_GetItemWithError(patterns.get(), state->category_names[i].get());  // borrowed
-    if (compiled == nullptr) throw Error{};
-    state->patterns.push_back(native_pattern(compiled));
-    const size_t index = state->scan.add(*state->patterns.back(), rx::PatternSet::Mode::Search);
-    if (index != i) py::raise(PyExc_RuntimeError, "category patterns out of order");
-  }
-  set_global(globals, "_CATEGORY_PATTERNS", patterns);
+  prepare();
+  py::bind(module, "_CATEGORY_PATTERNS", patterns);
 
-  state->lower = interned("lower");
-  state->event = interned("knowledge_selected");
-  *static_cast<State**>(PyModule_GetState(module)) = state.release();
+  state->lower = py::intern("lower");
+  state->event = py::intern("knowledge_selected");
   py::check(PyModule_AddFunctions(module, kFunctions));
 }
 
-constexpr py::ModuleSpec kSpec = {
+py::ModuleDefinition definition({
     "reference_curator",
     "agents.tessera.reference_curator",
+    "Construct categories of a SQL script, and the knowledge-document sections they call for.",
     __FILE__,
     build,
-};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-void free_module(void* module) {
-  auto** slot = static_cast<State**>(PyModule_GetState(static_cast<PyObject*>(module)));
-  if (slot != nullptr) delete std::exchange(*slot, nullptr);
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    "agents.tessera.reference_curator",
-    "Construct categories of a SQL script, and the knowledge-document sections they call for.",
-    sizeof(State*),
-    nullptr,
-    slots,
-    nullptr,
-    nullptr,
-    free_module,
-};
+});
 
 }  // namespace
 }  // namespace tessera::curator
 
-PyMODINIT_FUNC PyInit_reference_curator() { return PyModuleDef_Init(&tessera::curator::definition); }
+PyMODINIT_FUNC PyInit_reference_curator() { return tessera::curator::definition.init(); }

@@ -526,6 +526,100 @@ void find_required(Program& p) {
   p.required = best;
 }
 
+// Rough share (per mille) of a character in SQL scripts, to pick the rarest anchor for a required run.
+int frequency(char32_t c) {
+  static const char* const kLetters = "etaoinsrlcdumphfgbywvkxqjz";
+  static const int kShare[] = {90, 70, 65, 60, 60, 60, 60, 55, 40, 35, 35, 30, 25, 25, 25, 20, 15, 15, 15, 12, 10, 8, 6, 3, 2, 2};
+  if (c < 128) {
+    const char lower = static_cast<char>(c | 0x20);
+    if (lower >= 'a' && lower <= 'z') {
+      for (int i = 0; kLetters[i]; ++i)
+        if (kLetters[i] == lower) return kShare[i];
+    }
+    switch (c) {
+      case ' ': return 150;
+      case '\n': case '\t': case '\r': return 30;
+      case '(': case ')': case ',': case '_': return 15;
+      case '.': case '@': return 10;
+      case '=': case '\'': case '[': case ']': return 8;
+      default: break;
+    }
+    if (c >= '0' && c <= '9') return 10;
+    return 3;
+  }
+  return 1;
+}
+
+// Code points >= 256 whose lowercase is below 256 (Kelvin sign, dotted capital I and a few more),
+// taken once from the Unicode adapter: with the Latin-1 table of a test they give every character a
+// case-insensitive letter accepts.
+const std::vector<std::pair<char32_t, char32_t>>& wide_to_latin_lower() {
+  static const std::vector<std::pair<char32_t, char32_t>> table = [] {
+    std::vector<std::pair<char32_t, char32_t>> out;
+    for (char32_t c = 256; c < 0x110000; ++c) {
+      const char32_t lo = to_lower(c);
+      if (lo < 256) out.push_back({c, lo});
+    }
+    return out;
+  }();
+  return table;
+}
+
+// Every character test `t` accepts, when there are at most 3 of them.
+bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
+  out.clear();
+  if (t.kind == CharTest::Lit) {
+    out.push_back(t.alts[0]);
+    return true;
+  }
+  if (t.kind != CharTest::Fold || std::any_of(t.alts, t.alts + t.nalts, [](char32_t a) { return a >= 256; }))
+    return false;
+  for (char32_t c = 0; c < 256; ++c)
+    if (t.latin[c]) out.push_back(c);
+  for (const auto& [wide, lo] : wide_to_latin_lower())
+    if (std::find(t.alts, t.alts + t.nalts, lo) != t.alts + t.nalts) out.push_back(wide);
+  return out.size() <= 3;
+}
+
+// Picks the run of required consecutive char tests with the rarest searchable anchor.
+void find_required_run(Program& p) {
+  if (p.code.size() > 2000) return;
+  std::vector<char> target(p.code.size() + 1, 0);  // instructions some jump lands on
+  for (const Inst& in : p.code) {
+    if (in.op == Op::Jmp || in.op == Op::Split) {
+      target[in.x] = 1;
+      if (in.op == Op::Split) target[in.y] = 1;
+    }
+  }
+  std::vector<char> required(p.code.size(), 0);
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc)
+    required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
+  int best_score = INT32_MAX;
+  std::vector<char32_t> chars;
+  for (uint32_t pc = 0; pc < p.code.size();) {
+    if (!required[pc]) {
+      ++pc;
+      continue;
+    }
+    uint32_t end = pc + 1;
+    while (end < p.code.size() && required[end] && !target[end]) ++end;
+    for (uint32_t a = pc; a < end; ++a) {
+      if (!accepted_chars(p.tests[p.code[a].test], chars)) continue;
+      int score = 0;
+      for (char32_t c : chars) score += frequency(c);
+      score = score * 8 / static_cast<int>(std::min<uint32_t>(end - pc, 8));  // longer runs verify better
+      if (score >= best_score) continue;
+      best_score = score;
+      p.run.clear();
+      for (uint32_t x = pc; x < end; ++x) p.run.push_back(p.code[x].test);
+      p.anchor = a - pc;
+      p.nanchor = static_cast<int>(chars.size());
+      std::copy(chars.begin(), chars.end(), p.anchor_chars);
+    }
+    pc = end;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Start analysis: which characters can stand at offsets 0..2 of a match, and what the leading
 // assertion says about the character before the start.
@@ -619,21 +713,35 @@ void analyse(Program& p) {
 
 }  // namespace
 
+namespace {
+
+std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
+  auto p = std::make_shared<Program>();
+  p->lat = &latin1();
+  Builder b(*p, flags);
+  b.seq(seq);
+  b.emit(Inst{Op::Match});
+  plan_loops(*p);
+  find_required(*p);
+  find_required_run(*p);
+  analyse(*p);
+  build_prefilter(p->solo, {p.get()});
+  return p;
+}
+
+}  // namespace
+
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags) {
   constexpr unsigned kUnicode = 32;
   if (flags & ~(IGNORECASE | MULTILINE | DOTALL | kUnicode)) throw CompileError("unsupported flags");
   for (char32_t c : source)
     if (c > 0x10FFFF) throw CompileError("invalid code point in pattern");
   Parsed parsed = parse(source, flags);
-  auto p = std::make_shared<Program>();
-  p->lat = &latin1();
-  Builder b(*p, flags);
-  b.seq(parsed.seq);
-  b.emit(Inst{Op::Match});
-  plan_loops(*p);
-  find_required(*p);
-  analyse(*p);
-  build_prefilter(p->solo, {p.get()});
+  std::shared_ptr<Program> p = build(parsed.seq, flags);
+  // A pattern that is an alternation also gets one program per alternative: each has start
+  // conditions of its own (a keyword after \b, a line start), much sharper than their union.
+  if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16)
+    for (const Seq& alt : parsed.seq[0].alts) p->probes.push_back(build(alt, flags));
   return p;
 }
 

@@ -194,7 +194,17 @@ struct Program {
   // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
   // scan position, the pattern cannot match again and leaves the scan.
   int32_t required = -1;
+  // A run of consecutive char tests every match passes through (a keyword, typically), found by
+  // searching for the characters its `anchor`-th test accepts (all of them, at most 3) and checking
+  // the rest around each hit. Once no run occurs after the scan position, the pattern leaves the scan.
+  std::vector<uint32_t> run;
+  uint32_t anchor = 0;
+  int nanchor = 0;
+  char32_t anchor_chars[3] = {0, 0, 0};
   Prefilter solo;  // this pattern scanned alone
+  // For an alternation: one program per alternative. The leftmost start of the whole is the least
+  // leftmost start of the alternatives, and the whole run there gives its span.
+  std::vector<std::shared_ptr<const Program>> probes;
 };
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
@@ -326,17 +336,43 @@ class Memo {
   std::vector<LookAnswers> looks_;
 };
 
-// Tracks, for a scan moving forward, whether a pattern's required character still occurs ahead.
+// Tracks, for a scan moving forward, whether a pattern's required character and run still occur ahead.
 struct Requirement {
-  size_t next = 0;  // position of the next occurrence found so far (valid while >= the scan position)
+  size_t next = 0;      // position of the next occurrence found so far (valid while >= the scan position)
+  size_t next_run = 0;  // start of the next occurrence of the run, likewise (SIZE_MAX: none)
+  bool run_known = false;
   template <class Ch>
   bool still_possible(const Program& p, const Ch* t, size_t n, size_t i) {
-    if (p.required < 0) return true;
-    if (next < i) {
-      const char32_t c = static_cast<char32_t>(p.required);
-      next = find_any(t, i, n, &c, 1);
+    if (p.required >= 0) {
+      if (next < i) {
+        const char32_t c = static_cast<char32_t>(p.required);
+        next = find_any(t, i, n, &c, 1);
+      }
+      if (next >= n) return false;
     }
-    return next < n;
+    if (p.nanchor > 0) {
+      if (!run_known || next_run < i) {
+        next_run = find_run(p, t, n, i);
+        run_known = true;
+      }
+      if (next_run == SIZE_MAX) return false;
+    }
+    return true;
+  }
+
+  template <class Ch>
+  static size_t find_run(const Program& p, const Ch* t, size_t n, size_t i) {
+    const size_t k = p.run.size(), j = p.anchor;
+    if (n < k || i > n - k) return SIZE_MAX;
+    for (size_t a = i + j;;) {
+      a = find_any(t, a, n - (k - 1 - j), p.anchor_chars, p.nanchor);
+      if (a >= n - (k - 1 - j)) return SIZE_MAX;
+      const size_t s = a - j;
+      size_t x = 0;
+      while (x < k && p.tests[p.run[x]](t[s + x])) ++x;
+      if (x == k) return s;
+      ++a;
+    }
   }
 };
 

@@ -182,24 +182,10 @@ std::pair<size_t, size_t> strip(const Ch* s, size_t begin, size_t end) noexcept 
   return {begin, end};
 }
 
-// Number of lines of str.splitlines() that are not empty after str.strip(). Every line boundary is
-// itself whitespace, so a line counts exactly when a non-space character follows the last boundary;
-// once it has counted, only the next boundary matters.
+// Number of lines of str.splitlines() that are not empty after str.strip(), for 1-, 2- and 4-byte
+// storage (lines.cpp).
 template <class Ch>
-size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
-  size_t count = 0;
-  size_t i = 0;
-  while (i < n) {
-    const Ch c = s[i];
-    if (!(c > 0x20 && c < 0x7F) && (classes(c) & kSpace)) {
-      ++i;
-      continue;
-    }
-    ++count;
-    i = find_line_break(s, i + 1, n);
-  }
-  return count;
-}
+size_t count_nonblank_lines(const Ch* s, size_t n) noexcept;
 
 // Number of maximal runs of non-whitespace, as len(str.split()) counts them.
 template <class Ch>

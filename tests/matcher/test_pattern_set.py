@@ -5,7 +5,7 @@ import re
 
 from hypothesis import given
 from hypothesis import strategies as st
-from test_generated_patterns import kinds, patterns
+from test_generated_patterns import PATHS, kinds, on_path, patterns
 from test_marker_patterns import FLAGS, MARKERS, marker_text, texts  # noqa: F401 (texts is a fixture)
 
 from agents.tessera import _matcher
@@ -33,16 +33,25 @@ def test_catalogue_set_on_the_corpus(texts):
         assert catalogue_set.spans(text) == expected(CATALOGUE, text)
 
 
-@given(marker_text)
-def test_catalogue_set_on_generated_text(text):
+@given(marker_text, st.sampled_from(PATHS))
+def test_catalogue_set_on_generated_text(text, path):
+    on_path(path, check_catalogue, text)
+
+
+def check_catalogue(text):
     for variant in kinds(text):
         assert catalogue_set.spans(variant) == expected(CATALOGUE, variant)
 
 
 # Sets of more than 64 patterns (several groups) are covered by the catalogue above.
 @given(st.lists(st.tuples(patterns(depth=1), st.booleans()), min_size=1, max_size=8),
-       st.lists(st.text(st.sampled_from("ab \n_sſK\u212aıİ0٣#(é\U0001f600"), max_size=30), min_size=1, max_size=3))
-def test_generated_sets_agree_with_each_pattern_alone(drawn, texts):
+       st.lists(st.text(st.sampled_from("ab \n_sſK\u212aıİ0٣#(é\U0001f600"), max_size=30), min_size=1, max_size=3),
+       st.sampled_from(PATHS))
+def test_generated_sets_agree_with_each_pattern_alone(drawn, texts, path):
+    on_path(path, check_generated_set, drawn, texts)
+
+
+def check_generated_set(drawn, texts):
     entries = []
     for (src, flags), findall in drawn:
         try:
