@@ -195,9 +195,57 @@ __attribute__((target("avx2"))) size_t count_avx2(const Ch* s, size_t n) noexcep
   return counter.count();
 }
 
+// ---- finding one of two ASCII characters -------------------------------------------------------------
+
+template <class Ch>
+size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+  for (; i + 16 <= n; i += 16) {
+    // Narrowed characters above U+00FF become 0x00 or 0xFF, never an ASCII character looked for.
+    __m128i high = _mm_setzero_si128();
+    const __m128i v = narrow16(s + i, high);
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+    if (hits) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+  }
+  for (; i < n; ++i)
+    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
+  return n;
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t find_either_avx2(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
+  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
+  for (; i + 32 <= n; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = narrow32(s + i, high);
+    const unsigned hits = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb))));
+    if (hits) return i + static_cast<size_t>(std::countr_zero(hits));
+  }
+  for (; i < n; ++i)
+    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
+  return n;
+}
+
 #endif
 
 }  // namespace
+
+template <class Ch>
+size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
+#ifdef TESSERA_TEXT_X86
+  const isa::Level level = isa::current();
+  if (level >= isa::Level::AVX2) return find_either_avx2(s, i, n, a, b);
+  if (level >= isa::Level::SSE2) return find_either_sse2(s, i, n, a, b);
+#endif
+  for (; i < n; ++i)
+    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
+  return n;
+}
+
+template size_t find_either(const std::uint8_t*, size_t, size_t, char, char) noexcept;
+template size_t find_either(const std::uint16_t*, size_t, size_t, char, char) noexcept;
+template size_t find_either(const std::uint32_t*, size_t, size_t, char, char) noexcept;
 
 template <class Ch>
 size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
