@@ -34,7 +34,7 @@ problems = []
 for need in ("agents/tessera/py.typed", "agents/tessera/complexity.pyi", "tessera_cli/main.py"):
     if need not in names:
         problems.append(f"missing {need}")
-for module in ("complexity", "reference_curator", "dialect_signatures"):
+for module in ("complexity", "reference_curator", "dialect_signatures", "dialect_detect"):
     if not any(n.startswith(f"agents/tessera/{module}.cpython-313-") and n.endswith(".so") for n in names):
         problems.append(f"missing the {module} extension")
 for name in names:
@@ -88,7 +88,8 @@ import importlib, sys
 from pathlib import Path
 venv = Path(sys.argv[1]).resolve()
 for name in ("agents.tessera.complexity", "agents.tessera.reference_curator",
-             "agents.tessera.dialect_signatures", "agents.tessera.dialect_probe", "tessera_cli"):
+             "agents.tessera.dialect_signatures", "agents.tessera.dialect_detect", "agents.tessera.dialect_probe",
+             "tessera_cli"):
     origin = Path(importlib.import_module(name).__file__).resolve()
     if venv not in origin.parents:
         raise SystemExit(f"error: {name} comes from {origin}, not from the installed wheel")

@@ -14,6 +14,8 @@ from pathlib import Path
 from agents.tessera.complexity import SQLComplexity, classify_sql, plan_reading_strategy
 from agents.tessera.reference_curator import detect_construct_categories
 
+from .dialect import dialect_mix, dialect_of
+
 
 class UnreadableFile(Exception):
     """A file that cannot be assessed; the message is the one-line reason shown to the user."""
@@ -171,6 +173,7 @@ class FileReport:
     chunked: bool | None = None
     sections: int | None = None
     categories: tuple[str, ...] | None = None
+    dialect: str | None = None
     error: str | None = None
 
     @property
@@ -229,6 +232,7 @@ def assess_file(target: Target) -> FileReport:
             chunked=plan.should_chunk,
             sections=len(plan.section_boundaries),
             categories=tuple(sorted(detect_construct_categories(text))),
+            dialect=dialect_of(text),
             **_graded(text),  # type: ignore[arg-type]
         )
     except Exception as error:  # noqa: BLE001
@@ -271,6 +275,7 @@ class Summary:
     turns: dict[str, int]
     chunked: list[dict[str, object]]
     categories: list[dict[str, object]]
+    dialects: list[dict[str, object]]
     failures: list[dict[str, str]]
 
     def as_dict(self) -> dict[str, object]:
@@ -304,5 +309,6 @@ def summarize(reports: Sequence[FileReport]) -> Summary:
             {"category": category, "files": count}
             for category, count in sorted(categories.items(), key=lambda item: (-item[1], item[0]))
         ],
+        dialects=dialect_mix(report.dialect for report in assessed),
         failures=[{"path": report.path, "reason": report.error or ""} for report in reports if report.failed],
     )
