@@ -16,6 +16,8 @@ from typing import Any
 from agents.tessera.complexity import SQLComplexity, classify_sql, plan_reading_strategy
 from agents.tessera.reference_curator import detect_construct_categories
 
+from .dialect import dialect_mix, dialect_of
+
 
 class UnreadableFile(Exception):
     """A file that cannot be assessed; the message is the one-line reason shown to the user."""
@@ -276,6 +278,7 @@ class FileReport:
     chunked: bool | None = None
     sections: int | None = None
     categories: tuple[str, ...] | None = None
+    dialect: str | None = None
     error: str | None = None
 
     @property
@@ -337,6 +340,7 @@ def assess_file(target: Target) -> FileReport:
             chunked=plan.should_chunk,
             sections=len(plan.section_boundaries),
             categories=tuple(sorted(detect_construct_categories(text))),
+            dialect=dialect_of(text),
             **_graded(text),  # type: ignore[arg-type]
         )
     except Exception as error:  # noqa: BLE001
@@ -371,6 +375,7 @@ class Summary:
     turns: dict[str, int]
     chunked: list[dict[str, object]]
     categories: list[dict[str, object]]
+    dialects: list[dict[str, object]]
     failures: list[dict[str, str]]
     # Files under the folders whose names are not those of scripts, by extension: left out, but
     # never without the user knowing.
@@ -385,6 +390,7 @@ _PATH, _BYTES, _EMPTY, _TOTAL = 0, _AT["bytes"], _AT["empty"], _AT["total_lines"
 _EFFECTIVE, _GRADE = _AT["effective_lines"], _AT["grade"]
 _ANALYSIS, _CONVERSION, _AUDIT = _AT["analysis_turns"], _AT["conversion_turns"], _AT["audit_turns"]
 _CHUNKED, _SECTIONS, _CATEGORIES, _ERROR = _AT["chunked"], _AT["sections"], _AT["categories"], _AT["error"]
+_DIALECT = _AT["dialect"]
 
 
 class SummaryBuilder:
@@ -403,6 +409,7 @@ class SummaryBuilder:
         self.chunked: list[dict[str, object]] = []
         self.category_sets: Counter[tuple[str, ...]] = Counter()
         self.failures: list[dict[str, str]] = []
+        self.dialects: Counter[str] = Counter()
 
     def add(self, row: Sequence[Any]) -> None:
         """One row, as a tuple in the order of REPORT_FIELDS."""
@@ -429,6 +436,8 @@ class SummaryBuilder:
         # Rows share one tuple per set of categories, so counting the sets is cheap; they are
         # spread over the categories once, at the end.
         self.category_sets[row[_CATEGORIES] or ()] += 1
+        if row[_DIALECT] is not None:
+            self.dialects[row[_DIALECT]] += 1
 
     def summary(self, skipped: Counter[str] | None = None) -> Summary:
         categories: Counter[str] = Counter()
@@ -450,6 +459,7 @@ class SummaryBuilder:
                 {"category": category, "files": count}
                 for category, count in sorted(categories.items(), key=lambda item: (-item[1], item[0]))
             ],
+            dialects=dialect_mix(self.dialects.elements()),
             failures=self.failures,
             skipped=dict(sorted((skipped or {}).items(), key=lambda item: (-item[1], item[0]))),
         )

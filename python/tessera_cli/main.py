@@ -361,6 +361,9 @@ def knowledge(
     click.echo(f"saved: {whole - kept:,} of {whole:,} words ({saved}%)")
 
 
+from .dialect import dialect  # noqa: E402
+
+cli.add_command(dialect)
 cli.add_command(objects_command)
 
 

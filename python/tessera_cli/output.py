@@ -155,12 +155,13 @@ ASSESS_COLUMNS = [
     *_COUNT_COLUMNS,
     Column("Turns", _turns, drop_rank=1),
     Column("Reading", _reading, "left"),
+    Column("Dialect", lambda r: r.dialect or "", "left", drop_rank=10),
 ]
 
 ASSESS_CAPTION = (
     "Eff.: non-blank lines once comments are removed. Proc: stored procedures. Cplx, Mod: kinds of "
     "complex and moderate construct found. Tmp: temp-table references. CTE: common table "
-    "expressions. Turns: agent turns for analysis/conversion/audit."
+    "expressions. Turns: agent turns for analysis/conversion/audit. Dialect: the SQL platform the script was written for."
 )
 
 CLASSIFY_COLUMNS = [
@@ -270,6 +271,13 @@ def print_summary(console: Console, summary: Summary) -> None:
             count = int(entry["files"])  # type: ignore[call-overload]
             categories.add_row(str(entry["category"]), f"{count:,}", _share(count, summary.assessed))
         console.print(categories)
+
+    if summary.dialects:
+        dialects = _small_table("Dialect mix", "Dialect", "Files", "Share")
+        for entry in summary.dialects:
+            count = int(entry["files"])  # type: ignore[call-overload]
+            dialects.add_row(str(entry["dialect"]), f"{count:,}", _share(count, summary.assessed))
+        console.print(dialects)
 
     if summary.skipped:
         kinds = ", ".join(f"{extension} {count:,}" for extension, count in summary.skipped.items())

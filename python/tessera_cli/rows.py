@@ -4,11 +4,11 @@ from __future__ import annotations
 
 import os
 from collections import deque
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 
 from agents.tessera import _batch
 
-from .estate import REPORT_FIELDS, Target
+from .estate import REPORT_FIELDS, Target, UnreadableFile, read_sql
 
 Row = tuple[object, ...]
 
@@ -18,24 +18,35 @@ def _items(targets: Iterable[Target]) -> Iterator[tuple[str, bytes | str]]:
         yield target.display, (target.error if target.error is not None else os.fsencode(target.path))
 
 
+def _dialect(target: Target) -> object:
+    # Through the estate module, as its per-file path calls it (a host or a test may replace it).
+    from . import estate
+
+    try:
+        return estate.dialect_of(read_sql(target.path))
+    except UnreadableFile:
+        return None
+
+
+# The report's columns that the native rows do not carry yet, asked here of each assessed file.
+_IN_PYTHON: dict[str, Callable[[Target], object]] = {"dialect": _dialect}
+
+
 def assess_rows(targets: Iterable[Target], jobs: int) -> Iterator[Row]:
     """One row per target, in the targets' order, as tuples in the order of REPORT_FIELDS.
 
     The targets are taken lazily, a window ahead of the row being written; on an early stop (an
     interrupt, a closed pipe) the workers finish the file each is on and the rest is dropped.
     """
-    rows = _batch.assess_paths(_items(targets), jobs=jobs)
-    try:
-        if _batch.COLUMNS == REPORT_FIELDS:
+    if _batch.COLUMNS == REPORT_FIELDS:
+        rows = _batch.assess_paths(_items(targets), jobs=jobs)
+        try:
             yield from rows
-        else:
-            # Columns that one side has and the other has not yet: the report's own, by name.
-            where = {name: index for index, name in enumerate(_batch.COLUMNS)}
-            picks = [where.get(name) for name in REPORT_FIELDS]
-            for row in rows:
-                yield tuple(None if index is None else row[index] for index in picks)
-    finally:
-        rows.close()
+        finally:
+            rows.close()
+        return
+    for _target, row in assess_target_rows(targets, jobs):
+        yield row
 
 
 def assess_target_rows(targets: Iterable[Target], jobs: int) -> Iterator[tuple[Target, Row]]:
@@ -43,12 +54,27 @@ def assess_target_rows(targets: Iterable[Target], jobs: int) -> Iterator[tuple[T
     its row, such as its objects)."""
     pending: deque[Target] = deque()
 
-    def remembered() -> Iterator[Target]:
+    def remembered() -> Iterator[tuple[str, bytes | str]]:
         for target in targets:
             pending.append(target)
-            yield target
+            yield target.display, (target.error if target.error is not None else os.fsencode(target.path))
 
-    for row in assess_rows(remembered(), jobs):
-        # The targets are taken a window ahead of the rows and in the same order: the oldest one
-        # is this row's.
-        yield pending.popleft(), row
+    where = {name: index for index, name in enumerate(_batch.COLUMNS)}
+    same = _batch.COLUMNS == REPORT_FIELDS
+    error_at = where["error"]
+    rows = _batch.assess_paths(remembered(), jobs=jobs)
+    try:
+        for row in rows:
+            # The targets are taken a window ahead of the rows and in the same order: the oldest
+            # one is this row's.
+            target = pending.popleft()
+            if not same:
+                failed = row[error_at] is not None
+                row = tuple(
+                    row[where[name]] if name in where
+                    else None if failed or name not in _IN_PYTHON else _IN_PYTHON[name](target)
+                    for name in REPORT_FIELDS
+                )
+            yield target, row
+    finally:
+        rows.close()

@@ -6,6 +6,7 @@ from pathlib import Path
 import pytest
 
 from agents.tessera.complexity import classify_sql_file, plan_reading_strategy
+from agents.tessera.dialect_detect import detect_dialect_file
 from agents.tessera.reference_curator import detect_construct_categories
 from tessera_cli.estate import SQL_EXTENSIONS
 
@@ -49,6 +50,7 @@ def module_row(path: Path, shown: str) -> dict:
         "chunked": plan.should_chunk,
         "sections": len(plan.section_boundaries),
         "categories": sorted(detect_construct_categories(path.read_text(encoding="utf-8"))),
+        "dialect": detect_dialect_file(path).platform or "undecided",
         "error": None,
     }
 

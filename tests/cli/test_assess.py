@@ -14,7 +14,7 @@ def _typed_csv(text: str) -> list[dict]:
     for row in csv.DictReader(io.StringIO(text, newline="")):
         typed: dict[str, object] = {}
         for key, cell in row.items():
-            if key in ("path", "grade", "error"):
+            if key in ("path", "grade", "dialect", "error"):
                 typed[key] = cell or None
             elif key in ("empty", "chunked"):
                 typed[key] = {"true": True, "false": False, "": None}[cell]
@@ -56,6 +56,7 @@ def test_every_format_carries_the_modules_answers_whatever_the_jobs(given, estat
     assert [c["path"] for c in summary["chunked"]] == [r["path"] for r in expected if r["chunked"]]
     used = Counter(c for r in expected for c in r["categories"])
     assert {c["category"]: c["files"] for c in summary["categories"]} == used
+    assert {d["dialect"]: d["files"] for d in summary["dialects"]} == Counter(r["dialect"] for r in expected)
     counts = [c["files"] for c in summary["categories"]]
     assert counts == sorted(counts, reverse=True)
 

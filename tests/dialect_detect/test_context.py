@@ -1,0 +1,97 @@
+"""Evidence counts only in its context: code for everything but the comment-scoped markers, which count
+only inside comments. Each case puts the same evidence where it must not count and where it must."""
+
+import pytest
+
+from agents.tessera.dialect_detect import detect_dialect
+
+
+def fired(text: str) -> set[str]:
+    return {e.id for e in detect_dialect(text).evidence}
+
+
+@pytest.mark.parametrize(
+    "hidden",
+    [
+        "SELECT 1 -- DECLARE @x INT\n",
+        "SELECT 1 /* DECLARE @x INT */\n",
+        "SELECT 1 /* a /* b */ FROM t\n",  # the first */ ends the comment: nothing nests
+        "SELECT 'DECLARE @x INT' AS s\n",
+        "SELECT 'it''s DECLARE @x INT' AS s\n",
+        "SELECT E'it\\'s DECLARE @x INT' AS s\n",
+        "SELECT q'[it's DECLARE @x INT]' AS s FROM dual\n",
+        'SELECT "DECLARE @x INT" FROM t\n',
+        "SELECT `DECLARE @x INT` FROM t\n",
+        "SELECT 1;\n# DECLARE @x INT\n",
+        "SELECT 1; // DECLARE @x INT\n",
+        "/* never closed\nDECLARE @x INT\n",
+        "SELECT 'never closed\nDECLARE @x INT\n",
+    ],
+)
+def test_code_evidence_inside_comments_and_literals_does_not_count(hidden):
+    assert "sqlserver.declare_at_variable" not in fired(hidden)
+
+
+@pytest.mark.parametrize(
+    "visible",
+    [
+        "SELECT 'a''' AS s; DECLARE @x INT\n",
+        "SELECT E'a\\'' AS s; DECLARE @x INT\n",
+        "SELECT q'{a'b}' AS s; DECLARE @x INT\n",
+        "/* a */ DECLARE @x INT\n",
+        "SELECT 'http://x' AS u; DECLARE @x INT\n",
+        "SELECT 1 -- note\nDECLARE @x INT\n",
+        'SELECT "a""b" FROM t; DECLARE @x INT\n',
+    ],
+)
+def test_code_after_a_closed_comment_or_literal_counts(visible):
+    assert "sqlserver.declare_at_variable" in fired(visible)
+
+
+def test_a_one_letter_literal_is_no_string_prefix():
+    assert "bigquery.string_prefix_triple_quote" not in fired("SELECT * FROM t WHERE kind = 'r'\n")
+    assert "bigquery.string_prefix_triple_quote" in fired("SELECT r'\\d+' AS p\n")
+
+
+def test_hash_starts_a_comment_only_where_it_is_no_operator_or_name():
+    assert "sqlserver.temp_table_prefix" in fired("SELECT * INTO #work FROM t\n")
+    assert "postgresql.jsonb_operators" in fired("SELECT doc #>> '{a}' FROM t\n")
+    # The comment's own "#" is evidence of the platforms that have such comments; its text is not.
+    text = "# Copyright 2020, licensed under NVL(x)\nSELECT 1\n"
+    assert "mysql.hash_line_comment" in fired(text)
+    assert "oracle.nvl_function" not in fired(text)
+
+
+def test_comment_scoped_markers_count_only_inside_comments():
+    assert "databricks.notebook_header" in fired("-- COMMAND ----------\nSELECT 1\n")
+    assert "databricks.notebook_header" not in fired("SELECT '-- COMMAND ----------' AS c\n")
+    assert "databricks.optimizer_hint" in fired("SELECT /*+ BROADCAST(t) */ * FROM t\n")
+    assert "databricks.optimizer_hint" not in fired("SELECT '/*+ BROADCAST(t) */' FROM t\n")
+
+
+def test_a_later_match_in_code_counts_after_one_in_a_comment():
+    evidence = {e.id: e for e in detect_dialect("-- GETDATE()\nSELECT 1;\nSELECT GETDATE()\n").evidence}
+    assert evidence["sqlserver.getdate"].line == 3
+
+
+@pytest.mark.parametrize(
+    ("body", "counts"),
+    [
+        ("CREATE FUNCTION f() RETURNS INT LANGUAGE JAVASCRIPT AS $$ return ISNULL(x) // DECLARE @x $$;", False),
+        ("CREATE FUNCTION f() RETURNS INT AS $body$ return ISNULL(x) $body$ LANGUAGE plpython3u;", False),
+        ("CREATE FUNCTION f() RETURNS INT AS $$ BEGIN RETURN ISNULL(x); END $$ LANGUAGE plpgsql;", True),
+        ("DO $$ BEGIN PERFORM ISNULL(x); END $$;", True),
+    ],
+)
+def test_dollar_bodies_are_code_unless_another_language_is_named(body, counts):
+    assert ("sqlserver.isnull_function" in fired(body)) is counts
+
+
+def test_dollar_bodies_in_a_row_pair_up():
+    text = (
+        "CREATE FUNCTION a() AS $$ SELECT 1 $$ LANGUAGE sql;\n"
+        "CREATE FUNCTION b() LANGUAGE JAVASCRIPT AS $$ ISNULL(x) $$;\n"
+        "CREATE FUNCTION c() AS $$ SELECT ISNULL(y) $$ LANGUAGE sql;\n"
+    )
+    evidence = {e.id: e for e in detect_dialect(text).evidence}
+    assert evidence["sqlserver.isnull_function"].line == 3
