@@ -33,20 +33,23 @@ class Classifier {
   }
 
   template <class Ch>
-  Counts run(const Ch* text, size_t size) const {
-    return text::with_comment_free_text(text, size, [&](const auto* s, size_t n) {
-      Counts c;
-      c.effective_lines = text::count_nonblank_lines(s, n);
-      std::vector<size_t> hits;
-      set_.run(s, n, hits);
-      size_t i = 0;
-      for (; i < kComplexPatterns.size(); ++i) c.complex += hits[i] != 0;
-      for (; i < kComplexPatterns.size() + kModeratePatterns.size(); ++i) c.moderate += hits[i] != 0;
-      c.stored_procs = hits[i++];
-      c.temp_tables = hits[i++];
-      c.ctes = hits[i++];
-      return c;
-    });
+  Counts run(const Ch* s, size_t n) const {
+    std::vector<Ch> stripped;
+    if (text::strip_comments(s, n, stripped)) {
+      s = stripped.data();
+      n = stripped.size();
+    }
+    Counts c;
+    c.effective_lines = text::count_nonblank_lines(s, n);
+    std::vector<size_t> hits;
+    set_.run(s, n, hits);
+    size_t i = 0;
+    for (; i < kComplexPatterns.size(); ++i) c.complex += hits[i] != 0;
+    for (; i < kComplexPatterns.size() + kModeratePatterns.size(); ++i) c.moderate += hits[i] != 0;
+    c.stored_procs = hits[i++];
+    c.temp_tables = hits[i++];
+    c.ctes = hits[i++];
+    return c;
   }
 
  private:

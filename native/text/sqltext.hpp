@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -89,10 +88,26 @@ inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
 // behind it, so no new "/*" or "*/" can form across it). Once a "/*" finds no end, no later one
 // can, and only line comments are removed from there on.
 //
-// Calls keep(from, to) for the kept spans of s, in order; returns whether anything was removed.
-template <class Ch, class Keep>
-bool for_each_kept_span(const Ch* s, size_t n, Keep&& keep) {
-  bool removed = false;
+// Returns false, leaving `out` empty, when there is nothing to remove: the text is its own
+// comment-free text, and no copy of it is made.
+template <class Ch>
+bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
+  out.clear();
+  // Until the first removal the kept text is a prefix of s, and only its end is tracked.
+  bool copying = false;
+  size_t verbatim_end = 0;
+  auto keep = [&](size_t from, size_t to) {
+    if (copying)
+      out.insert(out.end(), s + from, s + to);
+    else
+      verbatim_end = to;
+  };
+  auto start_copying = [&] {
+    if (copying) return;
+    copying = true;
+    out.reserve(n);
+    out.assign(s, s + verbatim_end);
+  };
   bool blocks = true;
   size_t i = 0;
   size_t next_dash = find_ascii(s, 0, n, '-');
@@ -103,7 +118,7 @@ bool for_each_kept_span(const Ch* s, size_t n, Keep&& keep) {
     size_t j = blocks ? std::min(next_dash, next_slash) : next_dash;
     if (j + 1 >= n) {
       keep(i, n);
-      return removed;
+      return copying;
     }
     const bool line_comment = s[j] == Ch('-') && s[j + 1] == Ch('-');
     const bool block_comment = !line_comment && s[j] == Ch('/') && s[j + 1] == Ch('*');
@@ -113,9 +128,10 @@ bool for_each_kept_span(const Ch* s, size_t n, Keep&& keep) {
       continue;
     }
     if (line_comment) {
-      if (j > i) keep(i, j);
-      removed = true;
-      i = find_ascii(s, j + 2, n, '\n');
+      keep(i, j);
+      const size_t end = find_ascii(s, j + 2, n, '\n');
+      start_copying();
+      i = end;
       continue;
     }
     size_t k = j + 2;
@@ -131,8 +147,8 @@ bool for_each_kept_span(const Ch* s, size_t n, Keep&& keep) {
       }
     }
     if (closed) {
-      if (j > i) keep(i, j);
-      removed = true;
+      keep(i, j);
+      start_copying();
       i = k + 2;
     } else {
       blocks = false;  // resume at the unclosed "/*", which stays in the text
@@ -140,66 +156,7 @@ bool for_each_kept_span(const Ch* s, size_t n, Keep&& keep) {
       i = j + 1;
     }
   }
-  return removed;
-}
-
-// The comment-free text into `out`. Returns false, leaving `out` empty, when there is nothing to
-// remove: the text is its own comment-free text, and no copy of it is made.
-template <class Ch>
-bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
-  out.clear();
-  // Until the first removal the kept text is a prefix of s, and only its end is tracked.
-  size_t verbatim_end = 0;
-  bool copying = false;
-  const bool removed = for_each_kept_span(s, n, [&](size_t from, size_t to) {
-    if (!copying && from == verbatim_end) {
-      verbatim_end = to;
-      return;
-    }
-    if (!copying) {
-      copying = true;
-      out.reserve(n);
-      out.assign(s, s + verbatim_end);
-    }
-    out.insert(out.end(), s + from, s + to);
-  });
-  if (removed && !copying) out.assign(s, s + verbatim_end);  // only a trailing comment went
-  return removed;
-}
-
-// Calls f(chars, size) with the comment-free text of s, in the narrowest storage that holds it: the
-// text itself when it has no comment; otherwise a copy, one byte per character when every kept
-// character allows (a script stored wide only for an emoji or a dash in a comment is then scanned, and
-// held, as a one-byte text), else two bytes, else four.
-template <class Ch, class F>
-decltype(auto) with_comment_free_text(const Ch* s, size_t n, F&& f) {
-  if constexpr (sizeof(Ch) == 1) {
-    std::vector<Ch> stripped;
-    if (!strip_comments(s, n, stripped)) return f(s, n);
-    return f(static_cast<const Ch*>(stripped.data()), stripped.size());
-  } else {
-    std::uint32_t widest = 0;
-    size_t kept = 0;
-    const bool removed = for_each_kept_span(s, n, [&](size_t from, size_t to) {
-      std::uint32_t bits = 0;
-      for (size_t k = from; k < to; ++k) bits |= s[k];
-      widest |= bits;
-      kept += to - from;
-    });
-    if (!removed) return f(s, n);
-    auto narrowed = [&](auto unit) -> decltype(auto) {
-      using Out = decltype(unit);
-      std::vector<Out> copy;
-      copy.reserve(kept);
-      for_each_kept_span(s, n, [&](size_t from, size_t to) {
-        for (size_t k = from; k < to; ++k) copy.push_back(static_cast<Out>(s[k]));
-      });
-      return f(static_cast<const Out*>(copy.data()), copy.size());
-    };
-    if (widest < 0x100) return narrowed(std::uint8_t{});
-    if (sizeof(Ch) == 4 && widest < 0x10000) return narrowed(std::uint16_t{});
-    return narrowed(Ch{});
-  }
+  return copying;
 }
 
 // The line boundaries of str.splitlines, spelled out so a scan can test many characters at once:
