@@ -41,6 +41,8 @@ from .estate import (
     shown,
     summarize,
 )
+from .objects import OBJECT_FIELDS, assess_objects, by_object_instructions, max_lines_option, objects_command
+from .objects import print_object_summary, print_objects, summarize_objects, with_objects
 from .output import (
     ASSESS_CAPTION,
     ASSESS_COLUMNS,
@@ -182,9 +184,12 @@ def cli() -> None:
     show_default="the number of cores",
     help="Files assessed at once.",
 )
+@click.option("--objects", "with_object_rows", is_flag=True,
+              help="Also list every object the files define (procedures, views, tables...), each graded.")
 @_verbose_option
 def assess(
-    paths: tuple[str, ...], pattern: str, fmt: str | None, output: Path | None, jobs: int, verbose: bool
+    paths: tuple[str, ...], pattern: str, fmt: str | None, output: Path | None, jobs: int, verbose: bool,
+    with_object_rows: bool = False,
 ) -> None:
     """Assess every SQL script under the given files and folders.
 
@@ -201,17 +206,23 @@ def assess(
             _warn(f"no files matching {pattern!r} under {', '.join(paths)}")
         fmt = _resolve_format(fmt, out)
         reports: list[FileReport] = []
+        object_rows: list[dict[str, object]] = []
         # Rows streamed to the terminal show the progress themselves, and debug events would
         # tear through a bar.
         with _progress(len(targets), enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
-            for report in assess_all(targets, jobs, advance):
+            for target, report in zip(targets, assess_all(targets, jobs, advance)):
                 reports.append(report)
                 if fmt == "jsonl":
                     write_jsonl_row(report.as_row(), out)
+                if with_object_rows:
+                    object_rows += assess_objects(target, report.failed, fmt, out)
         summary = summarize(reports)
 
         if fmt == "json":
-            write_json({"files": [r.as_row() for r in reports], "summary": summary.as_dict()}, out)
+            document = {"files": [r.as_row() for r in reports], "summary": summary.as_dict()}
+            write_json(with_objects(document, object_rows) if with_object_rows else document, out)
+        elif fmt == "csv" and with_object_rows:
+            write_csv(object_rows, OBJECT_FIELDS, out)
         elif fmt == "csv":
             write_csv((r.as_row() for r in reports), REPORT_FIELDS, out)
         elif fmt == "table":
@@ -219,6 +230,9 @@ def assess(
             if reports:
                 print_files(console, reports, ASSESS_COLUMNS, "SQL files", ASSESS_CAPTION)
             print_summary(console, summary)
+            if with_object_rows:
+                print_objects(console, object_rows)
+                print_object_summary(console, summarize_objects(object_rows))
 
     if summary.failed:
         _warn(f"{summary.failed} of {summary.files} files could not be read")
@@ -267,13 +281,19 @@ def _read_or_exit(name: str) -> str:
 
 @cli.command()
 @click.argument("file", metavar="FILE")
+@click.option("--by-object", is_flag=True, help="Cut the sections along the objects FILE defines.")
+@max_lines_option
 @_verbose_option
-def plan(file: str, verbose: bool) -> None:
+def plan(file: str, verbose: bool, by_object: bool = False, max_section_lines: int = 1500) -> None:
     """Print the reading instructions for FILE.
 
     The text that tells an agent how to read FILE with its Read tool: whole, or first the head
-    and then section by section.
+    and then section by section. With --by-object, each section holds one object (or a part of
+    a long one) and none is longer than --max-section-lines.
     """
+    if by_object:
+        click.echo(by_object_instructions(file, _read_or_exit(file), max_section_lines))
+        return
     strategy = plan_reading_strategy(DecodedFile(_read_or_exit(file)))  # type: ignore[arg-type]  # it has read_text
     click.echo(strategy.format_reading_instructions(shown(Path(file))))
 
@@ -344,5 +364,13 @@ def knowledge(
     click.echo(f"saved: {whole - kept:,} of {whole:,} words ({saved}%)")
 
 
+cli.add_command(objects_command)
+
+
 def main() -> None:
     cli(prog_name="tessera")
+
+
+from .report import report as _report  # noqa: E402  # registered last: it builds on the commands above
+
+cli.add_command(_report)
