@@ -336,16 +336,30 @@ class Scanner {
   // try_at returns the next position worth scanning (> i) and may clear bits of `active`. The scan
   // stops once no pattern is active.
   template <class F>
-  void run(uint64_t& active, F&& try_at) const {
+  void run(uint64_t& active, F&& try_at, size_t from = 0) const {
+    if ((pf_.all & ~(pf_.rule_bol | pf_.rule_bot)) == 0) {
+      // Every pattern starts at a line start (or only at 0): visit just those, newline to newline.
+      const char32_t nl = U'\n';
+      size_t i = from;
+      if (i > 0 && t_[i - 1] != '\n') i = find_any(t_, i, n_, &nl, 1) + 1;
+      while (i <= n_ && active) {
+        const uint64_t m = candidates(i) & active;
+        size_t next = m ? try_at(i, m) : i + 1;
+        if (next > n_) break;
+        if (next > 0 && t_[next - 1] != '\n') next = find_any(t_, next, n_, &nl, 1) + 1;
+        i = next;
+      }
+      return;
+    }
     if (pf_.sparse) {
       // Nothing can start at the end: every pattern needs a first character.
-      for (size_t i = next_first(0); i < n_ && active;) {
+      for (size_t i = next_first(from); i < n_ && active;) {
         const uint64_t m = candidates(i) & active;
         i = next_first(m ? try_at(i, m) : i + 1);
       }
       return;
     }
-    size_t i = 0;
+    size_t i = from;
 #ifdef TESSERA_RX_BLOCKS
     {
       if (n_ >= 64 && have_sse41()) {
@@ -617,6 +631,34 @@ bool Pattern::search(const Ch* text, size_t n) const {
 }
 
 template <class Ch>
+std::optional<Span> Pattern::search_span(const Ch* text, size_t n, size_t pos) const {
+  const Program& p = *prog_;
+  pos = std::min(pos, n);
+  Scratch& s = scratch();
+  if (s.memos.empty()) s.memos.resize(1);
+  Memo& memo = s.memos[0];
+  memo.begin(p.nstates);
+  uint64_t active = 1;
+  std::optional<Span> found;
+  Requirement req;
+  Scanner<Ch>(p.solo, text, n).run(
+      active,
+      [&](size_t i, uint64_t) {
+        memo.set_floor(i);
+        if (!req.still_possible(p, text, n, i)) {
+          active = 0;
+        } else if (std::optional<size_t> e = execute(p, text, n, i, false, memo, s.stack)) {
+          found = Span{i, *e};
+          active = 0;
+        }
+        return i + 1;
+      },
+      pos);
+  memo.trim();
+  return found;
+}
+
+template <class Ch>
 size_t Pattern::count_all(const Ch* text, size_t n) const {
   size_t count = 0;
   find_all_impl(*prog_, text, n, [&](size_t, size_t) { ++count; });
@@ -651,12 +693,39 @@ struct SetImpl {
     std::shared_ptr<const Program> prog;
     PatternSet::Mode mode;
   };
+  // What the pass scans: a pattern itself, or one alternative (probe) of a Search pattern.
+  struct Member {
+    const Program* prog;  // owned through entries[owner]
+    size_t owner;
+    bool probe, counting;
+  };
   struct Group {
-    std::vector<size_t> members;  // entry indices; bit b of the group's masks is members[b]
+    std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
     Prefilter pf;
   };
   std::vector<Entry> entries;
+  std::vector<Member> members;
   std::vector<Group> groups;
+  bool has_probes = false;
+
+  // Patterns that can only start at a line start are grouped apart, so that their pass visits line
+  // starts only; the others share the block filter.
+  size_t open[2] = {SIZE_MAX, SIZE_MAX};
+
+  void add_member(const Member& m) {
+    const auto lead = m.prog->start.lead;
+    const int cls = lead == StartInfo::BeginLine || lead == StartInfo::BeginText;
+    if (open[cls] == SIZE_MAX || groups[open[cls]].members.size() == 64) {
+      open[cls] = groups.size();
+      groups.emplace_back();
+    }
+    Group& g = groups[open[cls]];
+    g.members.push_back(members.size());
+    members.push_back(m);
+    std::vector<const Program*> progs;
+    for (size_t e : g.members) progs.push_back(members[e].prog);
+    build_prefilter(g.pf, progs);
+  }
 };
 
 }  // namespace detail
@@ -675,58 +744,71 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
   SetImpl& s = *impl_;
   const size_t idx = s.entries.size();
   s.entries.push_back({p.prog_, m});
-  if (idx % 64 == 0) s.groups.emplace_back();
-  SetImpl::Group& g = s.groups.back();
-  g.members.push_back(idx);
-  std::vector<const Program*> progs;
-  for (size_t e : g.members) progs.push_back(s.entries[e].prog.get());
-  build_prefilter(g.pf, progs);
+  const Program& prog = *p.prog_;
+  if (m == Mode::Search && !prog.probes.empty()) {
+    s.has_probes = true;
+    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false});
+  } else {
+    s.add_member({&prog, idx, false, m == Mode::Count});
+  }
   return idx;
 }
 
-template <class Ch>
-void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+size_t PatternSet::size() const { return impl_->entries.size(); }
+
+// report(index, begin, end) for every match found: the first one of a Search pattern, every findall
+// match of a Count pattern, in text order per pattern.
+template <class Ch, class Report>
+void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
   const SetImpl& s = *impl_;
-  out.assign(s.entries.size(), 0);
   Scratch& sc = scratch();
+  // The least start at which some alternative of a probed pattern matched.
+  std::vector<size_t> probe_first(s.has_probes ? s.entries.size() : 0, SIZE_MAX);
   for (const SetImpl::Group& g : s.groups) {
     const size_t k = g.members.size();
     if (sc.memos.size() < k) sc.memos.resize(k);
-    const Program* progs[64];
-    bool counting[64];
+    const SetImpl::Member* mem[64];
     FindAllState fa[64];
     Requirement req[64];
+    uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
     for (size_t b = 0; b < k; ++b) {
-      const SetImpl::Entry& e = s.entries[g.members[b]];
-      progs[b] = e.prog.get();
-      counting[b] = e.mode == Mode::Count;
-      sc.memos[b].begin(progs[b]->nstates);
+      mem[b] = &s.members[g.members[b]];
+      sc.memos[b].begin(mem[b]->prog->nstates);
+      if (!mem[b]->counting) searching |= uint64_t{1} << b;
     }
     uint64_t active = g.pf.all;
-    uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
-    for (size_t b = 0; b < k; ++b)
-      if (!counting[b]) searching |= uint64_t{1} << b;
+    auto leave = [&](int b) {
+      active &= ~(uint64_t{1} << b);
+      searching &= ~(uint64_t{1} << b);
+    };
     Scanner<Ch>(g.pf, text, n).run(active, [&](size_t i, uint64_t m) {
       while (m) {
         const int b = std::countr_zero(m);
         m &= m - 1;
-        size_t& slot = out[g.members[b]];
-        if (!req[b].still_possible(*progs[b], text, n, i)) {
-          active &= ~(uint64_t{1} << b);
-          searching &= ~(uint64_t{1} << b);
+        if (!(active >> b & 1)) continue;
+        const SetImpl::Member& me = *mem[b];
+        if (!req[b].still_possible(*me.prog, text, n, i)) {
+          leave(b);
           continue;
         }
-        if (counting[b]) {
+        if (me.counting) {
           if (i < fa[b].next) continue;
-          fa[b].attempt(*progs[b], text, n, i, sc.memos[b], sc.stack, [&](size_t, size_t) { ++slot; });
-        } else {
-          sc.memos[b].set_floor(i);
-          if (execute(*progs[b], text, n, i, false, sc.memos[b], sc.stack)) {
-            slot = 1;
-            active &= ~(uint64_t{1} << b);
-            searching &= ~(uint64_t{1} << b);
-          }
+          fa[b].attempt(*me.prog, text, n, i, sc.memos[b], sc.stack,
+                        [&](size_t from, size_t to) { report(me.owner, from, to); });
+          continue;
         }
+        sc.memos[b].set_floor(i);
+        std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack);
+        if (!e) continue;
+        if (!me.probe) {
+          report(me.owner, i, *e);
+          leave(b);
+          continue;
+        }
+        // The other alternatives of the same pattern can only match further on.
+        probe_first[me.owner] = std::min(probe_first[me.owner], i);
+        for (size_t x = 0; x < k; ++x)
+          if (mem[x]->probe && mem[x]->owner == me.owner) leave(static_cast<int>(x));
       }
       // With only count-mode patterns left, jump to the first position one of them may resume at.
       if (searching) return i + 1;
@@ -736,19 +818,45 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
     });
     for (size_t b = 0; b < k; ++b) sc.memos[b].trim();
   }
+  for (size_t owner = 0; owner < probe_first.size(); ++owner) {
+    const size_t at = probe_first[owner];
+    if (at == SIZE_MAX) continue;
+    const Program& whole = *s.entries[owner].prog;
+    if (sc.memos.empty()) sc.memos.resize(1);
+    Memo& memo = sc.memos[0];
+    memo.begin(whole.nstates);
+    memo.set_floor(at);
+    if (std::optional<size_t> e = execute(whole, text, n, at, false, memo, sc.stack)) report(owner, at, *e);
+    memo.trim();
+  }
+}
+
+template <class Ch>
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+  out.assign(impl_->entries.size(), 0);
+  pass(text, n, [&](size_t index, size_t, size_t) { ++out[index]; });
+}
+
+template <class Ch>
+void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const {
+  spans.resize(impl_->entries.size());
+  for (auto& v : spans) v.clear();
+  pass(text, n, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
 }
 
 #define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
   template bool Pattern::search<Ch>(const Ch*, size_t) const;                                      \
+  template std::optional<Span> Pattern::search_span<Ch>(const Ch*, size_t, size_t) const;           \
+  template void PatternSet::run_spans<Ch>(const Ch*, size_t, std::vector<std::vector<Span>>&) const; \
   template size_t Pattern::count_all<Ch>(const Ch*, size_t) const;                                 \
   template std::optional<size_t> Pattern::match<Ch>(const Ch*, size_t, size_t) const;              \
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
   template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;
 
-TESSERA_RX_INSTANTIATE(Py_UCS1)
-TESSERA_RX_INSTANTIATE(Py_UCS2)
-TESSERA_RX_INSTANTIATE(Py_UCS4)
+TESSERA_RX_INSTANTIATE(uint8_t)
+TESSERA_RX_INSTANTIATE(uint16_t)
+TESSERA_RX_INSTANTIATE(uint32_t)
 #undef TESSERA_RX_INSTANTIATE
 
 }  // namespace tessera::rx
