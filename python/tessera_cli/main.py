@@ -182,9 +182,13 @@ def cli() -> None:
     show_default="the number of cores",
     help="Files assessed at once.",
 )
+@click.option("--engine", type=click.Choice(["local", "spark"]), default="local", show_default=True,
+              help="Where the files are assessed: in this process, or on Spark (needs the spark extra and Java).")
+@click.option("--master", default="local[*]", show_default=True, help="Spark master URL, with --engine spark.")
 @_verbose_option
 def assess(
-    paths: tuple[str, ...], pattern: str, fmt: str | None, output: Path | None, jobs: int, verbose: bool
+    paths: tuple[str, ...], pattern: str, fmt: str | None, output: Path | None, jobs: int, engine: str,
+    master: str, verbose: bool
 ) -> None:
     """Assess every SQL script under the given files and folders.
 
@@ -195,16 +199,21 @@ def assess(
     Exit status: 0 when every file was assessed, 1 when any could not be read, 2 for a usage
     error.
     """
+    if engine == "spark":
+        from .spark_engine import assess_on_spark, require_spark
+
+        require_spark()
     with _destination(output) as out:
-        targets = discover(paths, pattern)
-        if not targets:
+        on_spark = assess_on_spark(paths, pattern, master) if engine == "spark" else None
+        targets = discover(paths, pattern) if on_spark is None else []
+        if not (targets or on_spark):
             _warn(f"no files matching {pattern!r} under {', '.join(paths)}")
         fmt = _resolve_format(fmt, out)
         reports: list[FileReport] = []
         # Rows streamed to the terminal show the progress themselves, and debug events would
         # tear through a bar.
         with _progress(len(targets), enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
-            for report in assess_all(targets, jobs, advance):
+            for report in assess_all(targets, jobs, advance) if on_spark is None else on_spark:
                 reports.append(report)
                 if fmt == "jsonl":
                     write_jsonl_row(report.as_row(), out)
