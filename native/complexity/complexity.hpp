@@ -2,6 +2,7 @@
 // (planner.cpp).
 #pragma once
 
+#include "complexity/core.hpp"
 #include "python/py.hpp"
 #include "text/textfile.hpp"
 
@@ -11,16 +12,6 @@
 namespace tessera::complexity {
 
 inline constexpr const char* kModuleName = "agents.tessera.complexity";
-
-// A pattern as the module writes it once: the text and flags of the exposed `re` object, which the
-// native matcher compiles from the very same text.
-struct PatternText {
-  const char* text;
-  unsigned flags;
-};
-
-// The pattern texts are ASCII; the matcher takes code points.
-std::u32string widen(const char* ascii);
 
 // [re.compile(text, flags) for each pattern], as the exposed tables hold them.
 py::Ref compile_table(std::span<const PatternText> patterns);

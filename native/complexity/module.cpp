@@ -24,109 +24,10 @@ using py::Error;
 using py::own;
 using py::Ref;
 
-// ---- the pattern texts: one table feeds both the exposed `re` objects and the native matcher --------
-
-constexpr unsigned kI = rx::IGNORECASE;
-
-constexpr std::array<PatternText, 15> kComplex = {{
-    {R"(\bCURSOR\b)", kI},
-    {R"(\bDECLARE\s+\w+\s+CURSOR\b)", kI},
-    {R"(\bEXEC(?:UTE)?\s*\()", kI},
-    {R"(\bsp_executesql\b)", kI},
-    {R"(\bDYNAMIC\b)", kI},
-    {R"(\bBEGIN\s+TRY\b)", kI},
-    {R"(\bBEGIN\s+CATCH\b)", kI},
-    {R"(\bMERGE\b)", kI},
-    {R"(\bOPENXML\b)", kI},
-    {R"(\bhierarchyid\b)", kI},
-    {R"(\bgeography\b)", kI},
-    {R"(\bgeometry\b)", kI},
-    {R"(\bFOR\s+XML\b)", kI},
-    {R"(\bOPENJSON\b)", kI},
-    {R"(\bLINKED\s+SERVER\b)", kI},
-}};
-
-constexpr std::array<PatternText, 9> kModerate = {{
-    {R"(\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\()", kI},
-    {R"(#\w+)", kI},
-    {R"(\bCREATE\s+TABLE\b)", kI},
-    {R"(\bWHILE\b)", kI},
-    {R"(\bIF\s+EXISTS\b)", kI},
-    {R"(\bCASE\s+WHEN\b)", kI},
-    {R"(\bOVER\s*\()", kI},
-    {R"(\bPIVOT\b)", kI},
-    {R"(\bUNPIVOT\b)", kI},
-}};
-
-constexpr PatternText kStoredProc = {R"(\bCREATE\s+(?:OR\s+ALTER\s+)?PROC(?:EDURE)?\b)", kI};
-
-// Only exposed: the native comment stripper implements these two substitutions directly.
-constexpr std::array<PatternText, 2> kComments = {{
-    {R"(--.*$)", rx::MULTILINE},
-    {R"(/\*.*?\*/)", rx::DOTALL},
-}};
-
-// The two counters share their text with the CTE and temp-table entries of the moderate table; the
-// temp-table counter is case-sensitive (it has no letters, so this changes nothing but the flags).
-constexpr PatternText kTempTable = {kModerate[1].text, 0};
-constexpr PatternText kCte = {kModerate[0].text, kI};
-
-// ---- native classification --------------------------------------------------------------------------
-
-struct Counts {
-  size_t effective_lines = 0;
-  size_t complex = 0;
-  size_t moderate = 0;
-  size_t stored_procs = 0;
-  size_t temp_tables = 0;
-  size_t ctes = 0;
-};
-
-// All 27 patterns in one set, so the comment-free text is scanned once: the construct tables only
-// ask whether each entry matches anywhere, the three counters ask for find-all counts.
-class Classifier {
- public:
-  Classifier() {
-    for (const auto& p : kComplex) add(p, rx::PatternSet::Mode::Search);
-    for (const auto& p : kModerate) add(p, rx::PatternSet::Mode::Search);
-    add(kStoredProc, rx::PatternSet::Mode::Count);
-    add(kTempTable, rx::PatternSet::Mode::Count);
-    add(kCte, rx::PatternSet::Mode::Count);
-  }
-
-  // Touches no Python object: runs with the GIL released.
-  template <class Ch>
-  Counts run(const Ch* s, size_t n) const {
-    std::vector<Ch> stripped;
-    text::strip_comments(s, n, stripped);
-    Counts c;
-    c.effective_lines = text::count_nonblank_lines(stripped.data(), stripped.size());
-    std::vector<size_t> hits;
-    set_.run(stripped.data(), stripped.size(), hits);
-    size_t i = 0;
-    for (; i < kComplex.size(); ++i) c.complex += hits[i] != 0;
-    for (; i < kComplex.size() + kModerate.size(); ++i) c.moderate += hits[i] != 0;
-    c.stored_procs = hits[i++];
-    c.temp_tables = hits[i++];
-    c.ctes = hits[i++];
-    return c;
-  }
-
- private:
-  void add(const PatternText& p, rx::PatternSet::Mode mode) {
-    patterns_.push_back(std::make_unique<rx::Pattern>(widen(p.text), p.flags));
-    set_.add(*patterns_.back(), mode);
-  }
-
-  std::vector<std::unique_ptr<rx::Pattern>> patterns_;  // outlives set_, which may refer to them
-  rx::PatternSet set_;
-};
-
 // What the entry points need on every call, made once per load: the native patterns and the interned
 // names of the globals, fields and event keys, so that a call on a short script costs little more than
 // the record's own construction.
 struct Runtime {
-  Classifier classifier;
   Ref sql_complexity = intern("SQLComplexity");
   Ref complexity_result = intern("ComplexityResult");
   Ref classify_sql = intern("classify_sql");
@@ -165,12 +66,6 @@ const Runtime& runtime_of(PyObject* module) { return *static_cast<State*>(PyModu
 }  // namespace
 
 // ---- shared with the planner ------------------------------------------------------------------------
-
-std::u32string widen(const char* ascii) {
-  std::u32string out;
-  for (const char* p = ascii; *p; ++p) out.push_back(static_cast<char32_t>(static_cast<unsigned char>(*p)));
-  return out;
-}
 
 Ref compile_table(std::span<const PatternText> patterns) {
   Ref compile = py::attr(py::import("re").get(), "compile");
@@ -236,21 +131,17 @@ Ref make_record(const Runtime& rt, PyObject* cls, std::array<PyObject*, 8> stack
   return vectorcall<8>(cls, stack, 0, rt.record_fields.get());
 }
 
-Ref classify(PyObject* module, PyObject* sql_content) {
+Ref classify_text(PyObject* module, PyObject* sql_content) {
   py::require_exact(sql_content, &PyUnicode_Type, "sql_content");
   const Runtime& rt = runtime_of(module);
   const py::Text text = py::Text::of(sql_content);
-  Counts c;
+  Classification verdict;
   {
     py::AllowThreads unlocked;
-    c = text.visit([&](const auto* s, size_t n) { return rt.classifier.run(s, n); });
+    verdict = classify(text);
   }
-
-  size_t grade = 0;
-  if (c.complex > 0 || c.effective_lines > 300 || c.stored_procs > 1)
-    grade = 2;
-  else if (c.moderate > 2 || c.effective_lines > 50 || c.stored_procs == 1)
-    grade = 1;
+  const Counts& c = verdict.counts;
+  const auto grade = static_cast<size_t>(verdict.grade);
 
   Ref member = own(PyObject_GetAttr(global(module, rt.sql_complexity.get()).get(), rt.grades[grade].get()));
   Ref effective_lines = size(c.effective_lines);
@@ -275,7 +166,7 @@ PyObject* classify_sql(PyObject* module, PyObject* const* args, Py_ssize_t nargs
   return py::boundary([&] {
     PyObject* sql_content = nullptr;
     py::Signature{"classify_sql", {"sql_content"}, 1, 0}.parse(args, nargs, kwnames, {&sql_content, 1});
-    return classify(module, sql_content);
+    return classify_text(module, sql_content);
   });
 }
 
@@ -311,23 +202,29 @@ bool small_int(PyObject* o, long long& v) {
   return overflow == 0 && v > -kFastLimit && v < kFastLimit;
 }
 
-long long floor_div(long long a, long long b) {
-  long long q = a / b;
-  if (a % b != 0 && ((a < 0) != (b < 0))) --q;
-  return q;
-}
+// A number of the host's, with the host's own arithmetic and comparisons, for the budget formulas.
+struct HostNumber {
+  Ref value;
+  HostNumber(long long v) : value(py::integer(v)) {}  // NOLINT: the formulas' constants convert implicitly
+  explicit HostNumber(Ref v) : value(std::move(v)) {}
+};
 
-// min(a, b): the first argument unless the second compares smaller.
-Ref py_min(Ref a, long long b) {
-  Ref other = py::integer(b);
-  const int smaller = PyObject_RichCompareBool(other.get(), a.get(), Py_LT);
-  py::check(smaller);
-  return smaller ? other : a;
+HostNumber floor_div(const HostNumber& a, const HostNumber& b) {
+  return HostNumber(own(PyNumber_FloorDivide(a.value.get(), b.value.get())));
 }
-
-Ref op(PyObject* (*f)(PyObject*, PyObject*), const Ref& a, const Ref& b) { return own(f(a.get(), b.get())); }
-Ref op(PyObject* (*f)(PyObject*, PyObject*), const Ref& a, long long b) { return op(f, a, py::integer(b)); }
-Ref op(PyObject* (*f)(PyObject*, PyObject*), long long a, const Ref& b) { return op(f, py::integer(a), b); }
+HostNumber mul(const HostNumber& a, const HostNumber& b) {
+  return HostNumber(own(PyNumber_Multiply(a.value.get(), b.value.get())));
+}
+HostNumber add(const HostNumber& a, const HostNumber& b) {
+  return HostNumber(own(PyNumber_Add(a.value.get(), b.value.get())));
+}
+bool compare(const HostNumber& a, const HostNumber& b, int op) {
+  const int result = PyObject_RichCompareBool(a.value.get(), b.value.get(), op);
+  py::check(result);
+  return result != 0;
+}
+bool less(const HostNumber& a, const HostNumber& b) { return compare(a, b, Py_LT); }
+bool positive(const HostNumber& a) { return compare(a, HostNumber(0), Py_GT); }
 
 // The declared `int` result: ints pass, other numbers are truncated by int(), anything else is refused.
 Ref as_int(Ref result) {
@@ -336,50 +233,37 @@ Ref as_int(Ref result) {
   py::raise_format(PyExc_TypeError, "Expected %.200s, got %.200s", "int", Py_TYPE(result.get())->tp_name);
 }
 
-PyObject* analysis_turns(PyObject*, PyObject* record) {
+PyObject* analysis_property(PyObject*, PyObject* record) {
   return py::boundary([&] {
     Ref lines = py::attr(record, "effective_lines");
     Ref constructs = py::attr(record, "complex_construct_count");
     long long l = 0, k = 0;
-    if (small_int(lines.get(), l) && small_int(constructs.get(), k))
-      return py::integer(std::min(3 + std::min(floor_div(l, 300), 3LL) + std::min(k, 2LL), 8LL));
-    Ref chunk_turns = py_min(op(PyNumber_FloorDivide, lines, 300), 3);
-    Ref construct_turns = py_min(constructs, 2);
-    Ref total = op(PyNumber_Add, op(PyNumber_Add, 3, chunk_turns), construct_turns);
-    return as_int(py_min(total, 8));
+    if (small_int(lines.get(), l) && small_int(constructs.get(), k)) return py::integer(analysis_turns(l, k));
+    return as_int(analysis_turns(HostNumber(lines), HostNumber(constructs)).value);
   });
 }
 
-PyObject* conversion_turns(PyObject*, PyObject* record) {
+PyObject* conversion_property(PyObject*, PyObject* record) {
   return py::boundary([&] {
     Ref lines = py::attr(record, "effective_lines");
     Ref constructs = py::attr(record, "complex_construct_count");
     Ref procs = py::attr(record, "stored_proc_count");
     long long l = 0, k = 0, p = 0;
     if (small_int(lines.get(), l) && small_int(constructs.get(), k) && small_int(procs.get(), p))
-      return py::integer(std::min(5 + floor_div(l, 100) * 2 + k * 2 + (p > 0 ? 3 : 0) + 4, 40LL));
-    Ref line_turns = op(PyNumber_Multiply, op(PyNumber_FloorDivide, lines, 100), 2);
-    Ref construct_turns = op(PyNumber_Multiply, constructs, 2);
-    Ref zero = py::integer(0);
-    const int has_procs = PyObject_RichCompareBool(procs.get(), zero.get(), Py_GT);
-    py::check(has_procs);
-    Ref total = op(PyNumber_Add, 5, line_turns);
-    total = op(PyNumber_Add, total, construct_turns);
-    total = op(PyNumber_Add, total, has_procs ? 3 : 0);
-    total = op(PyNumber_Add, total, 4);
-    return as_int(py_min(total, 40));
+      return py::integer(conversion_turns(l, k, p));
+    return as_int(conversion_turns(HostNumber(lines), HostNumber(constructs), HostNumber(procs)).value);
   });
 }
 
-PyObject* audit_turns(PyObject*, PyObject*) {
-  return py::boundary([] { return py::integer(3); });
+PyObject* audit_property(PyObject*, PyObject*) {
+  return py::boundary([] { return py::integer(kAuditTurns); });
 }
 
-PyMethodDef analysis_def = {"recommended_analysis_turns", analysis_turns, METH_O,
+PyMethodDef analysis_def = {"recommended_analysis_turns", analysis_property, METH_O,
                             "Agent turns for analysing the script: 3 to 8."};
-PyMethodDef conversion_def = {"recommended_conversion_turns", conversion_turns, METH_O,
+PyMethodDef conversion_def = {"recommended_conversion_turns", conversion_property, METH_O,
                               "Agent turns for converting the script: 9 to 40."};
-PyMethodDef audit_def = {"recommended_audit_turns", audit_turns, METH_O, "Agent turns for the audit: always 3."};
+PyMethodDef audit_def = {"recommended_audit_turns", audit_property, METH_O, "Agent turns for the audit: always 3."};
 
 PyMethodDef classify_sql_def = {
     "classify_sql", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(classify_sql)),
@@ -404,14 +288,15 @@ void build(PyObject* module) {
   py::bind(module, "structlog", structlog);
   py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
 
-  py::bind(module, "_COMPLEX_PATTERNS", compile_table(kComplex));
-  py::bind(module, "_MODERATE_PATTERNS", compile_table(kModerate));
-  py::bind(module, "_STORED_PROC_PATTERN", Ref::borrow(PyList_GET_ITEM(compile_table({&kStoredProc, 1}).get(), 0)));
-  py::bind(module, "_COMMENT_PATTERNS", compile_table(kComments));
+  py::bind(module, "_COMPLEX_PATTERNS", compile_table(kComplexPatterns));
+  py::bind(module, "_MODERATE_PATTERNS", compile_table(kModeratePatterns));
+  py::bind(module, "_STORED_PROC_PATTERN", Ref::borrow(PyList_GET_ITEM(compile_table({&kStoredProcPattern, 1}).get(), 0)));
+  py::bind(module, "_COMMENT_PATTERNS", compile_table(kCommentPatterns));
 
   auto* state = static_cast<State*>(PyModule_GetState(module));
   delete state->runtime;
   state->runtime = new Runtime();
+  prepare();
 
   py::bind(module, "SQLComplexity",
            py::str_enum(kModuleName, "SQLComplexity",

@@ -12,11 +12,8 @@
 #include "regex/regex.hpp"
 #include "text/sqltext.hpp"
 
-#include <algorithm>
 #include <array>
-#include <limits>
 #include <string>
-#include <vector>
 
 namespace tessera::complexity {
 namespace {
@@ -24,189 +21,6 @@ namespace {
 using py::Error;
 using py::own;
 using py::Ref;
-
-// ---- pattern texts ----------------------------------------------------------------------------------
-
-// Shown to the host as compiled `re` objects and read by nothing in this module.
-constexpr std::array<PatternText, 5> kSectionDelimiters = {{
-    {R"(^\s*GO\s*$)", rx::IGNORECASE | rx::MULTILINE},
-    {R"(^\s*CREATE\s+(?:OR\s+ALTER\s+)?(?:PROC|PROCEDURE|FUNCTION|VIEW|TRIGGER)\b)", rx::IGNORECASE | rx::MULTILINE},
-    {R"(^--\s*={3,})", rx::MULTILINE},
-    {R"(^--\s*-{3,})", rx::MULTILINE},
-    {R"(^--\s*Section\s+\d)", rx::IGNORECASE | rx::MULTILINE},
-}};
-
-// The planner's own boundary tests. They are applied to one stripped line at a time, anchored at its
-// start, so unlike the delimiter table they need no MULTILINE, and views and triggers don't cut a file.
-constexpr PatternText kBatchSeparator = {R"(^GO\s*$)", rx::IGNORECASE};
-constexpr PatternText kRoutineHead = {R"(^CREATE\s+(?:OR\s+ALTER\s+)?(?:PROC|PROCEDURE|FUNCTION)\b)", rx::IGNORECASE};
-
-struct BoundaryTests {
-  rx::Pattern separator{widen(kBatchSeparator.text), kBatchSeparator.flags};
-  rx::Pattern head{widen(kRoutineHead.text), kRoutineHead.flags};
-
-  // The stripped line is handed over as a text of its own, so that `$` and `\b` see its edges and not
-  // the neighbouring characters of the file.
-  template <class Ch>
-  bool match(const Ch* line, size_t n) const {
-    const Ch c = line[0];
-    if (c == Ch('G') || c == Ch('g')) return separator.match(line, n).has_value();
-    return head.match(line, n).has_value();
-  }
-
-  // Both tests open with a letter that nothing but its own two ASCII cases folds to (G, C), so most
-  // lines are settled by their first non-space character without stripping them or running a test.
-  template <class Ch>
-  static bool may_match(Ch first) {
-    return first == Ch('G') || first == Ch('g') || first == Ch('C') || first == Ch('c');
-  }
-};
-
-// Compiled on first use (the module body touches it, so a bad pattern fails the import); immutable
-// afterwards, so concurrent planners share it without locking.
-const BoundaryTests& boundary_tests() {
-  static const BoundaryTests tests;
-  return tests;
-}
-
-// ---- the plan ---------------------------------------------------------------------------------------
-
-constexpr size_t kWholeFileLimit = 500;
-constexpr size_t kLinesPerSection = 300;
-constexpr size_t kFewestSections = 2;
-constexpr size_t kMostSections = 5;
-constexpr size_t kFirstRead = 150;
-constexpr size_t kSmallestSection = 20;
-constexpr size_t kHintChars = 50;
-
-struct Section {
-  size_t start;
-  size_t end;
-  // The hint is either a piece of the file (stripped line cut to kHintChars) or, when block_lines is
-  // non-zero, the "SQL block (N lines)" text.
-  size_t hint_begin = 0;
-  size_t hint_size = 0;
-  size_t block_lines = 0;
-};
-
-struct Plan {
-  size_t total_lines = 0;
-  size_t first_read = 0;
-  bool chunked = false;
-  std::vector<Section> sections;
-};
-
-// Touches no Python object: runs with the GIL released, on storage the caller keeps alive.
-template <class Ch>
-Plan plan(const Ch* s, size_t n) {
-  const BoundaryTests& tests = boundary_tests();
-  std::vector<size_t> line_begin;
-  std::vector<size_t> majors;
-  text::for_each_line(s, n, [&](size_t begin, size_t end) {
-    line_begin.push_back(begin);
-    size_t first = begin;
-    // Indentation is mostly blanks and tabs; the general whitespace test only sees what follows them.
-    while (first < end && (s[first] == Ch(' ') || s[first] == Ch('\t'))) ++first;
-    while (first < end && (text::classes(s[first]) & text::kSpace)) ++first;
-    if (first == end || !tests.may_match(s[first])) return;
-    const auto [b, e] = text::strip(s, first, end);
-    if (tests.match(s + b, e - b)) majors.push_back(line_begin.size());
-  });
-
-  Plan p;
-  const size_t total = line_begin.size();
-  p.total_lines = total;
-  p.first_read = total;
-  if (total <= kWholeFileLimit) return p;
-  p.chunked = true;
-
-  const size_t target = std::clamp(total / kLinesPerSection, kFewestSections, kMostSections);
-  if (majors.size() > target) {
-    const size_t step = std::max<size_t>(1, majors.size() / target);
-    for (size_t i = 0; i < target; ++i) majors[i] = majors[i * step];
-    majors.resize(target);
-  }
-  // A lone structural line says nothing about where the rest of the file divides.
-  if (majors.size() <= 1) {
-    const size_t chunk = total / target;
-    majors.clear();
-    for (size_t i = 1; i < target; ++i) majors.push_back(chunk * i);
-  }
-
-  std::vector<size_t> edges;
-  edges.reserve(majors.size() + 2);
-  edges.push_back(1);
-  edges.insert(edges.end(), majors.begin(), majors.end());
-  edges.push_back(total);
-  std::sort(edges.begin(), edges.end());
-  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-
-  const size_t first_read = std::min(kFirstRead, total);
-  p.first_read = first_read;
-
-  auto hinted = [&](size_t start, size_t end) {
-    Section section{start, end};
-    const size_t index = start - 1;
-    if (start >= 1 && index < total) {
-      const size_t begin = line_begin[index];
-      const size_t stop = text::find_line_break(s, begin, n);
-      const auto [b, e] = text::strip(s, begin, stop);
-      const size_t size = std::min(e - b, kHintChars);
-      const bool comment = size >= 2 && s[b] == Ch('-') && s[b + 1] == Ch('-');
-      if (size > 0 && !comment) {
-        section.hint_begin = b;
-        section.hint_size = size;
-        return section;
-      }
-    }
-    section.block_lines = end - start + 1;
-    return section;
-  };
-
-  // A pair too short to stand alone still has to be read: it joins the section before it, or, when
-  // there is none yet, the next pair starts where it started. Every line after the first read thus
-  // belongs to a section. (The last pair ends at total_lines >= 501, so a carried start always lands.)
-  bool carried = false;
-  size_t carried_start = 0;
-  for (size_t i = 0; i + 1 < edges.size(); ++i) {
-    size_t start = edges[i];
-    const size_t end = edges[i + 1];
-    if (end <= first_read) continue;
-    if (start < first_read) start = first_read + 1;
-    if (carried) {
-      start = carried_start;
-      carried = false;
-    }
-    if (end - start < kSmallestSection) {
-      if (!p.sections.empty()) {
-        p.sections.back().end = end;
-      } else {
-        carried = true;
-        carried_start = start;
-      }
-      continue;
-    }
-    p.sections.push_back(hinted(start, end));
-  }
-
-  // Too many sections: merge the neighbouring pair with the smallest combined span, the earliest on a
-  // tie. The merged section keeps its first half's hint as it was.
-  while (p.sections.size() > target) {
-    size_t min_span = std::numeric_limits<size_t>::max();  // no span reaches it
-    size_t min_index = 0;
-    for (size_t i = 0; i + 1 < p.sections.size(); ++i) {
-      const size_t span = p.sections[i + 1].end - p.sections[i].start;
-      if (span < min_span) {
-        min_span = span;
-        min_index = i;
-      }
-    }
-    p.sections[min_index].end = p.sections[min_index + 1].end;
-    p.sections.erase(p.sections.begin() + static_cast<std::ptrdiff_t>(min_index) + 1);
-  }
-  return p;
-}
-
 
 template <class Ch>
 Ref hint_text(const Ch* s, const Section& section) {
@@ -231,7 +45,7 @@ Ref plan_file(PyObject* module, PyObject* sql_path) {
     Plan p;
     {
       py::AllowThreads unlocked;
-      p = plan(s, n);
+      p = plan_reading(text::view_of(s, n));
     }
     Ref total = size(p.total_lines);
     Ref first_read = size(p.first_read);
@@ -365,7 +179,6 @@ void add_reading_strategy(PyObject* module) {
                                  {"section_boundaries", "tuple[tuple[int, int, str], ...]"}},
                                 {{"format_reading_instructions", method.get()}}));
 
-  boundary_tests();
   py::bind(module, "plan_reading_strategy", function(&plan_reading_strategy_def, module));
 }
 

@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include "text/view.hpp"
+
 #include <cstddef>
 #include <initializer_list>
 #include <new>
@@ -115,25 +117,9 @@ Ref call(PyObject* callable, std::initializer_list<PyObject*> args,
 // ---- the storage of a str -----------------------------------------------------------------------
 
 // A read-only view of a str's own storage. Valid while the str is alive; usable without the GIL.
-struct Text {
-  int kind;          // PyUnicode_1BYTE_KIND, _2BYTE_ or _4BYTE_
-  const void* data;
-  size_t size;       // in code points
-
+struct Text : text::View {
   static Text of(PyObject* s) noexcept {
-    return {static_cast<int>(PyUnicode_KIND(s)), PyUnicode_DATA(s), static_cast<size_t>(PyUnicode_GET_LENGTH(s))};
-  }
-  // Calls f(const Py_UCSn* chars, size_t size) with the character type of the storage.
-  template <class F>
-  decltype(auto) visit(F&& f) const {
-    switch (kind) {
-      case PyUnicode_1BYTE_KIND:
-        return f(static_cast<const Py_UCS1*>(data), size);
-      case PyUnicode_2BYTE_KIND:
-        return f(static_cast<const Py_UCS2*>(data), size);
-      default:
-        return f(static_cast<const Py_UCS4*>(data), size);
-    }
+    return {{static_cast<int>(PyUnicode_KIND(s)), PyUnicode_DATA(s), static_cast<size_t>(PyUnicode_GET_LENGTH(s))}};
   }
 };
 

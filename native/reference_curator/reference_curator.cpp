@@ -3,11 +3,12 @@
 //
 // The body does what a Python module body would: `import re`, `import structlog`, the logger, the
 // four title tables, the fourteen compiled category patterns, then the three functions, bound in
-// that order. The category patterns exist twice: as the host's `re.Pattern` objects that callers
-// can read, and as the native matcher's program built from those very objects' `.pattern` and
-// `.flags`, so the two cannot disagree. Scripts only ever go to the native matcher.
+// that order. The category patterns exist twice, both made from the one table of core.hpp: as the
+// host's `re.Pattern` objects that callers can read, and as the native matcher's program that the
+// scripts go to.
+#include "reference_curator/core.hpp"
+
 #include "python/py.hpp"
-#include "regex/regex.hpp"
 #include "text/sqltext.hpp"
 
 #include <algorithm>
@@ -30,31 +31,6 @@ using py::own;
 using py::Ref;
 
 // ---- the tables -------------------------------------------------------------------------------
-
-struct Category {
-  const char* name;
-  const char* pattern;  // compiled with IGNORECASE only
-};
-
-constexpr std::size_t kCategoryCount = 14;
-
-constexpr std::array<Category, kCategoryCount> kCategories = {{
-    {"date_function",
-     R"(\b(?:DATEDIFF|DATEADD|GETDATE|GETUTCDATE|EOMONTH|DATEPART|DATENAME|DATETRUNC|SYSDATETIME|SYSUTCDATETIME)\b)"},
-    {"window_function", R"(\b(?:ROW_NUMBER|RANK|DENSE_RANK|NTILE|LAG|LEAD|CUME_DIST|PERCENT_RANK)\s*\()"},
-    {"null_handling", R"(\b(?:ISNULL|COALESCE|NULLIF|IS\s+NULL|IS\s+NOT\s+NULL)\b)"},
-    {"string_ops", R"(\b(?:LIKE|CHARINDEX|PATINDEX|STUFF|REPLACE|SUBSTRING|LEFT|RIGHT|COLLATE|CONCAT)\b)"},
-    {"cursor", R"(\bCURSOR\b)"},
-    {"cte", R"(\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\()"},
-    {"json_ops", R"(\b(?:FOR\s+JSON|OPENJSON|JSON_VALUE|JSON_QUERY|JSON_MODIFY)\b)"},
-    {"type_cast", R"(\b(?:CAST|CONVERT|TRY_CAST|TRY_CONVERT|DECIMAL|NUMERIC|FLOAT)\b)"},
-    {"stored_proc", R"(\b(?:CREATE\s+(?:OR\s+ALTER\s+)?PROC(?:EDURE)?|EXEC(?:UTE)?)\b)"},
-    {"merge", R"(\bMERGE\b)"},
-    {"temp_table", R"(#\w+|@\w+\s+TABLE)"},
-    {"join", R"(\b(?:INNER|LEFT|RIGHT|FULL|CROSS)\s+(?:OUTER\s+)?JOIN\b)"},
-    {"aggregation", R"(\b(?:GROUP\s+BY|HAVING|SUM|COUNT|AVG|MIN|MAX)\s*\()"},
-    {"query", R"(\bSELECT\b)"},
-}};
 
 struct TitleRow {
   const char* category;
@@ -98,8 +74,6 @@ constexpr std::array<const char*, 2> kAlwaysMapping = {"Data Type Mapping with G
 // Everything the functions read; built by the body, never changed afterwards, so the matcher parts
 // can be used from any thread without the GIL.
 struct State {
-  std::vector<std::unique_ptr<rx::Pattern>> patterns;  // the set below refers to them
-  rx::PatternSet scan;
   std::array<Ref, kCategoryCount> category_names;  // the keys of _CATEGORY_PATTERNS, in table order
   Ref mapping_sections;                             // the exposed dicts and lists themselves
   Ref gotcha_sections;
@@ -167,29 +141,6 @@ Ref title_table(const TitleRow (&rows)[N]) {
   return table;
 }
 
-// The native program for one compiled re.Pattern, read back from the object itself.
-std::unique_ptr<rx::Pattern> native_pattern(PyObject* compiled) {
-  Ref source = py::attr(compiled, "pattern");
-  Ref flags_object = py::attr(compiled, "flags");
-  if (!PyUnicode_Check(source.get())) py::raise(PyExc_TypeError, "category pattern is not a str pattern");
-  const long flags = PyLong_AsLong(flags_object.get());
-  if (flags == -1 && PyErr_Occurred()) throw Error{};
-  constexpr long kNative = rx::IGNORECASE | rx::MULTILINE | rx::DOTALL;
-  constexpr long kUnicode = 32;  // re.UNICODE, implied for every str pattern
-  if ((flags & ~(kNative | kUnicode)) != 0) py::raise(PyExc_ValueError, "category pattern uses unsupported flags");
-  std::u32string text = py::Text::of(source.get()).visit([](auto* chars, size_t n) {
-    std::u32string out;
-    out.reserve(n);
-    for (size_t i = 0; i < n; ++i) out.push_back(static_cast<char32_t>(chars[i]));
-    return out;
-  });
-  try {
-    return std::make_unique<rx::Pattern>(std::u32string_view(text), static_cast<unsigned>(flags & kNative));
-  } catch (const rx::CompileError& e) {
-    py::raise_format(PyExc_RuntimeError, "category pattern not supported by the native matcher: %s", e.what());
-  }
-}
-
 // ---- detect_construct_categories --------------------------------------------------------------
 
 const py::Signature kDetectSignature{"detect_construct_categories", {"sql_content"}, 1, 0};
@@ -201,18 +152,16 @@ PyObject* detect_construct_categories(PyObject* module, PyObject* const* args, P
     py::require_exact(arg[0], &PyUnicode_Type, "sql_content");
     const State& state = state_of(module);
 
-    std::vector<size_t> hits;
-    py::Text::of(arg[0]).visit([&](auto* chars, size_t n) {
-      using Ch = std::remove_cv_t<std::remove_pointer_t<decltype(chars)>>;
+    const py::Text text = py::Text::of(arg[0]);
+    CategorySet found;
+    {
       py::AllowThreads unlocked;
-      std::vector<Ch> stripped;
-      text::strip_comments(chars, n, stripped);
-      state.scan.run(stripped.data(), stripped.size(), hits);
-    });
+      found = detect_categories(text);
+    }
 
     Ref categories = own(PySet_New(nullptr));
     for (size_t i = 0; i < kCategoryCount; ++i)
-      if (hits[i] != 0) py::check(PySet_Add(categories.get(), state.category_names[i].get()));
+      if ((found >> i) & 1) py::check(PySet_Add(categories.get(), state.category_names[i].get()));
     return categories;
   });
 }
@@ -556,14 +505,7 @@ void build(PyObject* module) {
     Ref compiled = py::call(compile.get(), {source.get(), ignorecase.get()});
     py::check(PyDict_SetItem(patterns.get(), state->category_names[i].get(), compiled.get()));
   }
-  state->patterns.reserve(kCategoryCount);
-  for (size_t i = 0; i < kCategoryCount; ++i) {
-    PyObject* compiled = PyDict_GetItemWithError(patterns.get(), state->category_names[i].get());  // borrowed
-    if (compiled == nullptr) throw Error{};
-    state->patterns.push_back(native_pattern(compiled));
-    const size_t index = state->scan.add(*state->patterns.back(), rx::PatternSet::Mode::Search);
-    if (index != i) py::raise(PyExc_RuntimeError, "category patterns out of order");
-  }
+  prepare();
   set_global(globals, "_CATEGORY_PATTERNS", patterns);
 
   state->lower = interned("lower");

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "regex_impl.hpp"
+#include "regex/isa.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -183,10 +184,7 @@ struct BlockTables {
 #if defined(__x86_64__) || defined(__i386__)
 #define TESSERA_RX_BLOCKS 1
 
-bool have_sse41() {
-  static const bool yes = __builtin_cpu_supports("sse4.1");
-  return yes;
-}
+bool have_sse41() { return isa::current() >= isa::Level::SSE41; }
 
 // 16 consecutive characters as bytes; anything above 0xFF becomes 0xFF.
 template <class Ch>

@@ -14,7 +14,7 @@ from rich.console import Console, JustifyMethod
 from rich.table import Table
 from rich.text import Text
 
-from .estate import FileReport, Summary
+from .estate import REPORT_FIELDS, FileReport, Summary
 
 FORMATS = ("table", "json", "jsonl", "csv")
 
@@ -76,7 +76,7 @@ def _csv_cell(value: object) -> object:
         return ""
     if isinstance(value, bool):
         return "true" if value else "false"
-    if isinstance(value, list):
+    if isinstance(value, (list, tuple)):
         return ";".join(value)
     return value
 
@@ -271,6 +271,11 @@ def print_summary(console: Console, summary: Summary) -> None:
             categories.add_row(str(entry["category"]), f"{count:,}", _share(count, summary.assessed))
         console.print(categories)
 
+    if summary.skipped:
+        kinds = ", ".join(f"{extension} {count:,}" for extension, count in summary.skipped.items())
+        console.print(f"[bold]Not SQL by name, left out[/] ({_files(sum(summary.skipped.values()))}): {kinds}")
+        console.print()
+
     if summary.failures:
         failures = _small_table(f"Could not be read ({_files(len(summary.failures))})", "File",
                                 "Reason")
@@ -278,3 +283,94 @@ def print_summary(console: Console, summary: Summary) -> None:
             failures.add_row(failure["path"], Text(failure["reason"], style="red"))
         failures.columns[1].justify = "left"
         console.print(failures)
+
+
+# ---- reports written as the rows come ----------------------------------------------------------
+
+_encode = json.JSONEncoder(ensure_ascii=False).encode
+
+
+class StreamedReport:
+    """A report written row by row, so that an estate of any size costs the memory of its summary
+    only. ``row`` takes rows as tuples in the order of REPORT_FIELDS."""
+
+    def __init__(self, out: IO[str]) -> None:
+        self.out = out
+
+    def row(self, row: Sequence[object]) -> None:
+        raise NotImplementedError
+
+    def finish(self, summary: Summary) -> None:
+        pass
+
+
+class JsonLinesReport(StreamedReport):
+    """One object per line: ``{"row": "file", ...}`` per file, then ``{"row": "summary", ...}``
+    last, so that a reader can tell a finished stream from a cut one."""
+
+    def __init__(self, out: IO[str]) -> None:
+        super().__init__(out)
+        # Line by line to a person watching; in blocks to a file or a pipe.
+        self._live = out.isatty()
+
+    def row(self, row: Sequence[object]) -> None:
+        record: dict[str, object] = {"row": "file"}
+        record.update(zip(REPORT_FIELDS, row))
+        self.out.write(_encode(record) + "\n")
+        if self._live:
+            self.out.flush()
+
+    def finish(self, summary: Summary) -> None:
+        self.out.write(_encode({"row": "summary", **summary.as_dict()}) + "\n")
+
+
+class JsonReport(StreamedReport):
+    """The document write_json gives for ``{"files": rows, "summary": summary}``, written as the
+    rows come."""
+
+    def __init__(self, out: IO[str]) -> None:
+        super().__init__(out)
+        self._separator = '{\n  "files": [\n    '
+
+    def row(self, row: Sequence[object]) -> None:
+        self.out.write(self._separator + _encode(dict(zip(REPORT_FIELDS, row))))
+        self._separator = ",\n    "
+
+    def finish(self, summary: Summary) -> None:
+        head = '{\n  "files": []' if self._separator.startswith("{") else "\n  ]"
+        self.out.write(f'{head},\n  "summary": {_json_text(summary.as_dict(), 1)}\n}}\n')
+
+
+class CsvReport(StreamedReport):
+    def __init__(self, out: IO[str]) -> None:
+        super().__init__(out)
+        self._writer = csv.writer(out)
+        self._writer.writerow(REPORT_FIELDS)
+
+    def row(self, row: Sequence[object]) -> None:
+        self._writer.writerow([_csv_cell(value) for value in row])
+
+
+class TableReport(StreamedReport):
+    """Tables for people: the widths depend on every row, so the rows are kept."""
+
+    def __init__(self, out: IO[str]) -> None:
+        super().__init__(out)
+        self._reports: list[FileReport] = []
+
+    def row(self, row: Sequence[object]) -> None:
+        self._reports.append(FileReport(*row))  # type: ignore[arg-type]
+
+    def finish(self, summary: Summary) -> None:
+        console = console_for(self.out)
+        if self._reports:
+            print_files(console, self._reports, ASSESS_COLUMNS, "SQL files", ASSESS_CAPTION)
+        print_summary(console, summary)
+
+
+STREAMED_REPORTS: dict[str, Callable[[IO[str]], StreamedReport]] = {
+    "json": JsonReport,
+    "jsonl": JsonLinesReport,
+    "csv": CsvReport,
+    "table": TableReport,
+}

@@ -26,7 +26,8 @@ column                        type            meaning
 ``error``                     string          why the row could not be assessed, else null
 ============================  ==============  =====================================================
 
-A row with an ``error`` has every other assessment column null.
+A row with an ``error`` has every other assessment column null; a null text gives the error
+``null``.
 """
 
 from __future__ import annotations

@@ -3,7 +3,6 @@ from __future__ import annotations
 import os
 import sys
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from pathlib import Path
 from typing import Any
 from urllib.parse import unquote, urlsplit
 
@@ -22,10 +21,10 @@ from pyspark.sql.types import (
 )
 
 from agents.tessera.complexity import SQLComplexity
-from tessera_cli.estate import Summary, UnreadableFile, read_bytes
+from tessera_cli.estate import SQL_EXTENSIONS, Summary
 
 from ._columns import ASSESSMENT_FIELDS
-from ._rows import assess_bytes, assess_column, quiet_logging
+from ._rows import assess_column, assess_local_file
 
 ASSESSMENT_COLUMNS: tuple[str, ...] = tuple(field.name for field in ASSESSMENT_FIELDS)
 
@@ -66,7 +65,6 @@ def session(master: str = "local[*]", app_name: str = "tessera", conf: dict[str,
 
 def _mapper(text_index: int, keep: Sequence[int]) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     def assess_batches(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        quiet_logging()
         for batch in batches:
             added = assess_column(batch.column(text_index))
             yield pa.RecordBatch.from_arrays(
@@ -100,7 +98,7 @@ def assess_texts(df: DataFrame, text_col: str = "text") -> DataFrame:
 
 def default_globs() -> tuple[str, ...]:
     """The file-name patterns of the SQL scripts that ``tessera assess`` looks for."""
-    return ("*.sql",)
+    return tuple(f"*{extension}" for extension in SQL_EXTENSIONS)
 
 
 def _case_insensitive(glob: str) -> str:
@@ -185,15 +183,11 @@ def _unread_row(name: str) -> dict[str, object]:
     """The row of a listed file that the reader gave no row for: empty, or unreadable."""
     parts = urlsplit(name)
     if parts.scheme != "file":
-        return assess_bytes(b"")
-    try:
-        return assess_bytes(read_bytes(Path(unquote(parts.path))))
-    except UnreadableFile as error:
-        return {"error": str(error)}
+        return assess_column(pa.array([b""], pa.binary())).to_pylist()[0]
+    return assess_local_file(unquote(parts.path))
 
 
 def _complete(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-    quiet_logging()
     for batch in batches:
         read = batch.column(_READ)
         kept = batch.drop_columns([_READ])

@@ -13,11 +13,11 @@ def _uri(path: Path) -> str:
     return "file:" + os.path.abspath(path)
 
 
-def _local_rows(root: Path, pattern: str = "*.sql") -> dict[str, dict]:
+def _local_rows(root: Path, patterns: list[str] | None = None) -> dict[str, dict]:
     """The local engine's rows for the files under ``root``, keyed by the URI Spark names them by."""
     return {
         _uri(target.path): assess_file(Target(target.path, _uri(target.path))).as_row()
-        for target in discover([str(root)], pattern)
+        for target in discover([str(root)], patterns)
     }
 
 
@@ -68,9 +68,11 @@ def test_bad_files_are_rows_with_the_commands_reasons(spark, tmp_path):
 
     estate = _estate(tmp_path)
     rows = _rows(assess_files(spark, str(estate)))
-    # Extensions match whatever their case, as the command's default list does.
-    expected = _local_rows(estate, "*.[sS][qQ][lL]")
+    expected = _local_rows(estate)
     assert rows == expected
+    # Every SQL extension, whatever its case, as the command's default list has them.
+    assert {Path(path).name for path in rows} >= {"SHOUTED.SQL", "inner.hql"}
+    assert not any(path.endswith("notes.txt") for path in rows)
     assert rows[_uri(estate / "latin1.sql")]["error"] == "not valid UTF-8 (byte 0xe9 at offset 11)"
     assert rows[_uri(estate / "binary.sql")]["error"] == "not valid UTF-8 (byte 0x80 at offset 128)"
     assert rows[_uri(estate / "empty.sql")]["empty"] is True
@@ -100,7 +102,7 @@ def test_texts_keep_their_rows_and_get_the_files_answers(spark, tmp_path):
     for index, text in enumerate(texts[:6]):
         row = {name: out[index][name] for name in ("path", *ASSESSMENT_COLUMNS) if name != "path"}
         if text is None:
-            assert row == {**dict.fromkeys(ASSESSMENT_COLUMNS), "error": "no text (null)"}
+            assert row == {**dict.fromkeys(ASSESSMENT_COLUMNS), "error": "null"}
             continue
         # A text gives the row a file holding it gives.
         held = tmp_path / f"{index}.sql"
@@ -159,9 +161,9 @@ def test_summary_of_a_query_log_names_rows_by_the_given_key(spark):
     summary = summarize(assess_texts(df), key="qid")
     assert (summary["files"], summary["assessed"], summary["failed"], summary["empty"]) == (4, 3, 1, 1)
     assert summary["chunked"] == [{"path": "q3", "total_lines": 600, "sections": summary["chunked"][0]["sections"]}]
-    assert summary["failures"] == [{"path": "q2", "reason": "no text (null)"}]
+    assert summary["failures"] == [{"path": "q2", "reason": "null"}]
     assert summary["categories"] == [{"category": "query", "files": 2}]
-    assert summarize(assess_texts(df))["failures"] == [{"path": None, "reason": "no text (null)"}]
+    assert summarize(assess_texts(df))["failures"] == [{"path": None, "reason": "null"}]
 
 
 def test_the_command_on_spark_writes_the_local_engines_report(run_cli, corpus, tmp_path):
