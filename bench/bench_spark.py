@@ -6,9 +6,11 @@ native batch) against the native batch called directly in this process, on the s
 Two sets of texts: a query log (the example scripts' statements, many times over: short texts,
 where the per-row and per-batch overhead shows) and SQL scripts (the corpus files, or the example
 scripts when there is no corpus). The local path hands the same Arrow batches (10,000 rows, Spark's
-default) to the native batch on one thread; Spark runs ``local[C]`` over C partitions, and its
-rate is divided by C. The overhead is the local rate per core over Spark's. Best of R runs each, taken in
-turns; the DataFrame is cached beforehand so that only the assessment is timed.
+default) to the native batch on one thread; Spark runs ``local[C]`` over C partitions (default 1:
+where the cores are shared with other work, two Spark workers mostly measure that work), and its
+rate is divided by C. The overhead is the local rate per core over Spark's. Best of R runs each,
+taken in turns so that a change in the machine's load falls on both alike; the DataFrame is cached
+beforehand so that only the assessment is timed.
 """
 
 from __future__ import annotations
