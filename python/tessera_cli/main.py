@@ -356,3 +356,8 @@ def knowledge(
 
 def main() -> None:
     cli(prog_name="tessera")
+
+
+from .report import report as _report  # noqa: E402  # registered last: it builds on the commands above
+
+cli.add_command(_report)
