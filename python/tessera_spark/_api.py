@@ -117,7 +117,7 @@ def _case_insensitive(glob: str) -> str:
             continue
         if char in "{},\\":
             out.append("\\" + char)
-        elif char.lower() != char.upper():
+        elif char.lower() != char.upper() and len(char.upper()) == len(char.lower()) == 1:
             out.append(f"[{char.lower()}{char.upper()}]")
         else:
             out.append(char)
