@@ -110,7 +110,8 @@ void await(Pool& pool, Pool::Job& job) {
 
 size_t jobs_argument(PyObject* value) {
   if (value == nullptr) return 1;
-  const Py_ssize_t jobs = PyNumber_AsSsize_t(value, PyExc_OverflowError);
+  // Any positive number is a valid request (the workers are capped anyway), however large.
+  const Py_ssize_t jobs = PyNumber_AsSsize_t(value, nullptr);
   if (jobs == -1 && PyErr_Occurred()) throw Error{};
   if (jobs < 1) py::raise(PyExc_ValueError, "jobs must be at least 1");
   return static_cast<size_t>(jobs);
@@ -134,6 +135,8 @@ struct Batch {
   Ref source;  // the items' iterator; empty once it is exhausted
   std::deque<std::unique_ptr<FileJob>> in_flight;
   size_t window = 1;
+  // Raised by the items' iterator (or a bad item): raised in turn once the rows before it are out.
+  Ref pending_error;
   // Declared last so that it goes first: its workers are joined before the jobs they hold are freed.
   std::unique_ptr<Pool> pool;
 };
@@ -179,8 +182,11 @@ void top_up(Batch& b) {
       if (!job->done.load(std::memory_order_relaxed)) fresh.push_back(job.get());
       b.in_flight.push_back(std::move(job));
     }
-  } catch (...) {
+  } catch (const Error&) {
     // Whatever is in flight is handed over, so that the rows before the failing item still come.
+    b.pending_error = Ref::steal(PyErr_GetRaisedException());
+    b.source = Ref{};
+  } catch (...) {
     b.pool->submit(fresh);
     b.source = Ref{};
     throw;
@@ -193,7 +199,13 @@ Ref next_row(RowsObject* self) {
   Batch& b = *self->batch;
   // Topped up at half empty, not after every row: one hand-over to the workers per many files.
   if (b.source && b.in_flight.size() <= b.window / 2) top_up(b);
-  if (b.in_flight.empty()) return {};
+  if (b.in_flight.empty()) {
+    if (b.pending_error) {
+      PyErr_SetRaisedException(b.pending_error.release());
+      throw Error{};
+    }
+    return {};
+  }
   FileJob& head = *b.in_flight.front();
   await(*b.pool, head);
   const std::unique_ptr<FileJob> job = std::move(b.in_flight.front());
@@ -452,7 +464,7 @@ PyObject* workers_for(PyObject*, PyObject* value) {
 PyMethodDef functions[] = {
     {"assess_paths", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(assess_paths)),
      METH_FASTCALL | METH_KEYWORDS,
-     "assess_paths(items, jobs=1)\n--\n\n"
+     "assess_paths(items, *, jobs=1)\n--\n\n"
      "The report rows of the files named by items, (key, path) pairs, in the items' order."},
     {"assess_buffers", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(assess_buffers)),
      METH_VARARGS | METH_KEYWORDS,

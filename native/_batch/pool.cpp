@@ -1,6 +1,8 @@
 #include "_batch/pool.hpp"
 
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 #include <algorithm>
 
@@ -8,12 +10,19 @@ namespace tessera::batch {
 
 Pool::Pool(size_t threads) {
   threads_.reserve(threads);
+  // The workers start with every signal blocked (a thread inherits its creator's mask), so that
+  // Ctrl-C always reaches the interpreter's thread, interrupting a write that thread is blocked in.
+  sigset_t all, previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
   try {
     for (size_t i = 0; i < threads; ++i) threads_.emplace_back([this] { work(); });
   } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     shutdown();
     throw;
   }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 Pool::~Pool() { shutdown(); }

@@ -11,6 +11,7 @@ from collections import Counter
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import asdict, dataclass, field, fields
 from pathlib import Path
+from typing import Any
 
 from agents.tessera.complexity import SQLComplexity, classify_sql, plan_reading_strategy
 from agents.tessera.reference_curator import detect_construct_categories
@@ -30,7 +31,7 @@ def _without_blocking(path: str, flags: int) -> int:
     return os.open(path, flags | os.O_NONBLOCK)
 
 
-def read_bytes(path: Path) -> bytes:
+def read_bytes(path: Path | str) -> bytes:
     try:
         with open(path, "rb", opener=_without_blocking) as stream:
             if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
@@ -66,7 +67,7 @@ def decode_text(data: bytes) -> str:
     ) from failure
 
 
-def read_sql_sized(path: Path) -> tuple[str, int]:
+def read_sql_sized(path: Path | str) -> tuple[str, int]:
     """The text of the script at ``path`` as ``read_text(encoding="utf-8")`` gives it, and the
     file's size in bytes.
 
@@ -89,7 +90,7 @@ def read_sql_sized(path: Path) -> tuple[str, int]:
         return decode_text(data), len(data)
 
 
-def read_sql(path: Path) -> str:
+def read_sql(path: Path | str) -> str:
     return read_sql_sized(path)[0]
 
 
@@ -173,7 +174,8 @@ def _walk(root: Path, accept: Callable[[str], bool], skipped: Callable[[str, str
         except OSError as error:
             yield Target(path, display, f"cannot list directory: {_reason(error)}")
             continue
-        prefix = display if display.endswith("/") else display + "/"
+        # As Path joins them: "." adds nothing in front of a name, "/" no second slash.
+        prefix = "" if display == "." else display if display.endswith("/") else display + "/"
         entries: list[tuple[str, int, str, str]] = []
         for item in found:
             name = item.name
@@ -203,7 +205,7 @@ def _overlap(roots: Sequence[str]) -> bool:
 
 def discover(
     paths: Sequence[str],
-    patterns: Sequence[str] | None = None,
+    patterns: Sequence[str] | str | None = None,
     skipped: Counter[str] | None = None,
 ) -> Iterator[Target]:
     """Every file under ``paths`` whose name passes name_filter(patterns), once each, in the
@@ -213,7 +215,7 @@ def discover(
     target, so that it is reported rather than silently skipped. The listing is lazy: memory holds
     one folder's entries per level, not the estate.
     """
-    accept = name_filter(patterns)
+    accept = name_filter([patterns] if isinstance(patterns, str) else patterns)
     counted = skipped if skipped is not None else Counter()
     roots = [Path(given) for given in paths]
     absolute = [os.path.abspath(root) for root in roots]
@@ -337,6 +339,19 @@ def assess_file(target: Target) -> FileReport:
         return FileReport(target.display, error=f"analysis failed: {type(error).__name__}: {error}")
 
 
+def assess_all(
+    targets: Iterable[Target], jobs: int, on_done: Callable[[], None] | None = None
+) -> Iterator[FileReport]:
+    """The reports of ``targets`` in their order, worked out by the native batch (the rows of
+    assess_file, without the GIL); ``on_done`` is called once per report."""
+    from .rows import assess_rows
+
+    for row in assess_rows(targets, jobs):
+        if on_done is not None:
+            on_done()
+        yield FileReport(*row)  # type: ignore[arg-type]  # a row is the fields in order
+
+
 @dataclass(frozen=True, slots=True)
 class Summary:
     files: int
@@ -360,6 +375,10 @@ class Summary:
 
 
 _AT = {name: index for index, name in enumerate(REPORT_FIELDS)}
+_PATH, _BYTES, _EMPTY, _TOTAL = 0, _AT["bytes"], _AT["empty"], _AT["total_lines"]
+_EFFECTIVE, _GRADE = _AT["effective_lines"], _AT["grade"]
+_ANALYSIS, _CONVERSION, _AUDIT = _AT["analysis_turns"], _AT["conversion_turns"], _AT["audit_turns"]
+_CHUNKED, _SECTIONS, _CATEGORIES, _ERROR = _AT["chunked"], _AT["sections"], _AT["categories"], _AT["error"]
 
 
 class SummaryBuilder:
@@ -379,29 +398,31 @@ class SummaryBuilder:
         self.category_sets: Counter[tuple[str, ...]] = Counter()
         self.failures: list[dict[str, str]] = []
 
-    def add(self, row: Sequence[object]) -> None:
+    def add(self, row: Sequence[Any]) -> None:
         """One row, as a tuple in the order of REPORT_FIELDS."""
         self.files += 1
-        error = row[_AT["error"]]
+        error = row[_ERROR]
         if error is not None:
             self.failed += 1
-            self.failures.append({"path": row[0], "reason": error})  # type: ignore[dict-item]
+            self.failures.append({"path": row[_PATH], "reason": error})
             return
-        size, lines = row[_AT["bytes"]], row[_AT["total_lines"]]
-        self.empty += size == 0
-        self.bytes += size  # type: ignore[operator]
-        self.total_lines += lines  # type: ignore[operator]
-        self.effective_lines += row[_AT["effective_lines"]]  # type: ignore[operator]
-        self.grades[row[_AT["grade"]]] += 1  # type: ignore[index]
+        # A report made by hand may leave numbers out; they count as nothing, as before.
+        size, lines = row[_BYTES] or 0, row[_TOTAL] or 0
+        if row[_EMPTY]:
+            self.empty += 1
+        self.bytes += size
+        self.total_lines += lines
+        self.effective_lines += row[_EFFECTIVE] or 0
+        self.grades[row[_GRADE]] += 1
         turns = self.turns
-        turns[0] += row[_AT["analysis_turns"]]  # type: ignore[operator]
-        turns[1] += row[_AT["conversion_turns"]]  # type: ignore[operator]
-        turns[2] += row[_AT["audit_turns"]]  # type: ignore[operator]
-        if row[_AT["chunked"]]:
-            self.chunked.append({"path": row[0], "total_lines": lines, "sections": row[_AT["sections"]]})
+        turns[0] += row[_ANALYSIS] or 0
+        turns[1] += row[_CONVERSION] or 0
+        turns[2] += row[_AUDIT] or 0
+        if row[_CHUNKED]:
+            self.chunked.append({"path": row[_PATH], "total_lines": lines, "sections": row[_SECTIONS]})
         # Rows share one tuple per set of categories, so counting the sets is cheap; they are
         # spread over the categories once, at the end.
-        self.category_sets[row[_AT["categories"]]] += 1  # type: ignore[index]
+        self.category_sets[row[_CATEGORIES] or ()] += 1
 
     def summary(self, skipped: Counter[str] | None = None) -> Summary:
         categories: Counter[str] = Counter()

@@ -121,17 +121,17 @@ def _warn(message: str) -> None:
 
 
 @contextmanager
-def _progress(enabled: bool) -> Iterator[Callable[[], None] | None]:
-    """A callback that moves a progress count on stderr one file on, or None where none is shown.
-    The estate is listed as it is assessed, so the count has no total."""
-    if not enabled or not sys.stderr.isatty():
+def _progress(total: int | None, enabled: bool) -> Iterator[Callable[[], None] | None]:
+    """A callback that moves a progress bar on stderr one file on, or None where no bar is shown.
+    Without a total (assess lists the estate as it goes) the bar counts files."""
+    if not enabled or total == 0 or not sys.stderr.isatty():
         yield None
         return
+    columns = [TextColumn("assessing"), BarColumn(), MofNCompleteColumn(), TimeElapsedColumn()]
+    if total is not None:
+        columns.append(TimeRemainingColumn())
     with Progress(
-        TextColumn("assessing"),
-        BarColumn(),
-        MofNCompleteColumn(),
-        TimeElapsedColumn(),
+        *columns,
         console=Console(stderr=True),
         transient=True,
         # Nothing else writes while the bar runs; left on, rich would move stdout onto the
@@ -139,7 +139,7 @@ def _progress(enabled: bool) -> Iterator[Callable[[], None] | None]:
         redirect_stdout=False,
         redirect_stderr=False,
     ) as progress:
-        task = progress.add_task("assessing", total=None)
+        task = progress.add_task("assessing", total=total)
         yield lambda: progress.advance(task)
 
 
@@ -211,7 +211,7 @@ def _assess(
         builder = SummaryBuilder()
         # Rows streamed to the terminal show the progress themselves, and debug events would
         # tear through a bar.
-        with _progress(enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
+        with _progress(None, enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
             targets = discover(paths, patterns, skipped)
             # The modules' debug events come from their own entry points, which the native batch
             # does not go through: asked for them, the command takes the per-file path.

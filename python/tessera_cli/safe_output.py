@@ -119,31 +119,36 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
     if status is not None and not stat.S_ISREG(status.st_mode):
         try:
             # newline="" so that CSV keeps its own CRLF record ends and JSON gets bare LF.
-            stream = open(target, "w", encoding="utf-8", newline="")
+            device = open(target, "w", encoding="utf-8", newline="")
         except OSError as error:
             raise WriteFailed(name, _reason(error)) from None
-        guarded = _Guarded(stream, name)
+        guarded = _Guarded(device, name)
         try:
             yield guarded  # type: ignore[misc]
             guarded.flush()
         finally:
             try:
-                stream.close()
+                device.close()
             except OSError:
                 pass
         return
 
     folder, base = os.path.split(target)
+    # Held back until the cleanup below is in place: a signal that arrived between the temporary
+    # file's creation and the `try` would leave it behind.
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM})
     try:
         handle, temporary = tempfile.mkstemp(prefix=f".{base}.", suffix=".tmp", dir=folder or ".")
     except OSError as error:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
         raise WriteFailed(name, _reason(error)) from None
-    stream = None
+    stream: IO[str] | None = None
     try:
         # The report keeps the mode of the one it replaces; a new one gets the mode open() gives.
         os.fchmod(handle, stat.S_IMODE(status.st_mode) if status is not None else 0o666 & ~_umask())
         stream = open(handle, "w", encoding="utf-8", newline="")
         guarded = _Guarded(stream, name)
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
         yield guarded  # type: ignore[misc]
         guarded.flush()
         try:
@@ -153,13 +158,14 @@ def report_destination(output: Path | None, shown: str | None = None) -> Iterato
         except OSError as error:
             raise WriteFailed(name, _reason(error)) from None
     except BaseException:
-        if stream is not None:
-            try:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
+        try:
+            if stream is not None:
                 stream.close()
-            except OSError:
-                pass
-        else:
-            os.close(handle)
+            else:
+                os.close(handle)
+        except OSError:
+            pass
         try:
             os.unlink(temporary)
         except OSError:
@@ -172,12 +178,9 @@ def _raise_terminated(_signum: int, _frame: FrameType | None) -> None:
 
 
 def _quiet_stdout() -> None:
-    # What is still buffered for stdout would fail again when the interpreter flushes it at exit,
-    # with a message of its own; it goes nowhere instead.
-    try:
-        sys.stdout.flush()
-    except (OSError, ValueError):
-        pass
+    # What is still buffered for stdout goes nowhere: flushed at exit it would fail again with a
+    # message of its own (a closed pipe, a full disk), block on a reader that has stopped reading,
+    # or, after an interrupted write, add rows past a torn line.
     try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
@@ -204,8 +207,10 @@ def exit_statuses() -> Iterator[None]:
     try:
         yield
     except KeyboardInterrupt:
+        _quiet_stdout()
         _stop("interrupted", INTERRUPTED)
     except Terminated:
+        _quiet_stdout()
         _stop("terminated", TERMINATED)
     except (ClosedPipe, BrokenPipeError):
         _quiet_stdout()

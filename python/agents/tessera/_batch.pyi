@@ -59,8 +59,9 @@ def assess_paths(items: Iterable[tuple[object, bytes | str]], *, jobs: int = 1) 
 
     ``jobs`` is how many scripts are worked on at once: 1 works on the calling thread, one script
     per row asked for; more starts ``workers_for(jobs)`` threads. Items are taken from the iterable
-    on the calling thread, as rows are asked for; an exception from it is raised from the
-    ``next()`` that took the item, after the rows before it.
+    on the calling thread, as rows are asked for; an exception from it (or a malformed item) is
+    raised by the ``next()`` that would have given that item's row, once the rows before it are
+    out, and ends the iteration.
     """
 
 def assess_buffers(
