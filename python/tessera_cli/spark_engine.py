@@ -107,7 +107,7 @@ def assess_on_spark(
                 values = {name: row[name] for name in REPORT_FIELDS[1:]}
                 if values["categories"] is not None:
                     values["categories"] = tuple(values["categories"])
-                report = FileReport(_display(uri, roots), **values)  # type: ignore[arg-type]
+                report = FileReport(_display(uri, roots), **values)
                 rows.setdefault(uri.removeprefix("file:"), report.as_tuple())
         _count_skipped(spark, folders, patterns, skipped)
     finally:

@@ -93,7 +93,7 @@ def assess_texts(df: DataFrame, text_col: str = "text") -> DataFrame:
     if not isinstance(text_type, StringType | BinaryType):
         raise TypeError(f"column {text_col!r} must be string or binary, not {text_type.simpleString()}")
     schema = StructType([*df.schema.fields, *_ASSESSMENT_STRUCT])
-    return df.mapInArrow(_mapper(names.index(text_col), range(len(names))), schema)  # type: ignore[arg-type]
+    return df.mapInArrow(_mapper(names.index(text_col), range(len(names))), schema)
 
 
 def default_globs() -> tuple[str, ...]:
@@ -168,12 +168,12 @@ def assess_files(spark: SparkSession, path: str | Sequence[str], globs: Sequence
     )
     files = reader.load(paths)
     schema = StructType([StructField("path", StringType(), False), *_ASSESSMENT_STRUCT])
-    read = files.select("path", "content").mapInArrow(_mapper(1, [0]), schema)  # type: ignore[arg-type]
+    read = files.select("path", "content").mapInArrow(_mapper(1, [0]), schema)
     # The reader skips empty files, so the rows read are joined to the listing, which the
     # driver holds already; only the small assessed rows are shuffled, never the contents.
     listing = spark.createDataFrame([(_spark_name(uri),) for uri in files.inputFiles()], "path string")
     joined = listing.join(read.withColumn(_READ, F.lit(True)), "path", "left")
-    return joined.mapInArrow(_complete, schema)  # type: ignore[arg-type]
+    return joined.mapInArrow(_complete, schema)
 
 
 _READ = "_tessera_read"
@@ -183,7 +183,8 @@ def _unread_row(name: str) -> dict[str, object]:
     """The row of a listed file that the reader gave no row for: empty, or unreadable."""
     parts = urlsplit(name)
     if parts.scheme != "file":
-        return assess_column(pa.array([b""], pa.binary())).to_pylist()[0]
+        empty: dict[str, object] = assess_column(pa.array([b""], pa.binary())).to_pylist()[0]
+        return empty
     return assess_local_file(unquote(parts.path))
 
 
