@@ -2,8 +2,9 @@
 
     python bench/bench_complexity.py [--corpus DIR] [--quick]
 
-Prints a Markdown table: per size group the median native/transcription speed ratio and the native
-throughput, then the native time on 1 MB inputs that make a backtracking engine quadratic. structlog is
+Prints Markdown tables: per size group the median native/transcription speed ratio and the native
+throughput; the native time on 1 MB inputs that make a backtracking engine quadratic; then the large
+scripts in each string kind against the newline-count floor (bench/kinds.py). structlog is
 configured as a production host would: debug events filtered out, the logger cached on first use.
 """
 
@@ -23,6 +24,7 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests"))
 
 import oracle  # noqa: E402  (the `re` transcription lives beside the tests)
+import kinds  # noqa: E402  (beside this script)
 
 from agents.tessera.complexity import classify_sql  # noqa: E402
 
@@ -120,6 +122,9 @@ def main():
         ms = per_call(classify_sql, text, 0.2 * scale) * 1000
         mark = " ✓" if ms < TARGET_ADVERSARIAL_MS else f" ✗ (target < {TARGET_ADVERSARIAL_MS})"
         print(f"| {name} | {ms:.2f}{mark} |")
+
+    print()
+    kinds.table(classify_sql, args.corpus, budget_s=1.0 * scale)
 
 
 if __name__ == "__main__":

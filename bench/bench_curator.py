@@ -22,6 +22,7 @@ import structlog
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests"))
 
+import kinds  # noqa: E402  (beside this script)
 import oracle  # noqa: E402
 
 from agents.tessera import reference_curator as curator  # noqa: E402
@@ -145,6 +146,9 @@ def main():
           f"{args.rounds} batches of >= {args.min_batch * 1e3:g} ms per input")
     bench_detection(args)
     bench_selection(args)
+    if CORPUS.is_dir():
+        print()
+        kinds.table(curator.detect_construct_categories, CORPUS, rounds=args.rounds)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 // in progress, not the size of the estate.
 #include "_batch/assess.hpp"
 #include "_batch/pool.hpp"
+#include "python/module.hpp"
 #include "python/py.hpp"
 
 #include <algorithm>
@@ -42,17 +43,23 @@ constexpr size_t kValueCount = kColumns.size() - 1;
 // Ctrl-C stops a long batch promptly.
 constexpr std::chrono::milliseconds kSignalCheck{50};
 
-struct State {
+struct State : py::ModuleState {
   std::array<Ref, 3> grades;
   std::array<Ref, curator::kCategoryCount> names;          // in table order
   std::array<size_t, curator::kCategoryCount> alphabetical;  // table indices, sorted by name
   // An estate has few distinct category sets; each gets one tuple, shared by all its rows.
   std::unordered_map<curator::CategorySet, Ref> category_tuples;
   Ref columns;
-  Ref rows_type;
+  Ref rows_type;  // made from the module, so it refers back to it
+
+  int traverse(visitproc visit, void* arg) override {
+    Py_VISIT(rows_type.get());
+    return 0;
+  }
+  void clear() override { rows_type = Ref{}; }
 };
 
-State& state_of(PyObject* module) { return **static_cast<State**>(PyModule_GetState(module)); }
+State& state_of(PyObject* module) { return py::state_of<State>(module); }
 
 Ref categories_of(State& st, curator::CategorySet set) {
   if (auto found = st.category_tuples.find(set); found != st.category_tuples.end()) return found->second;
@@ -477,52 +484,34 @@ PyMethodDef functions[] = {
 
 void build(PyObject* module) {
   prepare();
-  auto state = std::make_unique<State>();
+  State& state = py::install_state<State>(module);
   const char* grades[] = {"simple", "moderate", "complex"};
-  for (size_t i = 0; i < 3; ++i) state->grades[i] = own(PyUnicode_InternFromString(grades[i]));
+  for (size_t i = 0; i < 3; ++i) state.grades[i] = py::intern(grades[i]);
   for (size_t i = 0; i < curator::kCategoryCount; ++i) {
-    state->names[i] = own(PyUnicode_InternFromString(curator::kCategories[i].name));
-    state->alphabetical[i] = i;
+    state.names[i] = py::intern(curator::kCategories[i].name);
+    state.alphabetical[i] = i;
   }
-  std::sort(state->alphabetical.begin(), state->alphabetical.end(), [](size_t a, size_t b) {
+  std::sort(state.alphabetical.begin(), state.alphabetical.end(), [](size_t a, size_t b) {
     return std::strcmp(curator::kCategories[a].name, curator::kCategories[b].name) < 0;
   });
-  state->columns = own(PyTuple_New(static_cast<Py_ssize_t>(kColumns.size())));
+  state.columns = own(PyTuple_New(static_cast<Py_ssize_t>(kColumns.size())));
   for (size_t i = 0; i < kColumns.size(); ++i)
-    PyTuple_SET_ITEM(state->columns.get(), static_cast<Py_ssize_t>(i), own(PyUnicode_InternFromString(kColumns[i])).release());
-  state->rows_type = own(PyType_FromModuleAndSpec(module, &rows_spec, nullptr));
-  py::bind(module, "COLUMNS", state->columns);
-  py::bind(module, "Rows", state->rows_type);
-  *static_cast<State**>(PyModule_GetState(module)) = state.release();
+    PyTuple_SET_ITEM(state.columns.get(), static_cast<Py_ssize_t>(i), py::intern(kColumns[i]).release());
+  state.rows_type = own(PyType_FromModuleAndSpec(module, &rows_spec, nullptr));
+  py::bind(module, "COLUMNS", state.columns);
+  py::bind(module, "Rows", state.rows_type);
   py::check(PyModule_AddFunctions(module, functions));
 }
 
-constexpr py::ModuleSpec kSpec = {"_batch", kModuleName, __FILE__, build};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-void free_module(void* module) {
-  auto** slot = static_cast<State**>(PyModule_GetState(static_cast<PyObject*>(module)));
-  if (slot != nullptr) delete std::exchange(*slot, nullptr);
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, kModuleName, "Report rows of whole estates, worked out on native threads.",
-    sizeof(State*),        nullptr,     slots,
-    nullptr,               nullptr,     free_module,
-};
+py::ModuleDefinition definition({
+    "_batch",
+    kModuleName,
+    "Report rows of whole estates, worked out on native threads.",
+    __FILE__,
+    build,
+});
 
 }  // namespace
 }  // namespace tessera::batch
 
-PyMODINIT_FUNC PyInit__batch() { return PyModuleDef_Init(&tessera::batch::definition); }
+PyMODINIT_FUNC PyInit__batch() { return tessera::batch::definition.init(); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "complexity/core.hpp"
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "text/textfile.hpp"
 
@@ -14,12 +15,9 @@ namespace tessera::complexity {
 inline constexpr const char* kModuleName = "agents.tessera.complexity";
 
 // [re.compile(text, flags) for each pattern], as the exposed tables hold them.
-py::Ref compile_table(std::span<const PatternText> patterns);
+py::Ref compile_table(PyObject* module, std::span<const PatternText> patterns);
 
 py::Ref size(size_t v);
-
-// A module global as the body's own functions would see it (builtins included).
-py::Ref global(PyObject* module, PyObject* name);
 
 // A module-level function of this module.
 py::Ref function(PyMethodDef* def, PyObject* module);

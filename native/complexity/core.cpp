@@ -35,11 +35,14 @@ class Classifier {
   template <class Ch>
   Counts run(const Ch* s, size_t n) const {
     std::vector<Ch> stripped;
-    text::strip_comments(s, n, stripped);
+    if (text::strip_comments(s, n, stripped)) {
+      s = stripped.data();
+      n = stripped.size();
+    }
     Counts c;
-    c.effective_lines = text::count_nonblank_lines(stripped.data(), stripped.size());
+    c.effective_lines = text::count_nonblank_lines(s, n);
     std::vector<size_t> hits;
-    set_.run(stripped.data(), stripped.size(), hits);
+    set_.run(s, n, hits);
     size_t i = 0;
     for (; i < kComplexPatterns.size(); ++i) c.complex += hits[i] != 0;
     for (; i < kComplexPatterns.size() + kModeratePatterns.size(); ++i) c.moderate += hits[i] != 0;

@@ -8,6 +8,7 @@
 // str's own storage, with the GIL released.
 #include "complexity/complexity.hpp"
 
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "regex/regex.hpp"
 #include "text/sqltext.hpp"
@@ -27,48 +28,47 @@ using py::Ref;
 // What the entry points need on every call, made once per load: the native patterns and the interned
 // names of the globals, fields and event keys, so that a call on a short script costs little more than
 // the record's own construction.
-struct Runtime {
-  Ref sql_complexity = intern("SQLComplexity");
-  Ref complexity_result = intern("ComplexityResult");
-  Ref classify_sql = intern("classify_sql");
-  Ref logger = intern("logger");
-  Ref debug = intern("debug");
-  Ref read_text = intern("read_text");
-  Ref event = intern("sql_classified");
-  Ref utf8 = intern("utf-8");
-  std::array<Ref, 3> grades = {intern("SIMPLE"), intern("MODERATE"), intern("COMPLEX")};
-  Ref record_fields = names({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
+struct Runtime : py::ModuleState {
+  Ref sql_complexity = py::intern("SQLComplexity");
+  Ref complexity_result = py::intern("ComplexityResult");
+  Ref classify_sql = py::intern("classify_sql");
+  Ref logger = py::intern("logger");
+  Ref debug = py::intern("debug");
+  Ref read_text = py::intern("read_text");
+  Ref event = py::intern("sql_classified");
+  Ref utf8 = py::intern("utf-8");
+  std::array<Ref, 3> grades = {py::intern("SIMPLE"), py::intern("MODERATE"), py::intern("COMPLEX")};
+  Ref record_fields = py::interned_tuple({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
                              "moderate_construct_count", "temp_table_count", "cte_count"});
   Ref event_fields =
-      names({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
-  Ref encoding_keyword = names({"encoding"});
-  Ref init = intern("__init__");
+      py::interned_tuple({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
+  Ref encoding_keyword = py::interned_tuple({"encoding"});
+  Ref init = py::intern("__init__");
   // The record class made at load and the __init__ the dataclass decorator gave it (see make_record).
   Ref record_type;
   Ref record_init;
   py::PathReader reader = py::PathReader::capture();
 
-  static Ref intern(const char* s) { return own(PyUnicode_InternFromString(s)); }
-  static Ref names(std::initializer_list<const char*> list) {
-    Ref t = own(PyTuple_New(static_cast<Py_ssize_t>(list.size())));
-    Py_ssize_t i = 0;
-    for (const char* n : list) PyTuple_SET_ITEM(t.get(), i++, intern(n).release());
-    return t;
+  // The record class's generated methods hold the module's namespace, which holds the module.
+  int traverse(visitproc visit, void* arg) override {
+    Py_VISIT(record_type.get());
+    Py_VISIT(record_init.get());
+    return 0;
+  }
+  void clear() override {
+    record_type = Ref{};
+    record_init = Ref{};
   }
 };
 
-struct State {
-  Runtime* runtime;
-};
-
-const Runtime& runtime_of(PyObject* module) { return *static_cast<State*>(PyModule_GetState(module))->runtime; }
+const Runtime& runtime_of(PyObject* module) { return py::state_of<Runtime>(module); }
 
 }  // namespace
 
 // ---- shared with the planner ------------------------------------------------------------------------
 
-Ref compile_table(std::span<const PatternText> patterns) {
-  Ref compile = py::attr(py::import("re").get(), "compile");
+Ref compile_table(PyObject* module, std::span<const PatternText> patterns) {
+  Ref compile = py::attr(py::global(module, "re").get(), "compile");
   Ref table = own(PyList_New(0));
   for (const PatternText& p : patterns) {
     Ref flags = py::integer(p.flags);
@@ -76,18 +76,6 @@ Ref compile_table(std::span<const PatternText> patterns) {
     py::check(PyList_Append(table.get(), compiled.get()));
   }
   return table;
-}
-
-// A module global as the body's functions would see it.
-Ref global(PyObject* module, PyObject* name) {
-  PyObject* value = nullptr;
-  if (PyDict_GetItemRef(PyModule_GetDict(module), name, &value) < 0) throw Error{};
-  if (value == nullptr) {
-    PyObject* builtins = PyEval_GetBuiltins();
-    if (builtins == nullptr || PyDict_GetItemRef(builtins, name, &value) < 0) throw Error{};
-  }
-  if (value == nullptr) py::raise_format(PyExc_NameError, "name '%U' is not defined", name);
-  return Ref::steal(value);
 }
 
 Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
@@ -143,18 +131,18 @@ Ref classify_text(PyObject* module, PyObject* sql_content) {
   const Counts& c = verdict.counts;
   const auto grade = static_cast<size_t>(verdict.grade);
 
-  Ref member = own(PyObject_GetAttr(global(module, rt.sql_complexity.get()).get(), rt.grades[grade].get()));
+  Ref member = own(PyObject_GetAttr(py::global(module, rt.sql_complexity.get()).get(), rt.grades[grade].get()));
   Ref effective_lines = size(c.effective_lines);
   Ref stored_procs = size(c.stored_procs);
   Ref complex = size(c.complex);
   Ref moderate = size(c.moderate);
   Ref temp_tables = size(c.temp_tables);
   Ref ctes = size(c.ctes);
-  Ref result = make_record(rt, global(module, rt.complexity_result.get()).get(),
+  Ref result = make_record(rt, py::global(module, rt.complexity_result.get()).get(),
                            {nullptr, member.get(), effective_lines.get(), stored_procs.get(), complex.get(),
                             moderate.get(), temp_tables.get(), ctes.get()});
   // logger.debug(event, **fields), the logger read at call time like any module global.
-  Ref logger = global(module, rt.logger.get());
+  Ref logger = py::global(module, rt.logger.get());
   std::array<PyObject*, 7> stack = {logger.get(),  rt.event.get(), member.get(),     effective_lines.get(),
                                     complex.get(), moderate.get(), stored_procs.get()};
   own(PyObject_VectorcallMethod(rt.debug.get(), stack.data(), 2 | PY_VECTORCALL_ARGUMENTS_OFFSET,
@@ -182,7 +170,7 @@ PyObject* classify_sql_file(PyObject* module, PyObject* const* args, Py_ssize_t 
                                               rt.encoding_keyword.get()));
     }
     // Through the module global, as the body's own function would call it.
-    return vectorcall<2>(global(module, rt.classify_sql.get()).get(), {nullptr, content.get()}, 1, nullptr);
+    return vectorcall<2>(py::global(module, rt.classify_sql.get()).get(), {nullptr, content.get()}, 1, nullptr);
   });
 }
 
@@ -279,23 +267,20 @@ PyMethodDef classify_sql_file_def = {
 // ---- the module body --------------------------------------------------------------------------------
 
 void build(PyObject* module) {
-  Ref re = py::import("re");
-  py::bind(module, "re", re);
-  py::bind(module, "dataclass", py::attr(py::import("dataclasses").get(), "dataclass"));
-  py::bind(module, "StrEnum", py::attr(py::import("enum").get(), "StrEnum"));
-  py::bind(module, "Path", py::attr(py::import("pathlib").get(), "Path"));
-  Ref structlog = py::import("structlog");
-  py::bind(module, "structlog", structlog);
-  py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
+  py::bind(module, "re", py::import_module(module, "re"));
+  py::bind(module, "dataclass", py::import_names(module, "dataclasses", {"dataclass"})[0]);
+  py::bind(module, "StrEnum", py::import_names(module, "enum", {"StrEnum"})[0]);
+  py::bind(module, "Path", py::import_names(module, "pathlib", {"Path"})[0]);
+  py::bind(module, "structlog", py::import_module(module, "structlog"));
+  py::bind(module, "logger", py::call(py::attr(py::global(module, "structlog").get(), "get_logger").get(), {}));
 
-  py::bind(module, "_COMPLEX_PATTERNS", compile_table(kComplexPatterns));
-  py::bind(module, "_MODERATE_PATTERNS", compile_table(kModeratePatterns));
-  py::bind(module, "_STORED_PROC_PATTERN", Ref::borrow(PyList_GET_ITEM(compile_table({&kStoredProcPattern, 1}).get(), 0)));
-  py::bind(module, "_COMMENT_PATTERNS", compile_table(kCommentPatterns));
+  py::bind(module, "_COMPLEX_PATTERNS", compile_table(module, kComplexPatterns));
+  py::bind(module, "_MODERATE_PATTERNS", compile_table(module, kModeratePatterns));
+  py::bind(module, "_STORED_PROC_PATTERN",
+           Ref::borrow(PyList_GET_ITEM(compile_table(module, {&kStoredProcPattern, 1}).get(), 0)));
+  py::bind(module, "_COMMENT_PATTERNS", compile_table(module, kCommentPatterns));
 
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  delete state->runtime;
-  state->runtime = new Runtime();
+  Runtime& runtime = py::install_state<Runtime>(module);
   prepare();
 
   py::bind(module, "SQLComplexity",
@@ -315,8 +300,8 @@ void build(PyObject* module) {
                                          {{"recommended_analysis_turns", analysis.get()},
                                           {"recommended_conversion_turns", conversion.get()},
                                           {"recommended_audit_turns", audit.get()}});
-  state->runtime->record_init = py::attr(record_type.get(), "__init__");
-  state->runtime->record_type = record_type;
+  runtime.record_init = py::attr(record_type.get(), "__init__");
+  runtime.record_type = record_type;
   py::bind(module, "ComplexityResult", record_type);
   py::bind(module, "classify_sql", function(&classify_sql_def, module));
   py::bind(module, "classify_sql_file", function(&classify_sql_file_def, module));
@@ -324,64 +309,15 @@ void build(PyObject* module) {
   add_reading_strategy(module);
 }
 
-constexpr py::ModuleSpec kSpec = {
+py::ModuleDefinition definition({
     "complexity",
     kModuleName,
+    "SQL complexity grading, agent turn budgets and reading plans for large SQL files.",
     __FILE__,
     build,
-};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-// The runtime holds the record class, whose generated methods hold the module's namespace.
-int traverse(PyObject* module, visitproc visit, void* arg) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state != nullptr && state->runtime != nullptr) {
-    Py_VISIT(state->runtime->record_type.get());
-    Py_VISIT(state->runtime->record_init.get());
-  }
-  return 0;
-}
-
-int clear(PyObject* module) {
-  auto* state = static_cast<State*>(PyModule_GetState(module));
-  if (state != nullptr && state->runtime != nullptr) {
-    state->runtime->record_type = Ref{};
-    state->runtime->record_init = Ref{};
-  }
-  return 0;
-}
-
-void free_module(void* module) {
-  if (auto* state = static_cast<State*>(PyModule_GetState(static_cast<PyObject*>(module)))) {
-    delete state->runtime;
-    state->runtime = nullptr;
-  }
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    kModuleName,
-    "SQL complexity grading, agent turn budgets and reading plans for large SQL files.",
-    sizeof(State),
-    nullptr,
-    slots,
-    traverse,
-    clear,
-    free_module,
-};
+});
 
 }  // namespace
 }  // namespace tessera::complexity
 
-PyMODINIT_FUNC PyInit_complexity() { return PyModuleDef_Init(&tessera::complexity::definition); }
+PyMODINIT_FUNC PyInit_complexity() { return tessera::complexity::definition.init(); }

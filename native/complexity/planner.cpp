@@ -62,8 +62,7 @@ Ref plan_file(PyObject* module, PyObject* sql_path) {
       py::log_debug(module, "reading_strategy",
                     {{"total_lines", total.get()}, {"sections", count.get()}, {"first_read", first_read.get()}});
     }
-    Ref record_name = py::str("FileReadingStrategy");
-    Ref record_type = global(module, record_name.get());
+    Ref record_type = py::global(module, "FileReadingStrategy");
     return py::call(record_type.get(), {py::boolean(p.chunked).get(), total.get(), first_read.get(), sections.get()});
   });
 }
@@ -168,7 +167,7 @@ PyMethodDef format_reading_instructions_def = {
 }  // namespace
 
 void add_reading_strategy(PyObject* module) {
-  py::bind(module, "_SECTION_DELIMITERS", compile_table(kSectionDelimiters));
+  py::bind(module, "_SECTION_DELIMITERS", compile_table(module, kSectionDelimiters));
 
   Ref method = py::instance_method(&format_reading_instructions_def, module);
   py::bind(module, "FileReadingStrategy",

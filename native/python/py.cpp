@@ -1,6 +1,6 @@
 #include "python/py.hpp"
 
-#include <frameobject.h>
+#include "python/module.hpp"
 
 #include <string>
 #include <vector>
@@ -77,53 +77,6 @@ void require_exact(PyObject* value, PyTypeObject* type, const char* name) {
                type->tp_name, Py_TYPE(value)->tp_name);
 }
 
-// ---- module loading -----------------------------------------------------------------------------
-
-namespace {
-
-// Adds a traceback entry naming the failed load, as the host does for a failing module body.
-void add_traceback_entry(const char* function, const char* file) {
-  PyObject* raised = PyErr_GetRaisedException();
-  PyObject* globals = PyDict_New();
-  PyCodeObject* code = globals ? PyCode_NewEmpty(file, function, 1) : nullptr;
-  PyFrameObject* frame = code ? PyFrame_New(PyThreadState_Get(), code, globals, nullptr) : nullptr;
-  Py_XDECREF(code);
-  Py_XDECREF(globals);
-  if (frame == nullptr) {
-    // Keep the original error in front; the failure to decorate it is secondary.
-    PyErr_Clear();
-    PyErr_SetRaisedException(raised);
-    return;
-  }
-  PyErr_SetRaisedException(raised);
-  PyTraceBack_Here(frame);
-  Py_DECREF(frame);
-}
-
-}  // namespace
-
-int exec_module(PyObject* module, const ModuleSpec& spec, PyObject*& loaded) {
-  if (loaded == module) return 0;  // the same module object executed again: nothing to redo
-  if (loaded != nullptr) {
-    PyErr_Format(PyExc_RuntimeError, "Module '%s' has already been imported. Re-initialisation is not supported.",
-                 spec.short_name);
-    return -1;
-  }
-  loaded = module;
-  PyObject* done = boundary([&] {
-    spec.body(module);
-    return Ref::borrow(Py_None);
-  });
-  if (done != nullptr) {
-    Py_DECREF(done);
-    return 0;
-  }
-  loaded = nullptr;
-  std::string entry = std::string("init ") + spec.dotted_name;
-  add_traceback_entry(entry.c_str(), spec.source_file);
-  return -1;
-}
-
 // ---- the host's record and enumeration types ----------------------------------------------------
 
 Ref frozen_dataclass(const char* module_name, const char* qualname,
@@ -174,7 +127,7 @@ Ref instance_method(PyMethodDef* def, PyObject* module) {
 }
 
 void log_debug(PyObject* module, const char* event, std::initializer_list<std::pair<const char*, PyObject*>> fields) {
-  Ref logger = attr(module, "logger");
+  Ref logger = global(module, "logger");
   Ref debug = attr(logger.get(), "debug");
   Ref name = str(event);
   call(debug.get(), {name.get()}, fields);

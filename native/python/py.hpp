@@ -96,7 +96,8 @@ class AllowThreads {
 inline Ref str(std::string_view s) { return own(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()))); }
 inline Ref integer(long long v) { return own(PyLong_FromLongLong(v)); }
 inline Ref boolean(bool v) { return Ref::borrow(v ? Py_True : Py_False); }
-inline Ref import(const char* name) { return own(PyImport_ImportModule(name)); }
+// `import name` through builtins.__import__, as the interpreter does it (see module.hpp).
+Ref import(const char* name);
 inline Ref attr(PyObject* o, const char* name) { return own(PyObject_GetAttrString(o, name)); }
 inline Ref tuple(std::initializer_list<PyObject*> items) {
   Ref t = own(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
@@ -149,31 +150,6 @@ struct Signature {
 // Refuses anything but an object of exactly `type` (no subclass, no None).
 void require_exact(PyObject* value, PyTypeObject* type, const char* name);
 
-// ---- module loading -----------------------------------------------------------------------------
-
-// Everything a module needs for multi-phase init. `body` runs once per successful load and fills
-// the module; a failing body gets the "init <dotted name>" traceback entry and the guard is reset
-// so that a later import starts afresh.
-struct ModuleSpec {
-  const char* short_name;   // "complexity"
-  const char* dotted_name;  // "agents.tessera.complexity"
-  const char* source_file;  // shown in the traceback entry
-  void (*body)(PyObject* module);  // throws Error (or a C++ exception) when the load fails
-};
-
-// Runs spec.body under the single-initialisation rule. Call it from the module's Py_mod_exec slot.
-int exec_module(PyObject* module, const ModuleSpec& spec, PyObject*& loaded);
-
-// Clears the single-initialisation guard when the loaded module is freed.
-inline void forget_module(void* module, PyObject*& loaded) noexcept {
-  if (loaded == module) loaded = nullptr;
-}
-
-// Sets module.name = value (the module keeps its own reference).
-inline void bind(PyObject* module, const char* name, const Ref& value) {
-  check(PyObject_SetAttrString(module, name, value.get()));
-}
-
 // ---- the host's record and enumeration types ----------------------------------------------------
 
 // A class built by the host's `dataclasses.dataclass(frozen=True)`, so that equality, hashing, repr
@@ -194,8 +170,8 @@ Ref property(PyMethodDef* getter, PyObject* module);
 // An unbound function that binds like a method of a Python class when found through an instance.
 Ref instance_method(PyMethodDef* def, PyObject* module);
 
-// logger.debug(event, **fields) with the fields in the given order; `logger` is read from the
-// module each call, as a module global would be.
+// logger.debug(event, **fields) with the fields in the given order; `logger` is read as the module's
+// global each call, as in a function of the module.
 void log_debug(PyObject* module, const char* event, std::initializer_list<std::pair<const char*, PyObject*>> fields);
 
 }  // namespace tessera::py

@@ -24,9 +24,12 @@ class Detector {
   template <class Ch>
   CategorySet run(const Ch* s, size_t n) const {
     std::vector<Ch> stripped;
-    text::strip_comments(s, n, stripped);
+    if (text::strip_comments(s, n, stripped)) {
+      s = stripped.data();
+      n = stripped.size();
+    }
     std::vector<size_t> hits;
-    set_.run(stripped.data(), stripped.size(), hits);
+    set_.run(s, n, hits);
     CategorySet found = 0;
     for (size_t i = 0; i < kCategoryCount; ++i) found |= static_cast<CategorySet>(hits[i] != 0) << i;
     return found;

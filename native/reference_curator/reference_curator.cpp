@@ -8,6 +8,7 @@
 // scripts go to.
 #include "reference_curator/core.hpp"
 
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "text/sqltext.hpp"
 
@@ -73,7 +74,7 @@ constexpr std::array<const char*, 2> kAlwaysMapping = {"Data Type Mapping with G
 
 // Everything the functions read; built by the body, never changed afterwards, so the matcher parts
 // can be used from any thread without the GIL.
-struct State {
+struct State : py::ModuleState {
   std::array<Ref, kCategoryCount> category_names;  // the keys of _CATEGORY_PATTERNS, in table order
   Ref mapping_sections;                             // the exposed dicts and lists themselves
   Ref gotcha_sections;
@@ -81,55 +82,31 @@ struct State {
   Ref always_gotchas;
   Ref lower;  // "lower", interned
   Ref event;  // "knowledge_selected"
+
+  // The tables are the very objects the module exposes, which a caller may make refer back to it.
+  int traverse(visitproc visit, void* arg) override {
+    Py_VISIT(mapping_sections.get());
+    Py_VISIT(gotcha_sections.get());
+    Py_VISIT(always_mapping.get());
+    Py_VISIT(always_gotchas.get());
+    return 0;
+  }
+  void clear() override {
+    mapping_sections = Ref{};
+    gotcha_sections = Ref{};
+    always_mapping = Ref{};
+    always_gotchas = Ref{};
+  }
 };
 
-State& state_of(PyObject* module) { return **static_cast<State**>(PyModule_GetState(module)); }
+const State& state_of(PyObject* module) { return py::state_of<State>(module); }
 
 // ---- loading helpers ----------------------------------------------------------------------------
-
-Ref interned(const char* s) { return own(PyUnicode_InternFromString(s)); }
-
-// A module-level name lookup: the module's namespace, then builtins, as a global in a function body
-// or a name in the module body is resolved.
-Ref load_global(PyObject* globals, const char* name) {
-  PyObject* value = nullptr;
-  if (PyDict_GetItemStringRef(globals, name, &value) < 0) throw Error{};
-  if (value == nullptr) {
-    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    if (builtins == nullptr || PyDict_GetItemStringRef(builtins, name, &value) < 0) throw Error{};
-  }
-  if (value == nullptr) {
-    Ref key = interned(name);
-    PyErr_Format(PyExc_NameError, "name '%U' is not defined", key.get());
-    PyObject* error = PyErr_GetRaisedException();
-    if (error != nullptr && PyObject_SetAttrString(error, "name", key.get()) < 0) PyErr_Clear();
-    PyErr_SetRaisedException(error);
-    throw Error{};
-  }
-  return Ref::steal(value);
-}
-
-// `import name` at module level: through builtins.__import__, so that a host's import hook (or a
-// missing package) acts on this module exactly as on a plain Python one.
-Ref import_statement(PyObject* globals, const char* name) {
-  PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-  PyObject* raw = nullptr;
-  if (builtins == nullptr || PyDict_GetItemStringRef(builtins, "__import__", &raw) < 0) throw Error{};
-  if (raw == nullptr) py::raise(PyExc_ImportError, "__import__ not found");
-  Ref import_function = Ref::steal(raw);
-  Ref module_name = interned(name);
-  Ref level = py::integer(0);
-  return py::call(import_function.get(), {module_name.get(), globals, globals, Py_None, level.get()});
-}
-
-void set_global(PyObject* globals, const char* name, const Ref& value) {
-  py::check(PyDict_SetItemString(globals, name, value.get()));
-}
 
 Ref title_list(const TitleRow& row) {
   Ref list = own(PyList_New(0));
   for (const char* title : row.titles)
-    if (title != nullptr) py::check(PyList_Append(list.get(), interned(title).get()));
+    if (title != nullptr) py::check(PyList_Append(list.get(), py::intern(title).get()));
   return list;
 }
 
@@ -137,7 +114,7 @@ template <std::size_t N>
 Ref title_table(const TitleRow (&rows)[N]) {
   Ref table = own(PyDict_New());
   for (const TitleRow& row : rows)
-    py::check(PyDict_SetItem(table.get(), interned(row.category).get(), title_list(row).get()));
+    py::check(PyDict_SetItem(table.get(), py::intern(row.category).get(), title_list(row).get()));
   return table;
 }
 
@@ -422,7 +399,7 @@ PyObject* select_knowledge(PyObject* module, PyObject* const* args, Py_ssize_t n
     const size_t full_estimate = mapping.full_words + gotchas.full_words;
 
     // logger.debug is looked up before its arguments are evaluated, as in a call expression.
-    Ref logger = load_global(PyModule_GetDict(module), "logger");
+    Ref logger = py::global(module, "logger");
     Ref debug = py::attr(logger.get(), "debug");
     Ref sorted_categories = own(PySequence_List(categories));
     py::check(PyList_Sort(sorted_categories.get()));
@@ -472,85 +449,54 @@ PyMethodDef kFunctions[] = {
 };
 
 void build(PyObject* module) {
-  PyObject* globals = PyModule_GetDict(module);  // borrowed
-  if (globals == nullptr) throw Error{};
-  auto state = std::make_unique<State>();
+  State* state = &py::install_state<State>(module);
 
-  set_global(globals, "re", import_statement(globals, "re"));
-  set_global(globals, "structlog", import_statement(globals, "structlog"));
+  py::bind(module, "re", py::import_module(module, "re"));
+  py::bind(module, "structlog", py::import_module(module, "structlog"));
   {
-    Ref structlog = load_global(globals, "structlog");
+    Ref structlog = py::global(module, "structlog");
     Ref get_logger = py::attr(structlog.get(), "get_logger");
-    set_global(globals, "logger", py::call(get_logger.get(), {}));
+    py::bind(module, "logger", py::call(get_logger.get(), {}));
   }
 
   state->mapping_sections = title_table(kMappingSections);
-  set_global(globals, "CONSTRUCT_TO_MAPPING_SECTIONS", state->mapping_sections);
+  py::bind(module, "CONSTRUCT_TO_MAPPING_SECTIONS", state->mapping_sections);
   state->gotcha_sections = title_table(kGotchaSections);
-  set_global(globals, "CONSTRUCT_TO_GOTCHA_SECTIONS", state->gotcha_sections);
+  py::bind(module, "CONSTRUCT_TO_GOTCHA_SECTIONS", state->gotcha_sections);
   state->always_mapping = own(PyList_New(0));
-  for (const char* title : kAlwaysMapping) py::check(PyList_Append(state->always_mapping.get(), interned(title).get()));
-  set_global(globals, "ALWAYS_INCLUDE_MAPPING", state->always_mapping);
+  for (const char* title : kAlwaysMapping) py::check(PyList_Append(state->always_mapping.get(), py::intern(title).get()));
+  py::bind(module, "ALWAYS_INCLUDE_MAPPING", state->always_mapping);
   state->always_gotchas = own(PyList_New(0));
-  set_global(globals, "ALWAYS_INCLUDE_GOTCHAS", state->always_gotchas);
+  py::bind(module, "ALWAYS_INCLUDE_GOTCHAS", state->always_gotchas);
 
   Ref patterns = own(PyDict_New());
   for (size_t i = 0; i < kCategoryCount; ++i) {
-    state->category_names[i] = interned(kCategories[i].name);
-    Ref re_module = load_global(globals, "re");
+    state->category_names[i] = py::intern(kCategories[i].name);
+    Ref re_module = py::global(module, "re");
     Ref compile = py::attr(re_module.get(), "compile");
     Ref source = py::str(kCategories[i].pattern);
-    Ref re_again = load_global(globals, "re");
+    Ref re_again = py::global(module, "re");
     Ref ignorecase = py::attr(re_again.get(), "IGNORECASE");
     Ref compiled = py::call(compile.get(), {source.get(), ignorecase.get()});
     py::check(PyDict_SetItem(patterns.get(), state->category_names[i].get(), compiled.get()));
   }
   prepare();
-  set_global(globals, "_CATEGORY_PATTERNS", patterns);
+  py::bind(module, "_CATEGORY_PATTERNS", patterns);
 
-  state->lower = interned("lower");
-  state->event = interned("knowledge_selected");
-  *static_cast<State**>(PyModule_GetState(module)) = state.release();
+  state->lower = py::intern("lower");
+  state->event = py::intern("knowledge_selected");
   py::check(PyModule_AddFunctions(module, kFunctions));
 }
 
-constexpr py::ModuleSpec kSpec = {
+py::ModuleDefinition definition({
     "reference_curator",
     "agents.tessera.reference_curator",
+    "Construct categories of a SQL script, and the knowledge-document sections they call for.",
     __FILE__,
     build,
-};
-
-PyObject* g_loaded = nullptr;
-
-int exec(PyObject* module) { return py::exec_module(module, kSpec, g_loaded); }
-
-void free_module(void* module) {
-  auto** slot = static_cast<State**>(PyModule_GetState(static_cast<PyObject*>(module)));
-  if (slot != nullptr) delete std::exchange(*slot, nullptr);
-  py::forget_module(module, g_loaded);
-}
-
-PyModuleDef_Slot slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec)},
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
-    {Py_mod_gil, Py_MOD_GIL_USED},
-    {0, nullptr},
-};
-
-PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT,
-    "agents.tessera.reference_curator",
-    "Construct categories of a SQL script, and the knowledge-document sections they call for.",
-    sizeof(State*),
-    nullptr,
-    slots,
-    nullptr,
-    nullptr,
-    free_module,
-};
+});
 
 }  // namespace
 }  // namespace tessera::curator
 
-PyMODINIT_FUNC PyInit_reference_curator() { return PyModuleDef_Init(&tessera::curator::definition); }
+PyMODINIT_FUNC PyInit_reference_curator() { return tessera::curator::definition.init(); }

@@ -191,11 +191,18 @@ template <class Ch>
 __attribute__((target("sse4.1"))) inline __m128i bytes16(const Ch* p) {
   if constexpr (sizeof(Ch) == 1) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  } else {
+  } else if constexpr (sizeof(Ch) == 2) {
     const __m128i cap = _mm_set1_epi16(0xFF);
     const __m128i a = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cap);
     const __m128i b = _mm_min_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), cap);
     return _mm_packus_epi16(a, b);
+  } else {
+    const __m128i cap = _mm_set1_epi32(0xFF);
+    const __m128i a = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), cap);
+    const __m128i b = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4)), cap);
+    const __m128i c = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), cap);
+    const __m128i d = _mm_min_epu32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), cap);
+    return _mm_packus_epi16(_mm_packus_epi32(a, b), _mm_packus_epi32(c, d));
   }
 }
 
@@ -243,6 +250,70 @@ __attribute__((target("sse4.1"))) size_t scan_blocks(const BlockTables& bt, cons
   *mask = 0;
   return i;
 }
+
+bool have_avx2() { return isa::current() >= isa::Level::AVX2; }
+
+// 32 consecutive characters as bytes, in order; anything above 0xFF becomes 0xFF.
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i bytes32(const Ch* p) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m256i cap = _mm256_set1_epi16(0xFF);
+    const __m256i a = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), cap);
+    const __m256i b = _mm256_min_epu16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16)), cap);
+    // The pack works within 128-bit lanes; the permutation puts the quarters back in text order.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+  } else {
+    const __m256i cap = _mm256_set1_epi32(0xFF);
+    const __m256i a = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), cap);
+    const __m256i b = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8)), cap);
+    const __m256i c = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16)), cap);
+    const __m256i d = _mm256_min_epu32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24)), cap);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+  }
+}
+
+__attribute__((target("avx2"))) inline __m256i nibble_lookup32(__m256i x, const uint8_t* lo, const uint8_t* hi) {
+  const __m256i low = _mm256_and_si256(x, _mm256_set1_epi8(0x0F));
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(x, 4), _mm256_set1_epi8(0x0F));
+  const __m256i lo_table = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(lo)));
+  const __m256i hi_table = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(hi)));
+  return _mm256_and_si256(_mm256_shuffle_epi8(lo_table, low), _mm256_shuffle_epi8(hi_table, high));
+}
+
+// scan_blocks with 32 positions per step; the windows at offsets -1, 1 and 2 are loaded where they
+// lie rather than spliced, which in-lane shuffles can't do across the middle of a register.
+template <class Ch>
+__attribute__((target("avx2"))) size_t scan_blocks32(const BlockTables& bt, const Ch* t, size_t i, size_t end,
+                                                     uint32_t* mask) {
+  alignas(16) static constexpr uint8_t kWordLo[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
+                                                      0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
+  alignas(16) static constexpr uint8_t kWordHi[16] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80,
+                                                      0, 0, 0, 0, 0, 0, 0, 0};
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i nwr = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(bt.not_word_rule)));
+  for (; i + 48 <= end; i += 32) {
+    const __m256i b1 = bytes32(t + i);
+    const __m256i cp = bytes32(t + i - 1);
+    const __m256i c1 = bytes32(t + i + 1);
+    const __m256i c2 = bytes32(t + i + 2);
+    const __m256i prev_nonword = _mm256_cmpeq_epi8(nibble_lookup32(cp, kWordLo, kWordHi), zero);
+    __m256i f0 = _mm256_and_si256(nibble_lookup32(b1, bt.lo[0], bt.hi[0]), _mm256_or_si256(prev_nonword, nwr));
+    f0 = _mm256_or_si256(f0, _mm256_cmpgt_epi8(zero, b1));
+    const __m256i f1 = _mm256_or_si256(nibble_lookup32(c1, bt.lo[1], bt.hi[1]), _mm256_cmpgt_epi8(zero, c1));
+    const __m256i f2 = _mm256_or_si256(nibble_lookup32(c2, bt.lo[2], bt.hi[2]), _mm256_cmpgt_epi8(zero, c2));
+    const __m256i f = _mm256_and_si256(_mm256_and_si256(f0, f1), f2);
+    const uint32_t m = ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(f, zero)));
+    if (m) {
+      *mask = m;
+      return i;
+    }
+  }
+  *mask = 0;
+  return i;
+}
 #endif
 
 template <class Ch>
@@ -265,18 +336,32 @@ class Scanner {
   // try_at returns the next position worth scanning (> i) and may clear bits of `active`. The scan
   // stops once no pattern is active.
   template <class F>
-  void run(uint64_t& active, F&& try_at) const {
+  void run(uint64_t& active, F&& try_at, size_t from = 0) const {
+    if ((pf_.all & ~(pf_.rule_bol | pf_.rule_bot)) == 0) {
+      // Every pattern starts at a line start (or only at 0): visit just those, newline to newline.
+      const char32_t nl = U'\n';
+      size_t i = from;
+      if (i > 0 && t_[i - 1] != '\n') i = find_any(t_, i, n_, &nl, 1) + 1;
+      while (i <= n_ && active) {
+        const uint64_t m = candidates(i) & active;
+        size_t next = m ? try_at(i, m) : i + 1;
+        if (next > n_) break;
+        if (next > 0 && t_[next - 1] != '\n') next = find_any(t_, next, n_, &nl, 1) + 1;
+        i = next;
+      }
+      return;
+    }
     if (pf_.sparse) {
       // Nothing can start at the end: every pattern needs a first character.
-      for (size_t i = next_first(0); i < n_ && active;) {
+      for (size_t i = next_first(from); i < n_ && active;) {
         const uint64_t m = candidates(i) & active;
         i = next_first(m ? try_at(i, m) : i + 1);
       }
       return;
     }
-    size_t i = 0;
+    size_t i = from;
 #ifdef TESSERA_RX_BLOCKS
-    if constexpr (sizeof(Ch) <= 2) {
+    {
       if (n_ >= 64 && have_sse41()) {
         // The first 16 positions go through the exact check, then whole blocks.
         while (i < 16 && active) {
@@ -294,31 +379,49 @@ class Scanner {
             built = active;
             built_at = i;
           }
-          uint32_t mask;
-          i = scan_blocks(bt, t_, i, n_, &mask);
-          if (!mask) break;
-          size_t next = i + 16;
-          // Many candidates usually means text in another script: classify each character of the
-          // window once instead of four times.
-          uint64_t exact[16];
-          const bool whole = std::popcount(mask) > 4;
-          if (whole) {
-            window(i, exact);
-            uint32_t live = 0;
-            for (unsigned p = 0; p < 16; ++p) live |= static_cast<uint32_t>((exact[p] & active) != 0) << p;
-            mask &= live;
+          uint32_t mask = 0;
+          size_t width = 16;
+          if (have_avx2()) {
+            i = scan_blocks32(bt, t_, i, n_, &mask);
+            width = 32;
           }
-          while (mask) {
-            const size_t pos = i + static_cast<size_t>(std::countr_zero(mask));
-            mask &= mask - 1;
-            const uint64_t m = (whole ? exact[pos - i] : candidates(pos)) & active;
-            if (!m) continue;
-            const size_t resume = try_at(pos, m);
-            if (resume >= next) {
-              next = resume;
-              break;
+          if (!mask) {
+            // The wide scan stops further from the end; the narrow one takes the rest.
+            i = scan_blocks(bt, t_, i, n_, &mask);
+            width = 16;
+            if (!mask) break;
+          }
+          const size_t block_end = i + width;
+          size_t next = block_end;
+          bool jumped = false;  // an attempt resumes past the half it started in
+          // The candidates of a block, sixteen positions at a time.
+          for (size_t half = 0; half < width / 16 && !jumped; ++half) {
+            uint32_t part = (mask >> (16 * half)) & 0xFFFFu;
+            if (!part) continue;
+            const size_t base = i + 16 * half;
+            // Many candidates usually means text in another script: classify each character of the
+            // window once instead of four times.
+            uint64_t exact[16];
+            const bool whole = std::popcount(part) > 4;
+            if (whole) {
+              window(base, exact);
+              uint32_t live = 0;
+              for (unsigned p = 0; p < 16; ++p) live |= static_cast<uint32_t>((exact[p] & active) != 0) << p;
+              part &= live;
             }
-            if (resume > pos + 1) mask &= ~((1u << (resume - i)) - 1);
+            while (part) {
+              const size_t pos = base + static_cast<size_t>(std::countr_zero(part));
+              part &= part - 1;
+              const uint64_t m = (whole ? exact[pos - base] : candidates(pos)) & active;
+              if (!m) continue;
+              const size_t resume = try_at(pos, m);
+              if (resume >= base + 16) {
+                next = resume;
+                jumped = true;
+                break;
+              }
+              if (resume > pos + 1) part &= ~((1u << (resume - base)) - 1);
+            }
           }
           i = next;
         }
@@ -528,6 +631,34 @@ bool Pattern::search(const Ch* text, size_t n) const {
 }
 
 template <class Ch>
+std::optional<Span> Pattern::search_span(const Ch* text, size_t n, size_t pos) const {
+  const Program& p = *prog_;
+  pos = std::min(pos, n);
+  Scratch& s = scratch();
+  if (s.memos.empty()) s.memos.resize(1);
+  Memo& memo = s.memos[0];
+  memo.begin(p.nstates);
+  uint64_t active = 1;
+  std::optional<Span> found;
+  Requirement req;
+  Scanner<Ch>(p.solo, text, n).run(
+      active,
+      [&](size_t i, uint64_t) {
+        memo.set_floor(i);
+        if (!req.still_possible(p, text, n, i)) {
+          active = 0;
+        } else if (std::optional<size_t> e = execute(p, text, n, i, false, memo, s.stack)) {
+          found = Span{i, *e};
+          active = 0;
+        }
+        return i + 1;
+      },
+      pos);
+  memo.trim();
+  return found;
+}
+
+template <class Ch>
 size_t Pattern::count_all(const Ch* text, size_t n) const {
   size_t count = 0;
   find_all_impl(*prog_, text, n, [&](size_t, size_t) { ++count; });
@@ -562,12 +693,39 @@ struct SetImpl {
     std::shared_ptr<const Program> prog;
     PatternSet::Mode mode;
   };
+  // What the pass scans: a pattern itself, or one alternative (probe) of a Search pattern.
+  struct Member {
+    const Program* prog;  // owned through entries[owner]
+    size_t owner;
+    bool probe, counting;
+  };
   struct Group {
-    std::vector<size_t> members;  // entry indices; bit b of the group's masks is members[b]
+    std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
     Prefilter pf;
   };
   std::vector<Entry> entries;
+  std::vector<Member> members;
   std::vector<Group> groups;
+  bool has_probes = false;
+
+  // Patterns that can only start at a line start are grouped apart, so that their pass visits line
+  // starts only; the others share the block filter.
+  size_t open[2] = {SIZE_MAX, SIZE_MAX};
+
+  void add_member(const Member& m) {
+    const auto lead = m.prog->start.lead;
+    const int cls = lead == StartInfo::BeginLine || lead == StartInfo::BeginText;
+    if (open[cls] == SIZE_MAX || groups[open[cls]].members.size() == 64) {
+      open[cls] = groups.size();
+      groups.emplace_back();
+    }
+    Group& g = groups[open[cls]];
+    g.members.push_back(members.size());
+    members.push_back(m);
+    std::vector<const Program*> progs;
+    for (size_t e : g.members) progs.push_back(members[e].prog);
+    build_prefilter(g.pf, progs);
+  }
 };
 
 }  // namespace detail
@@ -586,58 +744,71 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
   SetImpl& s = *impl_;
   const size_t idx = s.entries.size();
   s.entries.push_back({p.prog_, m});
-  if (idx % 64 == 0) s.groups.emplace_back();
-  SetImpl::Group& g = s.groups.back();
-  g.members.push_back(idx);
-  std::vector<const Program*> progs;
-  for (size_t e : g.members) progs.push_back(s.entries[e].prog.get());
-  build_prefilter(g.pf, progs);
+  const Program& prog = *p.prog_;
+  if (m == Mode::Search && !prog.probes.empty()) {
+    s.has_probes = true;
+    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false});
+  } else {
+    s.add_member({&prog, idx, false, m == Mode::Count});
+  }
   return idx;
 }
 
-template <class Ch>
-void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+size_t PatternSet::size() const { return impl_->entries.size(); }
+
+// report(index, begin, end) for every match found: the first one of a Search pattern, every findall
+// match of a Count pattern, in text order per pattern.
+template <class Ch, class Report>
+void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
   const SetImpl& s = *impl_;
-  out.assign(s.entries.size(), 0);
   Scratch& sc = scratch();
+  // The least start at which some alternative of a probed pattern matched.
+  std::vector<size_t> probe_first(s.has_probes ? s.entries.size() : 0, SIZE_MAX);
   for (const SetImpl::Group& g : s.groups) {
     const size_t k = g.members.size();
     if (sc.memos.size() < k) sc.memos.resize(k);
-    const Program* progs[64];
-    bool counting[64];
+    const SetImpl::Member* mem[64];
     FindAllState fa[64];
     Requirement req[64];
+    uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
     for (size_t b = 0; b < k; ++b) {
-      const SetImpl::Entry& e = s.entries[g.members[b]];
-      progs[b] = e.prog.get();
-      counting[b] = e.mode == Mode::Count;
-      sc.memos[b].begin(progs[b]->nstates);
+      mem[b] = &s.members[g.members[b]];
+      sc.memos[b].begin(mem[b]->prog->nstates);
+      if (!mem[b]->counting) searching |= uint64_t{1} << b;
     }
     uint64_t active = g.pf.all;
-    uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
-    for (size_t b = 0; b < k; ++b)
-      if (!counting[b]) searching |= uint64_t{1} << b;
+    auto leave = [&](int b) {
+      active &= ~(uint64_t{1} << b);
+      searching &= ~(uint64_t{1} << b);
+    };
     Scanner<Ch>(g.pf, text, n).run(active, [&](size_t i, uint64_t m) {
       while (m) {
         const int b = std::countr_zero(m);
         m &= m - 1;
-        size_t& slot = out[g.members[b]];
-        if (!req[b].still_possible(*progs[b], text, n, i)) {
-          active &= ~(uint64_t{1} << b);
-          searching &= ~(uint64_t{1} << b);
+        if (!(active >> b & 1)) continue;
+        const SetImpl::Member& me = *mem[b];
+        if (!req[b].still_possible(*me.prog, text, n, i)) {
+          leave(b);
           continue;
         }
-        if (counting[b]) {
+        if (me.counting) {
           if (i < fa[b].next) continue;
-          fa[b].attempt(*progs[b], text, n, i, sc.memos[b], sc.stack, [&](size_t, size_t) { ++slot; });
-        } else {
-          sc.memos[b].set_floor(i);
-          if (execute(*progs[b], text, n, i, false, sc.memos[b], sc.stack)) {
-            slot = 1;
-            active &= ~(uint64_t{1} << b);
-            searching &= ~(uint64_t{1} << b);
-          }
+          fa[b].attempt(*me.prog, text, n, i, sc.memos[b], sc.stack,
+                        [&](size_t from, size_t to) { report(me.owner, from, to); });
+          continue;
         }
+        sc.memos[b].set_floor(i);
+        std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack);
+        if (!e) continue;
+        if (!me.probe) {
+          report(me.owner, i, *e);
+          leave(b);
+          continue;
+        }
+        // The other alternatives of the same pattern can only match further on.
+        probe_first[me.owner] = std::min(probe_first[me.owner], i);
+        for (size_t x = 0; x < k; ++x)
+          if (mem[x]->probe && mem[x]->owner == me.owner) leave(static_cast<int>(x));
       }
       // With only count-mode patterns left, jump to the first position one of them may resume at.
       if (searching) return i + 1;
@@ -647,19 +818,45 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
     });
     for (size_t b = 0; b < k; ++b) sc.memos[b].trim();
   }
+  for (size_t owner = 0; owner < probe_first.size(); ++owner) {
+    const size_t at = probe_first[owner];
+    if (at == SIZE_MAX) continue;
+    const Program& whole = *s.entries[owner].prog;
+    if (sc.memos.empty()) sc.memos.resize(1);
+    Memo& memo = sc.memos[0];
+    memo.begin(whole.nstates);
+    memo.set_floor(at);
+    if (std::optional<size_t> e = execute(whole, text, n, at, false, memo, sc.stack)) report(owner, at, *e);
+    memo.trim();
+  }
+}
+
+template <class Ch>
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
+  out.assign(impl_->entries.size(), 0);
+  pass(text, n, [&](size_t index, size_t, size_t) { ++out[index]; });
+}
+
+template <class Ch>
+void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const {
+  spans.resize(impl_->entries.size());
+  for (auto& v : spans) v.clear();
+  pass(text, n, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
 }
 
 #define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
   template bool Pattern::search<Ch>(const Ch*, size_t) const;                                      \
+  template std::optional<Span> Pattern::search_span<Ch>(const Ch*, size_t, size_t) const;           \
+  template void PatternSet::run_spans<Ch>(const Ch*, size_t, std::vector<std::vector<Span>>&) const; \
   template size_t Pattern::count_all<Ch>(const Ch*, size_t) const;                                 \
   template std::optional<size_t> Pattern::match<Ch>(const Ch*, size_t, size_t) const;              \
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
   template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;
 
-TESSERA_RX_INSTANTIATE(Py_UCS1)
-TESSERA_RX_INSTANTIATE(Py_UCS2)
-TESSERA_RX_INSTANTIATE(Py_UCS4)
+TESSERA_RX_INSTANTIATE(uint8_t)
+TESSERA_RX_INSTANTIATE(uint16_t)
+TESSERA_RX_INSTANTIATE(uint32_t)
 #undef TESSERA_RX_INSTANTIATE
 
 }  // namespace tessera::rx

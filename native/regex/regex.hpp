@@ -1,12 +1,43 @@
 // Exact, linear-time matcher for the host's `re` dialect (str patterns), used by the native modules so
 // that no script text is ever handed to Python's `re`.
 //
+// The engine is plain C++: it includes no interpreter header. Its Unicode questions go through
+// unicode.hpp, which whoever links the engine defines (the binding layer does so from the interpreter's
+// own tables, so `\w`, `\s`, `\d` and IGNORECASE agree with `re` on every code point). Text is any of
+// the three storage widths of a str: uint8_t, uint16_t or uint32_t code units, one per code point.
+//
+// Accepted syntax: literals and escapes (\a \f \n \r \t \v \\ \xhh \uhhhh \Uhhhhhhhh, octal), classes and
+// ranges, \w \s \d \W \S \D, `.`, ^ $ \A \Z \b \B, alternation, capturing / named / non-capturing groups
+// (captures are not reported), ? * + {m} {m,} {m,n} greedy and lazy, comments (?#...), and the
+// lookarounds below; flags IGNORECASE, MULTILINE and DOTALL. Anything else (backreferences, inline flags,
+// conditionals, atomic groups, possessive repeats, \N{...}, a repeat of a subpattern that can match
+// the empty string) is refused with CompileError naming the construct and its offset in the pattern:
+// never an approximation.
+//
+// Lookarounds: (?=...) (?!...) (?<=...) (?<!...), not nested. A lookbehind must have a fixed width (as
+// in `re`). A lookahead's body must have a bounded width, except that it may open with one unbounded
+// loop of a single character test, as in (?!\s*(standardSQL|legacySQL)\b).
+//
+// Cost. Let m be the size of the program, with counted repetitions of a subpattern expanded and a
+// bounded loop of one character test {m,n} counted as n. Every search, every findall and every pass
+// of a PatternSet runs in O(m * len(text)) time, whatever the text:
+//  - the backtracker memoises (state, position) for loop and alternation states; a state that failed at
+//    a position fails there again whatever the start, so each is explored at most once per scan, and
+//    the successive searches of a findall share the memo (no quadratic findall either);
+//  - a bounded loop of one character test ([\s\S]{0,2000}?) memoises its entry and its continuation by
+//    position, so overlapping windows from many starts try each continuation once;
+//  - a lookaround's answer at a position depends on nothing else, so it is computed at most once per
+//    position and scan; a bounded lookaround body costs O(its width * its size) to answer, and a
+//    leading unbounded loop is answered through the recurrence H(q) = rest(q) or (loop(q) and H(q+1)).
+// Memory: the memo keeps blocks of 64 positions from the current start onwards (all states), plus two
+// bits per text position for each lookaround that is consulted.
+//
 // Compilation happens at module load with the GIL held; every const method may then run concurrently
 // on any thread without the GIL (per-call scratch is thread-local, never stored in the objects).
 #pragma once
-#include <Python.h>  // Py_UCS1/2/4 and the Py_UNICODE_IS*/TOLOWER predicates
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -22,6 +53,8 @@ struct CompileError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+using Span = std::pair<size_t, size_t>;  // [begin, end) in code points
+
 namespace detail {
 struct Program;
 struct SetImpl;
@@ -31,24 +64,30 @@ class Pattern {
  public:
   Pattern(std::u32string_view source, unsigned flags);  // throws CompileError on syntax it does not support
 
-  // Exact `re` semantics for a str pattern over text[0, n) (the whole string: \b, ^, $ see the real edges).
+  // Exact `re` semantics for a str pattern over text[0, n) (the whole string: \b, ^, $ and lookbehinds
+  // see the real edges). Ch is uint8_t, uint16_t or uint32_t.
   template <class Ch> bool search(const Ch* text, size_t n) const;       // pattern.search(text) is not None
+  // pattern.search(text, pos).span(); pos beyond the text is clamped to it, as `re` does
+  template <class Ch> std::optional<Span> search_span(const Ch* text, size_t n, size_t pos = 0) const;
   template <class Ch> size_t count_all(const Ch* text, size_t n) const;  // len(pattern.findall(text))
   // end of pattern.match(text, pos)
   template <class Ch> std::optional<size_t> match(const Ch* text, size_t n, size_t pos = 0) const;
   // all spans of finditer, for substitution callers: appends (start, end) pairs
   template <class Ch>
-  void find_all(const Ch* text, size_t n, std::vector<std::pair<size_t, size_t>>& out) const;
+  void find_all(const Ch* text, size_t n, std::vector<Span>& out) const;
 
  private:
   friend class PatternSet;
   std::shared_ptr<const detail::Program> prog_;
 };
 
-// Many patterns over one text, in one left-to-right pass.
+// Many patterns over one text, in one left-to-right pass: at each position a few table lookups pick the
+// patterns that can start there, and only those are tried; a pattern that has given all it can leaves
+// the pass. So a catalogue of a few hundred patterns costs about one scan, not one per pattern.
 class PatternSet {
  public:
-  enum class Mode { Search, Count };
+  // Search: does it match anywhere; its first match (pattern.search). Count: every finditer match.
+  enum class Mode { Search, Count, First = Search, FindAll = Count };
 
   PatternSet();
   ~PatternSet();
@@ -58,11 +97,19 @@ class PatternSet {
   PatternSet& operator=(PatternSet&&) noexcept;
 
   size_t add(const Pattern& p, Mode m);  // returns the pattern's index; call before run
+  size_t size() const;
+
   // out.size() becomes the number of added patterns; out[i] = 1/0 for Search ("does it match anywhere"),
   // the number of non-overlapping findall matches for Count.
   template <class Ch> void run(const Ch* text, size_t n, std::vector<size_t>& out) const;
 
+  // The same pass, reporting spans: spans.size() becomes the number of added patterns, and spans[i]
+  // holds, for a Search (First) pattern, the span of pattern.search(text) or nothing; for a Count
+  // (FindAll) pattern, the spans of pattern.finditer(text) in order.
+  template <class Ch> void run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const;
+
  private:
+  template <class Ch, class Report> void pass(const Ch* text, size_t n, Report&& report) const;
   std::unique_ptr<detail::SetImpl> impl_;
 };
 

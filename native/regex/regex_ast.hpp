@@ -24,15 +24,17 @@ struct Node;
 using Seq = std::vector<Node>;
 
 struct Node {
-  enum Kind : uint8_t { Literal, NotLiteral, In, Any, At, Branch, Group, Repeat } kind;
+  enum Kind : uint8_t { Literal, NotLiteral, In, Any, At, Branch, Group, Repeat, Look } kind;
   char32_t ch = 0;            // Literal, NotLiteral
   std::vector<SetItem> set;   // In
   AtKind at = AtKind::Beginning;
   std::vector<Seq> alts;      // Branch
-  Seq body;                   // Group, Repeat
+  Seq body;                   // Group, Repeat, Look
   uint32_t min = 0, max = 0;  // Repeat
   bool greedy = true;         // Repeat
   bool capture = false;       // Group
+  bool behind = false, negate = false;  // Look
+  size_t offset = 0;          // where the construct starts in the pattern, for error messages
 
   // The equality `re` uses when it factors a common first item out of alternatives: by value for
   // characters, sets and assertions, by identity (never equal here) for everything else.
@@ -45,5 +47,8 @@ struct Parsed {
 };
 
 Parsed parse(std::u32string_view source, unsigned flags);  // throws CompileError
+
+// "<what> at position <offset>", the form `re` gives its own errors.
+[[noreturn]] void refuse(const std::string& what, size_t offset);
 
 }  // namespace tessera::rx::detail

@@ -95,6 +95,11 @@ bool CharTest::same_as(const CharTest& o) const {
 namespace {
 
 constexpr size_t kMaxProgram = 20000;
+// A bounded loop of one character test with at least this many optional iterations becomes one
+// Counted instruction instead of a chain of alternatives (whose memo would cost a state per iteration).
+constexpr uint32_t kCountedFrom = 2;
+
+void finish_sub(Program& p);
 
 // The host's compiler turns a literal into an exact compare, or under IGNORECASE (for a cased
 // character) into a compare of lower(ch) against the literal's lowercase and its extra equivalents.
@@ -202,6 +207,7 @@ bool nullable(const Node& n) {
     case Node::Any:
       return false;
     case Node::At:
+    case Node::Look:
       return true;
     case Node::Group:
       return nullable(n.body);
@@ -214,6 +220,49 @@ bool nullable(const Node& n) {
 }
 bool nullable(const Seq& seq) {
   return std::all_of(seq.begin(), seq.end(), [](const Node& n) { return nullable(n); });
+}
+
+// The least and greatest number of characters a match can span (kMaxRepeat: unbounded), as `re`
+// computes them for the fixed-width rule of lookbehinds.
+std::pair<uint64_t, uint64_t> width(const Seq& seq);
+std::pair<uint64_t, uint64_t> width(const Node& n) {
+  constexpr uint64_t inf = kMaxRepeat;
+  switch (n.kind) {
+    case Node::Literal:
+    case Node::NotLiteral:
+    case Node::In:
+    case Node::Any:
+      return {1, 1};
+    case Node::At:
+    case Node::Look:
+      return {0, 0};
+    case Node::Group:
+      return width(n.body);
+    case Node::Branch: {
+      uint64_t lo = inf, hi = 0;
+      for (const Seq& a : n.alts) {
+        auto [l, h] = width(a);
+        lo = std::min(lo, l);
+        hi = std::max(hi, h);
+      }
+      return {lo, hi};
+    }
+    case Node::Repeat: {
+      auto [l, h] = width(n.body);
+      const uint64_t hi = n.max == kMaxRepeat && h ? inf : std::min(inf, h * n.max);
+      return {std::min(inf, l * n.min), hi};
+    }
+  }
+  return {0, inf};
+}
+std::pair<uint64_t, uint64_t> width(const Seq& seq) {
+  uint64_t lo = 0, hi = 0;
+  for (const Node& n : seq) {
+    auto [l, h] = width(n);
+    lo = std::min<uint64_t>(kMaxRepeat, lo + l);
+    hi = std::min<uint64_t>(kMaxRepeat, hi + h);
+  }
+  return {lo, hi};
 }
 
 bool is_char_node(const Node& n) {
@@ -304,7 +353,44 @@ class Builder {
       case Node::Repeat:
         repeat(n);
         break;
+      case Node::Look:
+        look(n);
+        break;
     }
+  }
+
+  void look(const Node& n) {
+    LookInfo L;
+    L.behind = n.behind;
+    L.negate = n.negate;
+    auto [lo, hi] = width(n.body);
+    Seq rest = n.body;
+    if (n.behind) {
+      if (lo != hi) refuse("look-behind requires fixed-width pattern", n.offset);
+      L.width = static_cast<uint32_t>(lo);
+    } else if (hi >= kMaxRepeat) {
+      // Only one leading unbounded loop of a single character test is answered in linear time.
+      if (!rest.empty() && rest[0].kind == Node::Repeat && rest[0].max == kMaxRepeat && rest[0].body.size() == 1 &&
+          is_char_node(rest[0].body[0])) {
+        L.lead = static_cast<int32_t>(test_for(rest[0].body[0]));
+        L.lead_min = rest[0].min;
+        rest.erase(rest.begin());
+      }
+      if (width(rest).second >= kMaxRepeat)
+        refuse("a lookahead whose body is unbounded beyond one leading single-character loop is not supported",
+               n.offset);
+    }
+    auto sub = std::make_shared<Program>();
+    sub->lat = p_.lat;
+    Builder b(*sub, flags_);
+    b.seq(rest);
+    b.emit(Inst{Op::Match});
+    finish_sub(*sub);
+    L.rest = std::move(sub);
+    Inst in{Op::Look};
+    in.x = static_cast<uint32_t>(p_.looks.size());
+    p_.looks.push_back(std::move(L));
+    emit(in);
   }
 
   // Bodies that can match empty are refused: `re` stops such loops by rules of its own that a plain
@@ -312,6 +398,17 @@ class Builder {
   void repeat(const Node& n) {
     if (nullable(n.body)) throw CompileError("repeat of a subpattern that can match the empty string");
     const bool single = n.body.size() == 1 && is_char_node(n.body[0]);
+    if (single && n.max != kMaxRepeat && n.max - n.min >= kCountedFrom) {
+      Inst in{Op::Counted};
+      in.test = test_for(n.body[0]);
+      in.x = n.min;
+      in.y = n.max;
+      in.lazy = !n.greedy;
+      in.state = p_.nstates;
+      p_.nstates += 2;
+      emit(in);
+      return;
+    }
     for (uint32_t i = 0; i < n.min; ++i) {
       seq(n.body);
       if (here() >= kMaxProgram) throw CompileError("pattern too large");
@@ -429,6 +526,100 @@ void find_required(Program& p) {
   p.required = best;
 }
 
+// Rough share (per mille) of a character in SQL scripts, to pick the rarest anchor for a required run.
+int frequency(char32_t c) {
+  static const char* const kLetters = "etaoinsrlcdumphfgbywvkxqjz";
+  static const int kShare[] = {90, 70, 65, 60, 60, 60, 60, 55, 40, 35, 35, 30, 25, 25, 25, 20, 15, 15, 15, 12, 10, 8, 6, 3, 2, 2};
+  if (c < 128) {
+    const char lower = static_cast<char>(c | 0x20);
+    if (lower >= 'a' && lower <= 'z') {
+      for (int i = 0; kLetters[i]; ++i)
+        if (kLetters[i] == lower) return kShare[i];
+    }
+    switch (c) {
+      case ' ': return 150;
+      case '\n': case '\t': case '\r': return 30;
+      case '(': case ')': case ',': case '_': return 15;
+      case '.': case '@': return 10;
+      case '=': case '\'': case '[': case ']': return 8;
+      default: break;
+    }
+    if (c >= '0' && c <= '9') return 10;
+    return 3;
+  }
+  return 1;
+}
+
+// Code points >= 256 whose lowercase is below 256 (Kelvin sign, dotted capital I and a few more),
+// taken once from the Unicode adapter: with the Latin-1 table of a test they give every character a
+// case-insensitive letter accepts.
+const std::vector<std::pair<char32_t, char32_t>>& wide_to_latin_lower() {
+  static const std::vector<std::pair<char32_t, char32_t>> table = [] {
+    std::vector<std::pair<char32_t, char32_t>> out;
+    for (char32_t c = 256; c < 0x110000; ++c) {
+      const char32_t lo = to_lower(c);
+      if (lo < 256) out.push_back({c, lo});
+    }
+    return out;
+  }();
+  return table;
+}
+
+// Every character test `t` accepts, when there are at most 3 of them.
+bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
+  out.clear();
+  if (t.kind == CharTest::Lit) {
+    out.push_back(t.alts[0]);
+    return true;
+  }
+  if (t.kind != CharTest::Fold || std::any_of(t.alts, t.alts + t.nalts, [](char32_t a) { return a >= 256; }))
+    return false;
+  for (char32_t c = 0; c < 256; ++c)
+    if (t.latin[c]) out.push_back(c);
+  for (const auto& [wide, lo] : wide_to_latin_lower())
+    if (std::find(t.alts, t.alts + t.nalts, lo) != t.alts + t.nalts) out.push_back(wide);
+  return out.size() <= 3;
+}
+
+// Picks the run of required consecutive char tests with the rarest searchable anchor.
+void find_required_run(Program& p) {
+  if (p.code.size() > 2000) return;
+  std::vector<char> target(p.code.size() + 1, 0);  // instructions some jump lands on
+  for (const Inst& in : p.code) {
+    if (in.op == Op::Jmp || in.op == Op::Split) {
+      target[in.x] = 1;
+      if (in.op == Op::Split) target[in.y] = 1;
+    }
+  }
+  std::vector<char> required(p.code.size(), 0);
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc)
+    required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
+  int best_score = INT32_MAX;
+  std::vector<char32_t> chars;
+  for (uint32_t pc = 0; pc < p.code.size();) {
+    if (!required[pc]) {
+      ++pc;
+      continue;
+    }
+    uint32_t end = pc + 1;
+    while (end < p.code.size() && required[end] && !target[end]) ++end;
+    for (uint32_t a = pc; a < end; ++a) {
+      if (!accepted_chars(p.tests[p.code[a].test], chars)) continue;
+      int score = 0;
+      for (char32_t c : chars) score += frequency(c);
+      score = score * 8 / static_cast<int>(std::min<uint32_t>(end - pc, 8));  // longer runs verify better
+      if (score >= best_score) continue;
+      best_score = score;
+      p.run.clear();
+      for (uint32_t x = pc; x < end; ++x) p.run.push_back(p.code[x].test);
+      p.anchor = a - pc;
+      p.nanchor = static_cast<int>(chars.size());
+      std::copy(chars.begin(), chars.end(), p.anchor_chars);
+    }
+    pc = end;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // Start analysis: which characters can stand at offsets 0..2 of a match, and what the leading
 // assertion says about the character before the start.
@@ -452,10 +643,14 @@ Closure closure(const Program& p, const std::vector<uint32_t>& from) {
       case Op::Char: c.consumers.push_back(pc); break;
       case Op::Star:
       case Op::LazyStar:
+      case Op::Counted:
         c.consumers.push_back(pc);
         todo.push_back(pc + 1);
         break;
-      case Op::Assert: todo.push_back(pc + 1); break;  // conservatively assumed to hold
+      case Op::Assert:
+      case Op::Look:
+        todo.push_back(pc + 1);  // conservatively assumed to hold
+        break;
       case Op::Jmp: todo.push_back(in.x); break;
       case Op::Split:
         todo.push_back(in.x);
@@ -518,22 +713,40 @@ void analyse(Program& p) {
 
 }  // namespace
 
+namespace {
+
+std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
+  auto p = std::make_shared<Program>();
+  p->lat = &latin1();
+  Builder b(*p, flags);
+  b.seq(seq);
+  b.emit(Inst{Op::Match});
+  plan_loops(*p);
+  find_required(*p);
+  find_required_run(*p);
+  analyse(*p);
+  build_prefilter(p->solo, {p.get()});
+  return p;
+}
+
+}  // namespace
+
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags) {
   constexpr unsigned kUnicode = 32;
   if (flags & ~(IGNORECASE | MULTILINE | DOTALL | kUnicode)) throw CompileError("unsupported flags");
   for (char32_t c : source)
     if (c > 0x10FFFF) throw CompileError("invalid code point in pattern");
   Parsed parsed = parse(source, flags);
-  auto p = std::make_shared<Program>();
-  p->lat = &latin1();
-  Builder b(*p, flags);
-  b.seq(parsed.seq);
-  b.emit(Inst{Op::Match});
-  plan_loops(*p);
-  find_required(*p);
-  analyse(*p);
-  build_prefilter(p->solo, {p.get()});
+  std::shared_ptr<Program> p = build(parsed.seq, flags);
+  // A pattern that is an alternation also gets one program per alternative: each has start
+  // conditions of its own (a keyword after \b, a line start), much sharper than their union.
+  if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16)
+    for (const Seq& alt : parsed.seq[0].alts) p->probes.push_back(build(alt, flags));
   return p;
 }
+
+namespace {
+void finish_sub(Program& p) { plan_loops(p); }
+}  // namespace
 
 }  // namespace tessera::rx::detail

@@ -8,6 +8,7 @@
 #pragma once
 #include "regex.hpp"
 #include "regex_simd.hpp"
+#include "unicode.hpp"
 
 #include <array>
 #include <cstdint>
@@ -27,12 +28,12 @@ extern const CaseFix kCaseFixes[];
 extern const size_t kCaseFixCount;
 const CaseFix* find_casefix(char32_t lower);  // nullptr when the code point has no extra equivalents
 
-inline char32_t to_lower(char32_t ch) { return Py_UNICODE_TOLOWER(static_cast<Py_UCS4>(ch)); }
-inline char32_t to_upper(char32_t ch) { return Py_UNICODE_TOUPPER(static_cast<Py_UCS4>(ch)); }
+inline char32_t to_lower(char32_t ch) { return unicode::lower(ch); }
+inline char32_t to_upper(char32_t ch) { return unicode::upper(ch); }
 inline bool is_cased(char32_t ch) { return ch != to_lower(ch) || ch != to_upper(ch); }
-inline bool slow_is_word(char32_t ch) { return Py_UNICODE_ISALNUM(static_cast<Py_UCS4>(ch)) || ch == U'_'; }
-inline bool slow_is_space(char32_t ch) { return Py_UNICODE_ISSPACE(static_cast<Py_UCS4>(ch)); }
-inline bool slow_is_digit(char32_t ch) { return Py_UNICODE_ISDECIMAL(static_cast<Py_UCS4>(ch)); }
+inline bool slow_is_word(char32_t ch) { return unicode::is_word(ch); }
+inline bool slow_is_space(char32_t ch) { return unicode::is_space(ch); }
+inline bool slow_is_digit(char32_t ch) { return unicode::is_decimal(ch); }
 
 // Latin-1 answers of the predicates, filled once from the interpreter's own tables.
 struct Latin1 {
@@ -106,6 +107,8 @@ enum class Op : uint8_t {
   Jmp,       // x
   Star,      // greedy loop of one char test; continuation at pc + 1
   LazyStar,  // lazy loop of one char test; continuation at pc + 1
+  Counted,   // bounded loop of one char test: x..y times, lazy when `lazy`; continuation at pc + 1
+  Look,      // zero-width lookaround number x of the program
   Match,
 };
 
@@ -125,6 +128,9 @@ struct Inst {
   // Star: the continuation starts with a char test that no char of the loop can pass, so only the
   // longest run can continue (as in `[^)]*\)`).
   bool only_longest = false;
+  // Counted: lazy loop. Its states are `state` (entering the loop at a position) and `state + 1`
+  // (the continuation at a position), both independent of where the attempt started.
+  bool lazy = false;
 };
 
 // What a scanner may assume before trying a start position (all derived conservatively).
@@ -167,8 +173,20 @@ struct Prefilter {
 struct Program;
 void build_prefilter(Prefilter& pf, const std::vector<const Program*>& members);
 
+// A lookaround, answered at a position p. Its body is run as `rest` (a program of bounded width):
+// behind: rest matches at p - width; ahead: rest matches at p, or, with a leading loop of the char test
+// `lead` at least `lead_min` times, at some q >= p + lead_min up to where that loop's run from p ends.
+struct LookInfo {
+  bool behind = false, negate = false;
+  uint32_t width = 0;
+  int32_t lead = -1;  // test index in the owning program, or -1
+  uint32_t lead_min = 0;
+  std::shared_ptr<const Program> rest;
+};
+
 struct Program {
   std::vector<Inst> code;
+  std::vector<LookInfo> looks;
   std::vector<CharTest> tests;
   uint32_t nstates = 0;
   const Latin1* lat = nullptr;
@@ -176,7 +194,17 @@ struct Program {
   // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
   // scan position, the pattern cannot match again and leaves the scan.
   int32_t required = -1;
+  // A run of consecutive char tests every match passes through (a keyword, typically), found by
+  // searching for the characters its `anchor`-th test accepts (all of them, at most 3) and checking
+  // the rest around each hit. Once no run occurs after the scan position, the pattern leaves the scan.
+  std::vector<uint32_t> run;
+  uint32_t anchor = 0;
+  int nanchor = 0;
+  char32_t anchor_chars[3] = {0, 0, 0};
   Prefilter solo;  // this pattern scanned alone
+  // For an alternation: one program per alternative. The leftmost start of the whole is the least
+  // leftmost start of the alternatives, and the whole run there gives its span.
+  std::vector<std::shared_ptr<const Program>> probes;
 };
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
@@ -204,6 +232,7 @@ class Memo {
     }
     lo_ = 0;
     last_blk_ = SIZE_MAX;
+    for (auto& l : looks_) l.ready = false;
   }
   // Attempts from now on start at `lo` or later.
   void set_floor(size_t lo) { lo_ = lo >> 6; }
@@ -256,6 +285,30 @@ class Memo {
       cap_ = 0;
       last_blk_ = SIZE_MAX;
     }
+    for (auto& l : looks_)
+      if (l.known.size() > (size_t{1} << 14)) l = LookAnswers{};
+  }
+
+  // Answers of lookaround `i` by position for the current call (two bits per position of a text of
+  // n characters): known, and the answer.
+  struct LookAnswers {
+    bool ready = false;
+    std::vector<uint64_t> known, value;
+    int get(size_t p) const { return (known[p >> 6] >> (p & 63)) & 1 ? int((value[p >> 6] >> (p & 63)) & 1) : -1; }
+    void set(size_t p, bool v) {
+      known[p >> 6] |= uint64_t{1} << (p & 63);
+      if (v) value[p >> 6] |= uint64_t{1} << (p & 63);
+    }
+  };
+  LookAnswers& look(size_t i, size_t n) {
+    if (looks_.size() <= i) looks_.resize(i + 1);
+    LookAnswers& l = looks_[i];
+    if (!l.ready) {
+      l.known.assign(n / 64 + 1, 0);
+      l.value.assign(n / 64 + 1, 0);
+      l.ready = true;
+    }
+    return l;
   }
 
  private:
@@ -280,27 +333,56 @@ class Memo {
   size_t lo_ = 0;  // first live block
   size_t last_blk_ = SIZE_MAX;
   uint64_t* last_row_ = nullptr;
+  std::vector<LookAnswers> looks_;
 };
 
-// Tracks, for a scan moving forward, whether a pattern's required character still occurs ahead.
+// Tracks, for a scan moving forward, whether a pattern's required character and run still occur ahead.
 struct Requirement {
-  size_t next = 0;  // position of the next occurrence found so far (valid while >= the scan position)
+  size_t next = 0;      // position of the next occurrence found so far (valid while >= the scan position)
+  size_t next_run = 0;  // start of the next occurrence of the run, likewise (SIZE_MAX: none)
+  bool run_known = false;
   template <class Ch>
   bool still_possible(const Program& p, const Ch* t, size_t n, size_t i) {
-    if (p.required < 0) return true;
-    if (next < i) {
-      const char32_t c = static_cast<char32_t>(p.required);
-      next = find_any(t, i, n, &c, 1);
+    if (p.required >= 0) {
+      if (next < i) {
+        const char32_t c = static_cast<char32_t>(p.required);
+        next = find_any(t, i, n, &c, 1);
+      }
+      if (next >= n) return false;
     }
-    return next < n;
+    if (p.nanchor > 0) {
+      if (!run_known || next_run < i) {
+        next_run = find_run(p, t, n, i);
+        run_known = true;
+      }
+      if (next_run == SIZE_MAX) return false;
+    }
+    return true;
+  }
+
+  template <class Ch>
+  static size_t find_run(const Program& p, const Ch* t, size_t n, size_t i) {
+    const size_t k = p.run.size(), j = p.anchor;
+    if (n < k || i > n - k) return SIZE_MAX;
+    for (size_t a = i + j;;) {
+      a = find_any(t, a, n - (k - 1 - j), p.anchor_chars, p.nanchor);
+      if (a >= n - (k - 1 - j)) return SIZE_MAX;
+      const size_t s = a - j;
+      size_t x = 0;
+      while (x < k && p.tests[p.run[x]](t[s + x])) ++x;
+      if (x == k) return s;
+      ++a;
+    }
   }
 };
 
 struct Frame {
-  enum Kind : uint32_t { Try, GreedyBack, LazyNext } kind;
+  enum Kind : uint32_t { Try, GreedyBack, LazyNext, CountedBack, CountedNext } kind;
   uint32_t pc;
-  size_t pos;  // Try: where to resume; GreedyBack: next continuation to try; LazyNext: loop position
-  size_t lo;   // GreedyBack: lowest continuation position
+  // Try: where to resume; GreedyBack, CountedBack: next continuation to try; LazyNext: loop position;
+  // CountedNext: the continuation position that just failed
+  size_t pos;
+  size_t lo;  // GreedyBack, CountedBack: lowest continuation position; CountedNext: highest
 };
 
 // The backtracking stack; pushes stay inline, growth does not.
@@ -325,6 +407,9 @@ class FrameStack {
 struct Scratch {
   std::vector<Memo> memos;
   FrameStack stack;
+  // For the bodies of lookarounds, which run while an attempt of the outer pattern is suspended.
+  Memo look_memo;
+  FrameStack look_stack;
   // What the scanners learnt about characters >= 256 (which patterns accept them at offsets 0..2, and
   // whether they are word characters), so that text in other scripts is classified once per distinct
   // character rather than at every position. Direct-mapped; `gen` ties an entry to one scan.
@@ -369,6 +454,68 @@ inline bool check_at(const Latin1& lat, At at, const Ch* t, size_t n, size_t pos
 
 template <class Ch>
 std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
+                              Memo& memo, FrameStack& stack);
+
+// Whether the body of lookaround `i` (negation not applied) matches at `pos`. Each answer is computed
+// once per position and call, so a lookaround adds O(n * its cost) to a scan however often it is asked.
+template <class Ch>
+bool look_body_matches(const Program& P, uint32_t i, const Ch* t, size_t n, size_t pos, Memo& memo) {
+  const LookInfo& L = P.looks[i];
+  Memo::LookAnswers& ans = memo.look(i, n);
+  Scratch& s = scratch();
+  auto rest_at = [&](size_t q) {
+    s.look_memo.begin(L.rest->nstates);
+    s.look_memo.set_floor(q);
+    return execute(*L.rest, t, n, q, false, s.look_memo, s.look_stack).has_value();
+  };
+  if (L.behind) {
+    if (pos < L.width) return false;
+    const int known = ans.get(pos);
+    if (known >= 0) return known == 1;
+    const bool v = rest_at(pos - L.width);
+    ans.set(pos, v);
+    return v;
+  }
+  if (L.lead < 0) {
+    const int known = ans.get(pos);
+    if (known >= 0) return known == 1;
+    const bool v = rest_at(pos);
+    ans.set(pos, v);
+    return v;
+  }
+  // With a leading loop: the body matches at pos iff the loop takes lead_min chars and then
+  // H(q) = rest(q) or (loop(t[q]) and H(q + 1)) holds at q = pos + lead_min. The answers stored are H's.
+  const CharTest& loop = P.tests[static_cast<uint32_t>(L.lead)];
+  size_t q = pos;
+  for (uint32_t k = 0; k < L.lead_min; ++k, ++q)
+    if (q >= n || !loop(t[q])) return false;
+  // Walk right until H is known or decided, then fill the positions walked, right to left.
+  size_t r = q;
+  bool v = false;
+  for (;;) {
+    const int known = ans.get(r);
+    if (known >= 0) {
+      v = known == 1;
+      break;
+    }
+    if (rest_at(r)) {
+      v = true;
+      ans.set(r, true);
+      break;
+    }
+    if (r >= n || !loop(t[r])) {
+      v = false;
+      ans.set(r, false);
+      break;
+    }
+    ++r;
+  }
+  for (size_t x = r; x > q;) ans.set(--x, v);
+  return v;
+}
+
+template <class Ch>
+std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
                               Memo& memo, FrameStack& stack) {
   const Inst* code = P.code.data();
   const CharTest* tests = P.tests.data();
@@ -376,6 +523,7 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
   stack.clear();
   uint32_t pc = 0;
   size_t pos = start;
+  size_t counted_hi = 0;  // a lazy Counted's last continuation position, for counted_lazy
 
   // First continuation position <= q (and >= lo) whose first char test can pass; a continuation
   // that starts with a failing char test fails at once, so it is skipped without being tried.
@@ -449,10 +597,58 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
         if (!memo.visit(in.state, pos)) goto fail;
         goto lazy_try;
       }
+      case Op::Look:
+        if (look_body_matches(P, in.x, t, n, pos, memo) != P.looks[in.x].negate) {
+          ++pc;
+          continue;
+        }
+        goto fail;
+      case Op::Counted: {
+        if (!memo.visit(in.state, pos)) goto fail;
+        const CharTest& ct = tests[in.test];
+        const size_t lo = pos + in.x;
+        for (; pos < lo; ++pos)
+          if (pos >= n || !ct(t[pos])) goto fail;
+        const size_t cap = std::min(n, pos - in.x + in.y);
+        if (in.lazy) {
+          counted_hi = cap;
+          goto counted_lazy;
+        }
+        size_t r = pos;
+        while (r < cap && ct(t[r])) ++r;
+        for (size_t q = r;; --q) {
+          if (memo.visit(in.state + 1, q)) {
+            if (q > lo) stack.push_back({Frame::CountedBack, pc, q - 1, lo});
+            pos = q;
+            ++pc;
+            break;
+          }
+          if (q == lo) goto fail;
+        }
+        continue;
+      }
       case Op::Match:
         if (must_advance && pos == start) goto fail;
         return pos;
     }
+
+  counted_lazy: {
+    // pc is a lazy Counted and `pos` a continuation position it may stop at: the first continuation
+    // not tried before goes first, the rest stays on the stack.
+    const Inst& in = code[pc];
+    const CharTest& ct = tests[in.test];
+    const size_t hi = counted_hi;
+    for (;;) {
+      if (memo.visit(in.state + 1, pos)) {
+        stack.push_back({Frame::CountedNext, pc, pos, hi});
+        ++pc;
+        break;
+      }
+      if (pos >= hi || !ct(t[pos])) goto fail;
+      ++pos;
+    }
+    continue;
+  }
 
   lazy_try: {
     // pc is a LazyStar whose state at `pos` is marked: try the continuation first, else one more char.
@@ -506,6 +702,44 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
             stack.pop_back();
           }
           break;
+        }
+        case Frame::CountedBack: {
+          const size_t lo = f.lo;
+          const uint32_t state = code[f.pc].state + 1;
+          size_t q = f.pos;
+          bool fresh = false;
+          for (;;) {
+            if (memo.visit(state, q)) {
+              fresh = true;
+              break;
+            }
+            if (q == lo) break;
+            --q;
+          }
+          if (!fresh) {
+            stack.pop_back();
+            continue;
+          }
+          pc = f.pc + 1;
+          pos = q;
+          if (q > lo) {
+            f.pos = q - 1;
+          } else {
+            stack.pop_back();
+          }
+          break;
+        }
+        case Frame::CountedNext: {
+          const Inst& ci = code[f.pc];
+          const size_t q = f.pos, hi = f.lo;
+          pc = f.pc;
+          stack.pop_back();
+          if (q < hi && tests[ci.test](t[q])) {
+            pos = q + 1;
+            counted_hi = hi;
+            goto counted_lazy;
+          }
+          continue;
         }
         case Frame::LazyNext: {
           const Inst& ls = code[f.pc];

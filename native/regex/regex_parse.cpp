@@ -4,6 +4,8 @@
 #include "regex_ast.hpp"
 
 #include <algorithm>
+#include <cstdio>
+#include <string>
 
 namespace tessera::rx::detail {
 
@@ -75,7 +77,7 @@ class Parser {
 
   Parsed run() {
     Seq seq = parse_sub(0);
-    if (!next_.none) throw CompileError("unbalanced parenthesis");
+    if (!next_.none) refuse("unbalanced parenthesis", tell());
     return {std::move(seq), flags_};
   }
 
@@ -95,7 +97,7 @@ class Parser {
     }
     char32_t c = s_[index_];
     if (c == U'\\') {
-      if (index_ + 1 >= s_.size()) throw CompileError("bad escape (end of pattern)");
+      if (index_ + 1 >= s_.size()) refuse("bad escape (end of pattern)", tell());
       next_ = Tok{false, true, s_[index_ + 1]};
       index_ += 2;
     } else {
@@ -127,12 +129,12 @@ class Parser {
     return out;
   }
 
-  static uint32_t to_int(const std::u32string& digits, int base) {
+  uint32_t to_int(const std::u32string& digits, int base) const {
     uint64_t v = 0;
     for (char32_t d : digits) {
       int x = is_digit(d) ? d - U'0' : (d | 0x20) - U'a' + 10;
       v = v * base + x;
-      if (v > 0xFFFFFFFFull) throw CompileError("the repetition number is too large");
+      if (v > 0xFFFFFFFFull) refuse("the repetition number is too large", tell());
     }
     return static_cast<uint32_t>(v);
   }
@@ -141,9 +143,9 @@ class Parser {
   char32_t hex_escape(char32_t kind) {
     const size_t want = kind == U'x' ? 2 : kind == U'u' ? 4 : 8;
     std::u32string d = get_while(want, is_hexdigit);
-    if (d.size() != want) throw CompileError("incomplete escape \\" + describe(kind));
+    if (d.size() != want) refuse("incomplete escape \\" + describe(kind), tell());
     uint32_t v = to_int(d, 16);
-    if (v > 0x10FFFF) throw CompileError("bad escape \\U");
+    if (v > 0x10FFFF) refuse("bad escape \\U", tell());
     return v;
   }
 
@@ -174,24 +176,26 @@ class Parser {
 
   // Escape inside a character set: a literal or a category item.
   SetItem class_escape(char32_t c) {
+    const size_t where = tell() - 2;
     if (c == U'b') return {SetItem::Literal, 8, 0};
     if (auto v = simple_escape(c)) return {SetItem::Literal, *v, 0};
     if (auto cat = category_escape(c)) return {SetItem::Category, 0, 0, *cat};
     if (c == U'x' || c == U'u' || c == U'U') return {SetItem::Literal, hex_escape(c), 0};
-    if (c == U'N') throw CompileError("named character escapes are not supported");
+    if (c == U'N') refuse("named character escapes are not supported", where);
     if (is_octdigit(c)) {
       std::u32string d(1, c);
       d += get_while(2, is_octdigit);
       uint32_t v = to_int(d, 8);
-      if (v > 0377) throw CompileError("octal escape value outside of range 0-0o377");
+      if (v > 0377) refuse("octal escape value outside of range 0-0o377", tell());
       return {SetItem::Literal, v, 0};
     }
-    if (is_digit(c) || is_ascii_letter(c)) throw CompileError("bad escape \\" + describe(c));
+    if (is_digit(c) || is_ascii_letter(c)) refuse("bad escape \\" + describe(c), where);
     return {SetItem::Literal, c, 0};
   }
 
   // Escape outside a set.
   Node escape(char32_t c) {
+    const size_t where = tell() - 2;
     switch (c) {
       case U'A': return at(AtKind::BeginningString);
       case U'Z': return at(AtKind::EndString);
@@ -202,7 +206,7 @@ class Parser {
     if (auto cat = category_escape(c)) return category(*cat);
     if (auto v = simple_escape(c)) return literal(*v);
     if (c == U'x' || c == U'u' || c == U'U') return literal(hex_escape(c));
-    if (c == U'N') throw CompileError("named character escapes are not supported");
+    if (c == U'N') refuse("named character escapes are not supported", where);
     if (c == U'0') {
       std::u32string d(1, c);
       d += get_while(2, is_octdigit);
@@ -215,13 +219,13 @@ class Parser {
         if (is_octdigit(c) && is_octdigit(c2) && !next_.none && !next_.esc && is_octdigit(next_.c)) {
           char32_t c3 = get().c;
           uint32_t v = to_int(std::u32string{c, c2, c3}, 8);
-          if (v > 0377) throw CompileError("octal escape value outside of range 0-0o377");
+          if (v > 0377) refuse("octal escape value outside of range 0-0o377", tell());
           return literal(v);
         }
       }
-      throw CompileError("group references are not supported");
+      refuse("group references are not supported", where);
     }
-    if (is_ascii_letter(c)) throw CompileError("bad escape \\" + describe(c));
+    if (is_ascii_letter(c)) refuse("bad escape \\" + describe(c), where);
     return literal(c);
   }
 
@@ -230,12 +234,12 @@ class Parser {
     const bool negate = match(U'^');
     for (;;) {
       Tok t = get();
-      if (t.none) throw CompileError("unterminated character set");
+      if (t.none) refuse("unterminated character set", tell());
       if (t.is(U']') && !set.empty()) break;
       SetItem first = t.esc ? class_escape(t.c) : SetItem{SetItem::Literal, t.c, 0};
       if (match(U'-')) {
         Tok u = get();
-        if (u.none) throw CompileError("unterminated character set");
+        if (u.none) refuse("unterminated character set", tell());
         if (u.is(U']')) {
           set.push_back(first);
           set.push_back({SetItem::Literal, U'-', 0});
@@ -243,7 +247,7 @@ class Parser {
         }
         SetItem second = u.esc ? class_escape(u.c) : SetItem{SetItem::Literal, u.c, 0};
         if (first.kind != SetItem::Literal || second.kind != SetItem::Literal || second.lo < first.lo)
-          throw CompileError("bad character range");
+          refuse("bad character range", tell());
         set.push_back({SetItem::Range, first.lo, second.lo});
       } else {
         set.push_back(first);
@@ -287,16 +291,16 @@ class Parser {
       }
       if (!lo.empty()) {
         min = to_int(lo, 10);
-        if (min >= kMaxRepeat) throw CompileError("the repetition number is too large");
+        if (min >= kMaxRepeat) refuse("the repetition number is too large", tell());
       }
       if (!hi.empty()) {
         max = to_int(hi, 10);
-        if (max >= kMaxRepeat) throw CompileError("the repetition number is too large");
-        if (max < min) throw CompileError("min repeat greater than max repeat");
+        if (max >= kMaxRepeat) refuse("the repetition number is too large", tell());
+        if (max < min) refuse("min repeat greater than max repeat", tell());
       }
     }
-    if (seq.empty() || seq.back().kind == Node::At) throw CompileError("nothing to repeat");
-    if (seq.back().kind == Node::Repeat) throw CompileError("multiple repeat");
+    if (seq.empty() || seq.back().kind == Node::At) refuse("nothing to repeat", here - 1);
+    if (seq.back().kind == Node::Repeat) refuse("multiple repeat", here - 1);
     Node item = std::move(seq.back());
     seq.pop_back();
     Node r = make(Node::Repeat);
@@ -310,52 +314,70 @@ class Parser {
     if (match(U'?')) {
       r.greedy = false;
     } else if (next_.is(U'+')) {
-      throw CompileError("possessive repeats are not supported");
+      refuse("possessive repeats are not supported", tell());
     }
     seq.push_back(std::move(r));
     return true;
   }
 
   void parse_group(Seq& seq) {
+    const size_t start = tell() - 1;  // the opening parenthesis
     bool capture = true;
     if (match(U'?')) {
       Tok c = get();
-      if (c.none) throw CompileError("unexpected end of pattern");
+      if (c.none) refuse("unexpected end of pattern", tell());
       if (c.is(U'P')) {
-        if (!match(U'<')) throw CompileError("named backreferences and ?P extensions are not supported");
+        if (!match(U'<')) refuse("named backreferences and ?P extensions are not supported", start);
         std::u32string name;
         for (;;) {
           Tok t = get();
-          if (t.none) throw CompileError("missing >, unterminated name");
+          if (t.none) refuse("missing >, unterminated name", tell());
           if (t.is(U'>')) break;
-          if (t.esc) throw CompileError("bad character in group name");
+          if (t.esc) refuse("bad character in group name", tell());
           name += t.c;
         }
         // re accepts any identifier; we accept the ASCII ones, which are all that matter here.
         bool ok = !name.empty() && !is_digit(name[0]);
         for (char32_t ch : name) ok = ok && (is_ascii_letter(ch) || is_digit(ch) || ch == U'_');
-        if (!ok) throw CompileError("bad character in group name");
+        if (!ok) refuse("bad character in group name", tell());
         if (std::find(names_.begin(), names_.end(), name) != names_.end())
-          throw CompileError("redefinition of group name");
+          refuse("redefinition of group name", tell());
         names_.push_back(name);
       } else if (c.is(U':')) {
         capture = false;
       } else if (c.is(U'#')) {
         for (;;) {
-          if (next_.none) throw CompileError("missing ), unterminated comment");
+          if (next_.none) refuse("missing ), unterminated comment", tell());
           if (get().is(U')')) break;
         }
         return;
       } else if (c.is(U'=') || c.is(U'!') || c.is(U'<')) {
-        throw CompileError("lookaround assertions are not supported");
+        Node look = make(Node::Look);
+        look.offset = start;
+        if (c.is(U'<')) {
+          Tok d = get();
+          if (d.none) refuse("unexpected end of pattern", tell());
+          if (!d.is(U'=') && !d.is(U'!')) refuse("unknown extension ?<" + describe(d.c), start + 1);
+          look.behind = true;
+          look.negate = d.is(U'!');
+        } else {
+          look.negate = c.is(U'!');
+        }
+        if (nested_look_) refuse("a lookaround inside a lookaround is not supported", start);
+        nested_look_ = true;
+        look.body = parse_sub(1);
+        nested_look_ = false;
+        if (!match(U')')) refuse("missing ), unterminated subpattern", start);
+        seq.push_back(std::move(look));
+        return;
       } else {
-        throw CompileError("inline flags, conditionals and atomic groups are not supported");
+        refuse("inline flags, conditionals and atomic groups are not supported", start);
       }
     }
     Node g = make(Node::Group);
     g.capture = capture;
     g.body = parse_sub(1);
-    if (!match(U')')) throw CompileError("missing ), unterminated subpattern");
+    if (!match(U')')) refuse("missing ), unterminated subpattern", tell());
     seq.push_back(std::move(g));
   }
 
@@ -466,10 +488,15 @@ class Parser {
   size_t index_ = 0;
   Tok next_;
   std::vector<std::u32string> names_;
+  bool nested_look_ = false;
 };
 
 }  // namespace
 
 Parsed parse(std::u32string_view source, unsigned flags) { return Parser(source, flags).run(); }
+
+void refuse(const std::string& what, size_t offset) {
+  throw CompileError(what + " at position " + std::to_string(offset));
+}
 
 }  // namespace tessera::rx::detail

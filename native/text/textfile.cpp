@@ -30,13 +30,22 @@ class Descriptor {
   int fd_;
 };
 
-// The whole file, or false on any failure. An interrupted call also counts as failure: read_text
-// then runs the signal handlers where the host would.
-bool slurp(const char* name, std::string& out) {
-  Descriptor fd(::open(name, kOpenFlags));
-  if (fd.get() < 0) return false;
+enum class Read { Ok, NotTaken, Failed };
+
+// Whether the name is worth opening directly: something that exists and is not a directory. What
+// fails here is left to read_text, which announces its own attempt and raises its own error.
+bool worth_opening(const char* name) {
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::stat(name, &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// The whole file. Failed leaves errno set; an interrupted call is NotTaken, so that read_text runs
+// the signal handlers where the host would.
+Read slurp(const char* name, std::string& out) {
+  Descriptor fd(::open(name, kOpenFlags));
+  if (fd.get() < 0) return errno == EINTR ? Read::NotTaken : Read::Failed;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return Read::NotTaken;
   // One byte more than the size, so that a file that has not grown is read to its end in one call.
   size_t capacity = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 8192;
   out.resize(capacity);
@@ -44,12 +53,12 @@ bool slurp(const char* name, std::string& out) {
   for (;;) {
     if (used == out.size()) out.resize(out.size() * 2);
     ssize_t got = ::read(fd.get(), out.data() + used, out.size() - used);
-    if (got < 0) return false;
+    if (got < 0) return errno == EINTR ? Read::NotTaken : Read::Failed;
     if (got == 0) break;
     used += static_cast<size_t>(got);
   }
   out.resize(used);
-  return true;
+  return Read::Ok;
 }
 
 // The attribute as the class defines it (a plain function), or an empty Ref.
@@ -87,30 +96,50 @@ Ref PathReader::try_read(PyObject* path) const {
   }
   Ref encoded = Ref::steal(encoded_raw);
 
+  if (!worth_opening(PyBytes_AS_STRING(encoded.get()))) return {};
+  // The host announces every file to the audit hooks before it opens it, and a hook may refuse (or
+  // act on the file first). From here on every failure is raised as read_text raises it, so that
+  // the attempt is announced once.
+  check(PySys_Audit("open", "Osi", name.get(), "r", kOpenFlags));
+
   // Kept from call to call on each thread (up to a size) so that its pages are not faulted in afresh
   // for every script of an estate.
   thread_local std::string bytes;
-  bool ok;
+  Read outcome;
+  int error = 0;
   {
     AllowThreads unlocked;
-    ok = slurp(PyBytes_AS_STRING(encoded.get()), bytes);
-    if (ok) text::translate_newlines(bytes);
+    outcome = slurp(PyBytes_AS_STRING(encoded.get()), bytes);
+    error = errno;
+    if (outcome == Read::Ok) text::translate_newlines(bytes);
   }
   struct Trim {
     ~Trim() {
       if (bytes.capacity() > kKeptBuffer) std::string().swap(bytes);
     }
   } trim;
-  if (!ok) return {};
-  // The host announces every file it opens to the audit hooks, and a hook may refuse. Announced only
-  // once the read has worked, so that a failed attempt, which read_text repeats, is not heard twice.
-  check(PySys_Audit("open", "Osi", name.get(), "r", kOpenFlags));
-  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
-  if (text == nullptr) {
-    PyErr_Clear();
-    return {};
+  if (outcome == Read::NotTaken) return {};
+  if (outcome == Read::Failed) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.get());
+    throw Error{};
   }
-  return Ref::steal(text);
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+  if (text != nullptr) return Ref::steal(text);
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) throw Error{};
+  // read_text decodes the bytes before it translates newlines, so its error shows the file's own
+  // bytes and positions in them: decode those (read again) for the same error.
+  PyErr_Clear();
+  std::string raw;
+  {
+    AllowThreads unlocked;
+    outcome = slurp(PyBytes_AS_STRING(encoded.get()), raw);
+  }
+  if (outcome != Read::Ok) return {};
+  text = PyUnicode_DecodeUTF8(raw.data(), static_cast<Py_ssize_t>(raw.size()), "strict");
+  if (text == nullptr) throw Error{};
+  Py_DECREF(text);  // the file changed meanwhile and now reads well: read_text decides
+  return {};
 }
 
 }  // namespace tessera::py

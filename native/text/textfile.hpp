@@ -14,8 +14,9 @@ class PathReader {
 
   // The file's text, exactly as read_text(encoding="utf-8") would give it, when `path` is a plain
   // path of the host's pathlib whose reading methods are still pathlib's own. An empty Ref means
-  // "not taken": a different object, or a file that can't be opened, read or decoded. The caller
-  // then calls read_text itself, so every failure reaches the user as the host's own exception.
+  // "not taken": a different object, or a name that does not exist or is a directory; the caller
+  // then calls read_text itself, which announces and fails as the host does. Once the file has been
+  // announced to the audit hooks, a failure to open, read or decode it raises read_text's own error.
   Ref try_read(PyObject* path) const;
 
  private:

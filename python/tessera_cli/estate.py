@@ -156,44 +156,50 @@ def _walk(root: Path, accept: Callable[[str], bool], skipped: Callable[[str, str
     and after ``b/``. A folder whose name matches is also a target of its own (it fails as "is a
     directory" rather than vanish from an estate that claims to list every match).
     """
+    # Each level: its folder on disk, its shown path with a slash, and an iterator over its
+    # entries as (sort key, kind, name) in key order; kind 0 is a target, 1 a folder to go into.
+    # Only the names are held, not the listing's entries: a folder of a million scripts costs
+    # their names.
+    Level = tuple[str, str, Iterator[tuple[str, int, str]]]
+    stack: list[Level] = [("", "", iter([("", 1, os.fspath(root))]))]
     root_shown = shown(root)
-    # Each level: an iterator over (sort key, kind, path on disk, shown path) in key order.
-    stack: list[Iterator[tuple[str, int, str, str]]] = [iter([("", 1, os.fspath(root), root_shown)])]
     while stack:
-        entry = next(stack[-1], None)
+        folder, prefix, entries = stack[-1]
+        entry = next(entries, None)
         if entry is None:
             stack.pop()
             continue
-        _key, kind, path, display = entry
+        key, kind, name = entry
+        path = os.path.join(folder, name) if folder else name
+        display = prefix + key.removesuffix("/") if folder else root_shown
         if kind == 0:
             yield Target(path, display)
             continue
+        listed: list[tuple[str, int, str]] = []
         try:
             with os.scandir(path) as listing:
-                found = list(listing)
+                for item in listing:
+                    item_name = item.name
+                    try:
+                        # A link to a folder is a folder here, as os.walk has it, but is not followed.
+                        is_folder = item.is_dir()
+                        descend = is_folder and not item.is_symlink()
+                    except OSError:
+                        is_folder = descend = False
+                    item_key = _shown_name(item_name)
+                    if accept(item_name):
+                        listed.append((item_key, 0, item_name))
+                    elif not is_folder:
+                        skipped(item.path, item_name)
+                    if descend:
+                        listed.append((item_key + "/", 1, item_name))
         except OSError as error:
             yield Target(path, display, f"cannot list directory: {_reason(error)}")
             continue
+        listed.sort()
         # As Path joins them: "." adds nothing in front of a name, "/" no second slash.
-        prefix = "" if display == "." else display if display.endswith("/") else display + "/"
-        entries: list[tuple[str, int, str, str]] = []
-        for item in found:
-            name = item.name
-            try:
-                # A link to a folder is a folder here, as os.walk has it, but is not followed.
-                folder = item.is_dir()
-                descend = folder and not item.is_symlink()
-            except OSError:
-                folder = descend = False
-            key = _shown_name(name)
-            if accept(name):
-                entries.append((key, 0, item.path, prefix + key))
-            elif not folder:
-                skipped(item.path, name)
-            if descend:
-                entries.append((key + "/", 1, item.path, prefix + key))
-        entries.sort()
-        stack.append(iter(entries))
+        inner = "" if display == "." else display if display.endswith("/") else display + "/"
+        stack.append((path, inner, iter(listed)))
 
 
 def _overlap(roots: Sequence[str]) -> bool:

@@ -28,6 +28,7 @@ from agents.tessera.complexity import plan_reading_strategy
 from agents.tessera.reference_curator import detect_construct_categories, select_knowledge
 
 from .estate import (
+    REPORT_FIELDS,
     SQL_EXTENSIONS,
     DecodedFile,
     SummaryBuilder,
@@ -41,6 +42,7 @@ from .estate import (
     read_sql,
     shown,
 )
+from .objects import assess_objects, by_object_instructions, max_lines_option, objects_command
 from .output import (
     CLASSIFY_COLUMNS,
     CLASSIFY_FIELDS,
@@ -53,7 +55,7 @@ from .output import (
     write_json,
     write_jsonl_row,
 )
-from .rows import assess_rows
+from .rows import assess_target_rows
 from .safe_output import EXIT_STATUSES, UNREADABLE_FILES, exit_statuses, report_destination
 
 
@@ -174,13 +176,15 @@ def cli() -> None:
     show_default="the number of cores",
     help="Files assessed at once (at most four threads per core run).",
 )
+@click.option("--objects", "with_object_rows", is_flag=True,
+              help="Also list every object the files define (procedures, views, tables...), each graded.")
 @click.option("--engine", type=click.Choice(["local", "spark"]), default="local", show_default=True,
               help="Where the files are assessed: in this process, or on Spark (needs the spark extra and Java).")
 @click.option("--master", default="local[*]", show_default=True, help="Spark master URL, with --engine spark.")
 @_verbose_option
 def assess(
     paths: tuple[str, ...], patterns: tuple[str, ...], fmt: str | None, output: Path | None, jobs: int,
-    engine: str, master: str, verbose: bool,
+    engine: str, master: str, verbose: bool, with_object_rows: bool = False,
 ) -> None:
     """Assess every SQL script under the given files and folders.
 
@@ -193,43 +197,55 @@ def assess(
     if engine == "spark":
         from .spark_engine import require_spark
 
+        if with_object_rows:
+            # The objects are read from the files themselves, which Spark's storage may not be.
+            raise click.UsageError("--objects is not available with --engine spark")
         require_spark()
     with exit_statuses():
-        failed = _assess(paths, patterns, fmt, output, jobs, verbose, master if engine == "spark" else None)
+        failed = _assess(paths, patterns, fmt, output, jobs, verbose, with_object_rows,
+                         master if engine == "spark" else None)
     if failed:
         sys.exit(UNREADABLE_FILES)
 
 
+_ERROR_AT = REPORT_FIELDS.index("error")
+
+
 def _assess(
     paths: tuple[str, ...], patterns: tuple[str, ...], fmt: str | None, output: Path | None, jobs: int,
-    verbose: bool, spark_master: str | None = None,
+    verbose: bool, with_object_rows: bool = False, spark_master: str | None = None,
 ) -> bool:
     skipped: Counter[str] = Counter()
     with report_destination(output, None if output is None else shown(output)) as out:
         fmt = _resolve_format(fmt, out)
-        report = STREAMED_REPORTS[fmt](out)
+        report = STREAMED_REPORTS[fmt](out, objects=with_object_rows)
         builder = SummaryBuilder()
+        # Kept only when asked for: the objects of a whole estate.
+        object_rows: list[dict[str, object]] | None = [] if with_object_rows else None
         # Rows streamed to the terminal show the progress themselves, and debug events would
         # tear through a bar.
         with _progress(None, enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
             targets = discover(paths, patterns, skipped)
             # The modules' debug events come from their own entry points, which the native batch
             # does not go through: asked for them, the command takes the per-file path.
-            rows = (assess_file(t).as_tuple() for t in targets) if verbose else assess_rows(targets, jobs)
+            pairs = ((t, assess_file(t).as_tuple()) for t in targets) if verbose else assess_target_rows(targets, jobs)
             if spark_master is not None:
                 from .spark_engine import assess_on_spark
 
-                rows = iter(assess_on_spark(paths, patterns, spark_master, skipped))
-            for row in rows:
+                pairs = ((None, row) for row in assess_on_spark(paths, patterns, spark_master, skipped))  # type: ignore[misc]
+            for target, row in pairs:
                 builder.add(row)
                 report.row(row)
+                if object_rows is not None:
+                    # In jsonl each file's objects follow its own row.
+                    object_rows += assess_objects(target, row[_ERROR_AT] is not None, fmt, out)
                 if advance is not None:
                     advance()
         summary = builder.summary(skipped)
         if summary.files == 0:
             wanted = " ".join(patterns) if patterns else "SQL scripts"
             _warn(f"no files matching {wanted} under {', '.join(paths)}")
-        report.finish(summary)
+        report.finish(summary, object_rows)
     if summary.failed:
         _warn(f"{summary.failed} of {summary.files} files could not be read")
     return summary.failed > 0
@@ -277,13 +293,19 @@ def _read_or_exit(name: str) -> str:
 
 @cli.command()
 @click.argument("file", metavar="FILE")
+@click.option("--by-object", is_flag=True, help="Cut the sections along the objects FILE defines.")
+@max_lines_option
 @_verbose_option
-def plan(file: str, verbose: bool) -> None:
+def plan(file: str, verbose: bool, by_object: bool = False, max_section_lines: int = 1500) -> None:
     """Print the reading instructions for FILE.
 
     The text that tells an agent how to read FILE with its Read tool: whole, or first the head
-    and then section by section.
+    and then section by section. With --by-object, each section holds one object (or a part of
+    a long one) and none is longer than --max-section-lines.
     """
+    if by_object:
+        click.echo(by_object_instructions(file, _read_or_exit(file), max_section_lines))
+        return
     strategy = plan_reading_strategy(DecodedFile(_read_or_exit(file)))  # type: ignore[arg-type]  # it has read_text
     click.echo(strategy.format_reading_instructions(shown(Path(file))))
 
@@ -352,6 +374,9 @@ def knowledge(
     if out_dir is None:
         click.echo()
     click.echo(f"saved: {whole - kept:,} of {whole:,} words ({saved}%)")
+
+
+cli.add_command(objects_command)
 
 
 def main() -> None:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+from collections import deque
 from collections.abc import Iterable, Iterator
 
 from agents.tessera import _batch
@@ -35,3 +36,19 @@ def assess_rows(targets: Iterable[Target], jobs: int) -> Iterator[Row]:
                 yield tuple(None if index is None else row[index] for index in picks)
     finally:
         rows.close()
+
+
+def assess_target_rows(targets: Iterable[Target], jobs: int) -> Iterator[tuple[Target, Row]]:
+    """assess_rows, each row with the target it is of (for the questions asked of a file after
+    its row, such as its objects)."""
+    pending: deque[Target] = deque()
+
+    def remembered() -> Iterator[Target]:
+        for target in targets:
+            pending.append(target)
+            yield target
+
+    for row in assess_rows(remembered(), jobs):
+        # The targets are taken a window ahead of the rows and in the same order: the oldest one
+        # is this row's.
+        yield pending.popleft(), row

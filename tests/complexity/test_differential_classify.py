@@ -69,6 +69,20 @@ def test_generated_characters(text):
     check(text)
 
 
+# Long stretches of Latin-1 text in two- or four-byte storage, one wide character somewhere: the scans
+# take their vector paths on nearly every block, and their exact per-character path on the one block
+# that holds the wide character, at every offset within a block.
+NARROW_PIECES = [p for p in PIECES if max(map(ord, p)) < 0x100]
+WIDENERS = ["", "\u0100", "\u2014", "\u2028", "\u3000", "\U0001f600"]
+
+
+@given(st.lists(st.one_of(keyword(), st.sampled_from(NARROW_PIECES)), min_size=40, max_size=200).map("".join),
+       st.sampled_from(WIDENERS), st.integers(min_value=0))
+def test_mostly_narrow_text_in_every_storage(sql, widener, at):
+    at %= len(sql) + 1
+    check(sql[:at] + widener + sql[at:])
+
+
 CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file()) if CORPUS.is_dir() else []
 
 

@@ -128,3 +128,34 @@ def test_each_read_is_announced_once_and_a_refusing_hook_stops_it(tmp_path):
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines()[-1] == "refused by policy"
+
+
+def test_the_announcement_comes_before_the_read_and_a_failed_read_is_announced_once(tmp_path):
+    # A hook that rewrites the file when it hears of it shows whether the file was read before.
+    path = tmp_path / "script.sql"
+    path.write_text("SELECT 1")
+    bad = tmp_path / "latin1.sql"
+    bad.write_bytes(b"SELECT 1\r\n'\xe9'")
+    code = textwrap.dedent(
+        f"""
+        import pathlib, sys
+        import agents.tessera.complexity as cx
+        path, bad = pathlib.Path({str(path)!r}), pathlib.Path({str(bad)!r})
+        heard = []
+        def hook(event, args):
+            if event == "open" and args[0] in (str(path), str(bad)) and args[1] == "r":
+                heard.append(args[0])
+                if args[0] == str(path):
+                    path.write_text("MERGE t")
+        sys.addaudithook(hook)
+        print(cx.classify_sql_file(path).complexity)
+        try:
+            cx.plan_reading_strategy(bad)
+        except UnicodeDecodeError as error:
+            print(error.start, error.end, error.object == bad.read_bytes())
+        print(heard == [str(path), str(bad), str(bad)])
+        """
+    )
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[-3:] == ["complex", "11 12 True", "True"]

@@ -100,3 +100,36 @@ def test_importing_loads_no_more_than_it_needs(tmp_path):
     )
     assert out["file"].endswith(".so") and "/agents/tessera/complexity." in out["file"]
     assert {"classify_sql", "classify_sql_file", "logger", "SQLComplexity", "ComplexityResult"} <= set(out["names"])
+
+
+def test_a_deleted_global_fails_as_in_a_python_function(tmp_path):
+    # Each global the functions read at call time, deleted in turn (in a fresh interpreter, as the
+    # module's namespace order is itself under test elsewhere).
+    (tmp_path / "long.sql").write_text("SELECT 1\n" * 600)
+    out = run(
+        f"""
+        import pathlib
+        import {NAME} as cx
+        path = pathlib.Path("long.sql")
+        cases = [
+            ("SQLComplexity", lambda: cx.classify_sql("SELECT 1")),
+            ("ComplexityResult", lambda: cx.classify_sql("SELECT 1")),
+            ("logger", lambda: cx.classify_sql("SELECT 1")),
+            ("classify_sql", lambda: cx.classify_sql_file(path)),
+            ("logger", lambda: cx.plan_reading_strategy(path)),
+            ("FileReadingStrategy", lambda: cx.plan_reading_strategy(path)),
+        ]
+        out["errors"] = []
+        for name, call in cases:
+            saved = getattr(cx, name)
+            delattr(cx, name)
+            try:
+                call()
+            except Exception as exc:
+                out["errors"].append([type(exc).__name__, str(exc), getattr(exc, "name", None)])
+            setattr(cx, name, saved)
+        """,
+        tmp_path,
+    )
+    names = ["SQLComplexity", "ComplexityResult", "logger", "classify_sql", "logger", "FileReadingStrategy"]
+    assert out["errors"] == [["NameError", f"name '{n}' is not defined", n] for n in names]

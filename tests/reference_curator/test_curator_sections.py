@@ -136,8 +136,9 @@ def test_event_failures_leave_no_result():
         curator.select_knowledge({1, "join"}, full_mapping="## Joins", full_gotchas="")
     with logger_replaced(None):
         del curator.logger
-        with pytest.raises(NameError, match="^name 'logger' is not defined$"):
+        with pytest.raises(NameError, match="^name 'logger' is not defined$") as missing:
             curator.select_knowledge(set(), full_mapping="", full_gotchas="")
+        assert missing.value.name == "logger"
 
 
 sk = curator.select_knowledge

@@ -41,6 +41,17 @@ def test_categories_match_re(sql):
     assert curator.detect_construct_categories(sql) == oracle.detect_categories(sql)
 
 
+# Mostly Latin-1 text stored two or four bytes per character (one wide character somewhere), so that
+# the vector paths of the scan meet the per-character path at every offset within a block.
+@given(st.lists(keyword() | st.sampled_from([p for p in PIECES if max(map(ord, p)) < 0x100]), min_size=30,
+                max_size=150).map("".join),
+       st.sampled_from(["", "\u0100", "\u2014", "\u3000", "\U0001f600"]), st.integers(min_value=0))
+def test_categories_of_mostly_narrow_text_in_every_storage(sql, widener, at):
+    at %= len(sql) + 1
+    sql = sql[:at] + widener + sql[at:]
+    assert curator.detect_construct_categories(sql) == oracle.detect_categories(sql)
+
+
 TITLES = ["Joins", "JOINS and Lookups", "Data Type Mapping", "NULL Semantics (CRITICAL)", "İstanbul", "istanbul",
           "ß", "SS", "ΟΔΟΣ", "οδος", "σ", "\u212a", "k", "ſ", "s", "", " ", "#", "CTE / Subqueries",
           "1. DATEDIFF Argument Order Reversed", "Date Functions"]

@@ -1,0 +1,986 @@
+// The inventory's lexical scan: one left-to-right pass over a str's storage that knows comments,
+// string literals, quoted identifiers, dollar-quoted bodies, batch separators and where statements
+// start, and finds the heads of the objects a script defines (forms.hpp). Linear: every character
+// is looked at a bounded number of times (a head's words are read once more when the head is
+// parsed). Touches no Python object, so it runs with the GIL released.
+#pragma once
+
+#include "inventory/forms.hpp"
+#include "text/sqltext.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tessera::inventory {
+
+struct Object {
+  Kind kind;
+  Statement statement;
+  bool routine;
+  size_t name_begin, name_end;  // the name as written
+  size_t first_line, last_line;
+  size_t begin;       // where the first line starts
+  size_t last_begin;  // where the last line starts
+};
+
+// A line that begins a statement at the top nesting level: where a reader can pick up.
+struct StatementStart {
+  size_t line;
+  size_t verb;  // where its first word starts
+};
+
+struct Inventory {
+  std::vector<Object> objects;
+  size_t total_lines = 0;
+  // Filled only for planning.
+  std::vector<StatementStart> starts;
+  std::vector<size_t> line_begin;
+};
+
+namespace lex {
+
+enum : unsigned char { kSpecial = 1, kWordStart = 2, kWord = 4, kBlank = 8, kBreak = 16, kParen = 32 };
+
+// Latin-1 classes: the characters the main loop stops at, those that make up words, and the
+// host's whitespace (str.isspace) and line boundaries (str.splitlines).
+inline constexpr std::array<unsigned char, 256> kClasses = [] {
+  std::array<unsigned char, 256> t{};
+  for (unsigned c = 0; c < 256; ++c) {
+    unsigned v = 0;
+    const bool brk = (c >= 0x0A && c <= 0x0D) || (c >= 0x1C && c <= 0x1E) || c == 0x85;
+    const bool space = (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0;
+    if (brk) v |= kBreak | kSpecial;
+    if (space) v |= kBlank;
+    for (const char* p = "'\"[`-/$;"; *p; ++p)
+      if (c == static_cast<unsigned char>(*p)) v |= kSpecial;
+    if (c == '(' || c == ')') v |= kParen;
+    const bool alpha = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+                       (c >= 0xC0 && c != 0xD7 && c != 0xF7) || c == 0xAA || c == 0xB5 || c == 0xBA;
+    if (alpha) v |= kWordStart | kWord;
+    if ((c >= '0' && c <= '9') || c == '@' || c == '#' || c == '$') v |= kWord;
+    t[c] = static_cast<unsigned char>(v);
+  }
+  return t;
+}();
+
+template <class Ch>
+inline unsigned char of(Ch c) noexcept {
+  const Py_UCS4 u = static_cast<Py_UCS4>(c);
+  if (u < 256) return kClasses[u];
+  if (u == 0x2028 || u == 0x2029) return kSpecial | kBreak | kBlank;
+  unsigned char v = Py_UNICODE_ISSPACE(u) ? kBlank : 0;
+  if (Py_UNICODE_ISALPHA(u)) v |= kWordStart | kWord;
+  else if (Py_UNICODE_ISALNUM(u)) v |= kWord;
+  return v;
+}
+
+template <class Ch>
+inline bool word_char(Ch c) noexcept {
+  return of(c) & kWord;
+}
+
+template <class Ch>
+inline Ch upper(Ch c) noexcept {
+  return (c >= Ch('a') && c <= Ch('z')) ? Ch(c - 32) : c;
+}
+
+// s[b, e) spells the keyword, in any letter case.
+template <class Ch>
+inline bool is(const Ch* s, size_t b, size_t e, std::string_view keyword) noexcept {
+  const size_t len = keyword.size();
+  if (e - b != len) return false;
+  for (size_t k = 0; k < len; ++k)
+    if (upper(s[b + k]) != Ch(static_cast<unsigned char>(keyword[k]))) return false;
+  return true;
+}
+
+template <class Ch>
+inline bool space_not_break(Ch c) noexcept {
+  return (of(c) & (kBlank | kBreak)) == kBlank;
+}
+
+// Whether s[i] stops the main loop: a line boundary, a quote or bracket, a comment's opening pair,
+// a dollar, a semicolon, and with Parens a parenthesis. A lone minus or slash does not.
+template <bool Parens, class Ch>
+inline bool stops(const Ch* s, size_t i, size_t n) noexcept {
+  const unsigned char k = of(s[i]);
+  if (Parens && (k & kParen)) return true;
+  if (!(k & kSpecial)) return false;
+  if (s[i] == Ch('-')) return i + 1 < n && s[i + 1] == Ch('-');
+  if (s[i] == Ch('/')) return i + 1 < n && s[i + 1] == Ch('*');
+  return true;
+}
+
+#if defined(__SSE2__)
+// The candidate stops among 16 one-byte characters, as a bit mask. Characters above Latin-1 reach
+// here saturated to 0xFF and are sorted out by the caller.
+template <bool Parens>
+inline int candidates(__m128i v, __m128i next) noexcept {
+  const __m128i zero = _mm_setzero_si128();
+  auto in_range = [&](char low, char count) {
+    return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(low)), _mm_set1_epi8(count)), zero);
+  };
+  auto eq = [](__m128i x, char c) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(c)); };
+  __m128i hit = _mm_or_si128(in_range(0x0A, 3), in_range(0x1C, 2));  // line boundaries
+  hit = _mm_or_si128(hit, _mm_or_si128(eq(v, static_cast<char>(0x85)), eq(v, '\'')));
+  hit = _mm_or_si128(hit, _mm_or_si128(eq(v, '"'), eq(v, '$')));
+  hit = _mm_or_si128(hit, _mm_or_si128(eq(v, ';'), _mm_or_si128(eq(v, '['), eq(v, '`'))));
+  hit = _mm_or_si128(hit, _mm_and_si128(eq(v, '-'), eq(next, '-')));
+  hit = _mm_or_si128(hit, _mm_and_si128(eq(v, '/'), eq(next, '*')));
+  if (Parens) hit = _mm_or_si128(hit, in_range('(', 1));
+  return _mm_movemask_epi8(hit);
+}
+#endif
+
+// Index of the first character at or after i that stops the main loop (n when none).
+template <bool Parens, class Ch>
+inline size_t next_special(const Ch* s, size_t i, size_t n) noexcept {
+#if defined(__SSE2__)
+  if constexpr (sizeof(Ch) == 1) {
+    for (; i + 17 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+      if (const int mask = candidates<Parens>(v, next)) return i + static_cast<size_t>(__builtin_ctz(mask));
+    }
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m128i high = _mm_set1_epi8(static_cast<char>(0xFF));
+    for (; i + 17 <= n; i += 16) {
+      auto load = [&](size_t at) {
+        return _mm_packus_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at)),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at + 8)));
+      };
+      const __m128i v = load(i);
+      const __m128i next = load(i + 1);
+      int mask = candidates<Parens>(v, next) | _mm_movemask_epi8(_mm_cmpeq_epi8(v, high));
+      while (mask) {
+        const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+        if (stops<Parens>(s, at, n)) return at;
+        mask &= mask - 1;
+      }
+    }
+  }
+#endif
+  for (; i < n; ++i)
+    if (stops<Parens>(s, i, n)) return i;
+  return n;
+}
+
+// Class masks of 64 characters, one bit per character, for the bulk path of the object scan: line
+// boundaries, blanks, and the characters that may need the one-by-one path (quotes, brackets,
+// dollars, semicolons, minus and slash, CR). False when a character beyond Latin-1 is among them.
+struct Masks {
+  uint64_t lines, blanks, events;
+};
+
+#if defined(__SSE2__)
+template <class Ch>
+__attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m) noexcept {
+  m = {};
+  for (int part = 0; part < 4; ++part) {
+    const Ch* p = s + i + 16 * part;
+    __m128i v;
+    if constexpr (sizeof(Ch) == 1) {
+      v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else if constexpr (sizeof(Ch) == 2) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+      const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF00));
+      const __m128i zero16 = _mm_setzero_si128();
+      const __m128i narrow = _mm_and_si128(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero16),
+                                           _mm_cmpeq_epi16(_mm_and_si128(b, high), zero16));
+      if (_mm_movemask_epi8(narrow) != 0xFFFF) return false;
+      v = _mm_packus_epi16(a, b);
+    } else {
+      return false;
+    }
+    const __m128i zero = _mm_setzero_si128();
+    auto in_range = [&](char low, char count) {
+      return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(low)), _mm_set1_epi8(count)), zero);
+    };
+    auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // LF, VT, FF and the separators; a CR goes the one-by-one way, which pairs it with its LF.
+    const __m128i lines = _mm_or_si128(_mm_or_si128(in_range(0x0A, 2), in_range(0x1C, 2)), eq(static_cast<char>(0x85)));
+    const __m128i blanks = _mm_or_si128(eq(' '), eq('\t'));
+    __m128i events = _mm_or_si128(_mm_or_si128(eq('\''), eq('"')), _mm_or_si128(eq('['), eq('`')));
+    events = _mm_or_si128(events, _mm_or_si128(_mm_or_si128(eq('$'), eq(';')), eq('\r')));
+    events = _mm_or_si128(events, _mm_or_si128(eq('-'), eq('/')));
+    const int shift = 16 * part;
+    m.lines |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lines))) << shift;
+    m.blanks |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(blanks))) << shift;
+    m.events |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(events))) << shift;
+  }
+  return true;
+}
+#else
+template <class Ch>
+inline bool masks(const Ch*, size_t, Masks&) noexcept {
+  return false;
+}
+#endif
+
+}  // namespace lex
+
+// The parsed head of a defining statement.
+struct Head {
+  Kind kind;
+  Statement statement;
+  bool routine;
+  size_t verb_end;
+  size_t name_begin, name_end;
+};
+
+template <class Ch, bool Plan>
+class Scanner {
+ public:
+  Scanner(const Ch* s, size_t n) : s_(s), n_(n) {
+    if (Plan) out_.line_begin.push_back(0);
+  }
+
+  Inventory run() {
+    size_t i = head(0, true, true);
+    size_t slow_until = 0;
+    while (i < n_) {
+      if (!Plan && !pending_) {
+        if (i >= slow_until) {
+          const size_t j = chunk(i);
+          if (j != npos) {
+            i = j;
+            continue;
+          }
+          slow_until = i + kChunk;
+        }
+        // Leaving the bulk path at a line's head: the one-by-one path takes the head from here.
+        if (at_head_) {
+          at_head_ = false;
+          i = head(i, true, false);
+          continue;
+        }
+      }
+      i = pending_ ? next_special_or_word(i) : lex::next_special<Plan>(s_, i, n_);
+      if (i >= n_) break;
+      i = event(i);
+    }
+    pending_ = false;
+    if (open_) close(code_line_, code_begin_);
+    out_.total_lines = (line_begin_ == n_) ? line_ - 1 : line_;
+    if (Plan && out_.line_begin.size() > out_.total_lines) out_.line_begin.resize(out_.total_lines);
+    return std::move(out_);
+  }
+
+ private:
+  // The character at i stops the main loop: deals with it, returns where the loop goes on.
+  size_t event(size_t i) {
+    const Ch c = s_[i];
+    if (text::is_break_char(c)) {
+      i = newline(i);
+      size_t q = i;
+      while (q < n_ && (s_[q] == Ch(' ') || s_[q] == Ch('\t'))) ++q;
+      if (!Plan && q < n_ && plain_line_start(s_[q])) {
+        mark_code();
+        return q;
+      }
+      return head(i, true, false);
+    }
+    switch (static_cast<Py_UCS4>(c)) {
+      case '\'':
+      case '"':
+        i = quoted(i);
+        break;
+      case '[':
+        i = identifier(i, Ch(']'));
+        break;
+      case '`':
+        i = identifier(i, Ch('`'));
+        break;
+      case '-':
+        i = (i + 1 < n_ && s_[i + 1] == Ch('-')) ? text::find_line_break(s_, i + 2, n_) : i + 1;
+        break;
+      case '/':
+        if (i + 1 < n_ && s_[i + 1] == Ch('*')) {
+          const size_t line = line_;
+          i = block_comment(i);
+          // Code after a comment that began on an earlier line is the first on its line.
+          if (line_ != line) i = head(i, false, false);
+        } else {
+          ++i;
+        }
+        break;
+      case '$':
+        i = dollar(i);
+        break;
+      case '(':
+        ++depth_;
+        ++pending_depth_;
+        ++i;
+        break;
+      case ')':
+        if (depth_ > 0) --depth_;
+        if (pending_depth_ > 0) --pending_depth_;
+        ++i;
+        break;
+      case ';':
+        semicolon();
+        i = head(i + 1, false, true);
+        break;
+      default:  // a word, looked at only while an ALTER waits for its body
+        i = pending_word(i);
+        break;
+    }
+    return i;
+  }
+
+
+  // ---- the bulk path --------------------------------------------------------------------------------
+
+  static constexpr size_t kChunk = 64;
+
+  // Without a popcnt instruction in the baseline, the builtin becomes a library call.
+  static size_t ones(uint64_t x) noexcept {
+    x -= (x >> 1) & 0x5555555555555555ULL;
+    x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+    return static_cast<size_t>((x * 0x0101010101010101ULL) >> 56);
+  }
+
+  static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
+
+  // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
+  // count, where the current line starts, and the last line that holds code (a line whose first
+  // non-blank character is in `code`).
+  void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
+    const uint64_t span = below(to) & ~below(from);
+    uint64_t codes = code & span;
+    if (codes) {
+      const unsigned q = 63u - static_cast<unsigned>(__builtin_clzll(codes));
+      const uint64_t before = m.lines & span & below(q);
+      code_line_ = line_ + ones(before);
+      code_begin_ = before ? base + (63u - static_cast<unsigned>(__builtin_clzll(before))) + 1 : line_begin_;
+    }
+    const uint64_t breaks = m.lines & span;
+    if (breaks) {
+      line_ += ones(breaks);
+      const unsigned last = 63u - static_cast<unsigned>(__builtin_clzll(breaks));
+      const uint64_t earlier = breaks & below(last);
+      previous_line_begin_ = earlier ? base + (63u - static_cast<unsigned>(__builtin_clzll(earlier))) + 1 : line_begin_;
+      line_begin_ = base + last + 1;
+    }
+  }
+
+  // The quote that closes the literal opening at bit `open` of the current block, when the block
+  // settles it (0 otherwise: the literal runs on, or an escape needs a closer look).
+  unsigned closing_quote(const lex::Masks& m, unsigned open) const {
+    const Ch q = s_[block_base_ + open];
+    uint64_t rest = m.events & ~below(open + 1);
+    while (rest) {
+      const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
+      rest &= rest - 1;
+      const size_t k = block_base_ + c;
+      // A CR is no line boundary in the masks: a literal holding one is counted the slow way.
+      if (s_[k] == Ch('\r')) return 0;
+      if (s_[k] != q) continue;
+      if (c == 63 || s_[k - 1] == Ch('\\')) return 0;
+      if (s_[k + 1] == q) {  // doubled: the quote itself
+        rest &= rest - 1;
+        continue;
+      }
+      return c;
+    }
+    return 0;
+  }
+
+  // Scans 64 characters from i a mask at a time: lines are counted and their first characters
+  // tested in bulk, and only head candidates and the first character that needs the one-by-one
+  // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
+  // masks can't classify.
+  size_t chunk(size_t i) {
+    // The masks of a block serve every return into it: after an event the scan goes on from the
+    // event's end, mostly inside the same block.
+    if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
+      if (i + kChunk + 1 > n_ || !lex::masks(s_, i, block_)) return npos;
+      block_base_ = i;
+    }
+    const unsigned from = static_cast<unsigned>(i - block_base_);
+    i = block_base_;
+    lex::Masks m = block_;
+    const uint64_t skipped = below(from);
+    m.lines &= ~skipped;
+    m.events &= ~skipped;
+    // The first non-blank character after each line boundary (or after `from`, when that is at the
+    // head of a line): adding the start bits to the blank runs carries each to the run's end.
+    const uint64_t starts = (m.lines << 1) | (at_head_ ? uint64_t{1} << from : 0u);
+    uint64_t sum;
+    const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+    const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+    const uint64_t code = firsts & ~m.events;
+    unsigned done = from;
+    at_head_ = false;
+    // Up to each event, the line heads are taken from the masks; the event itself goes the
+    // one-by-one way, and the scan goes on in the same block as long as the event ends inside it.
+    for (unsigned pos = from;;) {
+      const uint64_t ahead = m.events & ~below(pos);
+      const unsigned stop = ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u;
+      uint64_t candidates = code & below(stop) & ~below(pos);
+      while (candidates) {
+        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(candidates));
+        candidates &= candidates - 1;
+        const size_t p = i + bit;
+        const Ch u = lex::upper(s_[p]);
+        // Only a line opening with one of these letters can hold a head or a batch separator.
+        if (u != Ch('C') && u != Ch('A') && u != Ch('R') && u != Ch('G')) continue;
+        lines_in_chunk(i, m, code, done, bit);
+        done = bit;
+        if (u == Ch('G')) {
+          const size_t end = batch_separator(line_begin_);
+          if (end != npos) {
+            batch_end();
+            return end;  // the line's boundary, or the end of the text
+          }
+          mark_code();
+          continue;
+        }
+        const bool line_had_code = code_line_ == line_;
+        const size_t previous_line = code_line_, previous_begin = code_begin_;
+        mark_code();
+        const size_t next = statement(p, false, line_had_code, previous_line, previous_begin);
+        if (pending_) return next;
+      }
+      lines_in_chunk(i, m, code, done, stop);
+      if (stop == 64) {
+        // Still at a line's head after the chunk: a boundary last, or only blanks since one.
+        at_head_ = carry || ((m.lines >> 63) & 1);
+        return i + kChunk;
+      }
+      const size_t p = i + stop;
+      // An event that opens a line (a comment, a quoted name) is where a statement may start.
+      if ((firsts >> stop) & 1) return head(p, true, false);
+      const unsigned closing = (s_[p] == Ch('\'') || s_[p] == Ch('"')) ? closing_quote(m, stop) : 0;
+      if (closing != 0) {
+        lines_in_chunk(i, m, code, stop, closing + 1);
+        mark_code();
+        pos = done = closing + 1;
+        continue;
+      }
+      const size_t next = event(p);
+      if (pending_ || next >= i + kChunk) return next;
+      pos = done = static_cast<unsigned>(next - i);
+    }
+  }
+
+  // ---- lines ------------------------------------------------------------------------------------
+
+  // s_[i] is a line boundary: the position after it (CR LF is one boundary).
+  size_t newline(size_t i) {
+    if (s_[i] == Ch('\r') && i + 1 < n_ && s_[i + 1] == Ch('\n')) ++i;
+    ++line_;
+    previous_line_begin_ = line_begin_;
+    line_begin_ = i + 1;
+    if (Plan) out_.line_begin.push_back(line_begin_);
+    return i + 1;
+  }
+
+  // Counts the line boundaries in s_[i, end).
+  void lines_through(size_t i, size_t end) {
+    while ((i = text::find_line_break(s_, i, end)) < end) i = newline(i);
+  }
+
+  // Most lines open with a word that can start neither a head nor a batch separator: when only
+  // objects are looked for, nothing more needs doing for them.
+  static bool plain_line_start(Ch c) noexcept {
+    if (!(lex::of(c) & lex::kWordStart)) return false;
+    const Ch u = lex::upper(c);
+    return u != Ch('C') && u != Ch('A') && u != Ch('R') && u != Ch('G');
+  }
+
+  void mark_code() {
+    // A literal that runs to a final line break ends on the line before it: no line follows.
+    if (line_begin_ >= n_ && line_ > 1) {
+      code_line_ = line_ - 1;
+      code_begin_ = previous_line_begin_;
+      return;
+    }
+    code_line_ = line_;
+    code_begin_ = line_begin_;
+  }
+
+  // A line holding only GO (or GO and a count), or only a slash: where a batch ends. The end of
+  // the line when it is one, else npos.
+  size_t batch_separator(size_t p) const {
+    while (p < n_ && lex::space_not_break(s_[p])) ++p;
+    if (p >= n_) return npos;
+    size_t q;
+    if (p + 1 < n_ && lex::upper(s_[p]) == Ch('G') && lex::upper(s_[p + 1]) == Ch('O')) {
+      q = p + 2;
+      if (q < n_ && lex::word_char(s_[q])) return npos;
+      while (q < n_ && lex::space_not_break(s_[q])) ++q;
+      while (q < n_ && s_[q] >= Ch('0') && s_[q] <= Ch('9')) ++q;
+      while (q < n_ && lex::space_not_break(s_[q])) ++q;
+      if (q + 1 < n_ && s_[q] == Ch('-') && s_[q + 1] == Ch('-')) q = text::find_line_break(s_, q, n_);
+    } else if (s_[p] == Ch('/')) {
+      q = p + 1;
+      while (q < n_ && lex::space_not_break(s_[q])) ++q;
+    } else {
+      return npos;
+    }
+    return (q >= n_ || text::is_break_char(s_[q])) ? q : npos;
+  }
+
+  // From a place where a statement may start (a line's start, after a semicolon, after a comment
+  // that spanned lines): skips blank and comment lines and batch separators, and looks at the
+  // first code. Returns where the main loop goes on.
+  size_t head(size_t p, bool line_start, bool after_semicolon) {
+    while (true) {
+      if (line_start) {
+        const size_t end = batch_separator(p);
+        if (end != npos) {
+          batch_end();
+          if (end >= n_) return n_;
+          p = newline(end);
+          continue;
+        }
+      }
+      line_start = false;
+      while (p < n_ && lex::space_not_break(s_[p])) ++p;
+      if (p >= n_) return n_;
+      const Ch c = s_[p];
+      const unsigned char k = lex::of(c);
+      if (text::is_break_char(c)) {
+        p = newline(p);
+        line_start = true;
+        continue;
+      }
+      if (c == Ch('-') && p + 1 < n_ && s_[p + 1] == Ch('-')) {
+        p = text::find_line_break(s_, p + 2, n_);
+        continue;
+      }
+      if (c == Ch('/') && p + 1 < n_ && s_[p + 1] == Ch('*')) {
+        p = block_comment(p);
+        continue;
+      }
+      const bool line_had_code = code_line_ == line_;
+      const size_t previous_line = code_line_, previous_begin = code_begin_;
+      mark_code();
+      if (!(k & lex::kWordStart)) return p;
+      return statement(p, after_semicolon, line_had_code, previous_line, previous_begin);
+    }
+  }
+
+  // ---- literals and comments ----------------------------------------------------------------------
+
+  size_t quoted(size_t i) {
+    const Ch q = s_[i];
+    size_t j = i + 1;
+    while (true) {
+      const size_t k = text::find(s_, j, n_, q);
+      if (k >= n_) {
+        lines_through(i + 1, n_);
+        return n_;
+      }
+      if (k + 1 < n_ && s_[k + 1] == q) {  // doubled: the quote itself
+        j = k + 2;
+        continue;
+      }
+      // A backslash escape ('it\'s') in the dialects that have them: a quote right after a
+      // backslash and right before a letter or digit can't be a closing one. A closing quote
+      // after a backslash ('C:\') is followed by an operator, a space or a bracket.
+      if (s_[k - 1] == Ch('\\') && k - 1 > i && k + 1 < n_ && (lex::of(s_[k + 1]) & lex::kWord)) {
+        j = k + 1;
+        continue;
+      }
+      lines_through(i + 1, k);
+      mark_code();
+      return k + 1;
+    }
+  }
+
+  // [name] or `name`, which never span lines; a lone opener is just a character. A failed search
+  // is remembered, so that a line of openers is not searched again from each of them.
+  size_t identifier(size_t i, Ch close) {
+    if (i < unclosed_until_) return i + 1;
+    size_t k = i + 1;
+    for (; k < n_; ++k) {
+      const Ch c = s_[k];
+      if (c == close) {
+        if (close == Ch(']') && k + 1 < n_ && s_[k + 1] == close) {
+          ++k;
+          continue;
+        }
+        return k + 1;
+      }
+      if (text::is_break_char(c)) break;
+    }
+    unclosed_until_ = k;
+    return i + 1;
+  }
+
+  size_t block_comment(size_t i) {
+    size_t j = i + 2, end = n_;
+    while ((j = text::find(s_, j, n_, Ch('*'))) < n_) {
+      if (j + 1 < n_ && s_[j + 1] == Ch('/')) {
+        end = j + 2;
+        break;
+      }
+      ++j;
+    }
+    lines_through(i + 2, end);
+    return end;
+  }
+
+  // $$ ... $$ or $tag$ ... $tag$, the body of a routine in several dialects.
+  size_t dollar(size_t i) {
+    if (i > 0 && lex::word_char(s_[i - 1])) return i + 1;
+    size_t j = i + 1;
+    if (j < n_ && (lex::of(s_[j]) & lex::kWordStart)) {
+      while (j < n_ && (lex::of(s_[j]) & lex::kWord) && s_[j] != Ch('$')) ++j;
+    }
+    if (j >= n_ || s_[j] != Ch('$')) return i + 1;
+    const size_t tag = j - i + 1;  // both dollars included
+    if (tag > kLongestTag) return i + 1;
+    size_t k = j + 1, end = n_, body_end = n_;
+    while ((k = text::find(s_, k, n_, Ch('$'))) < n_) {
+      if (k + tag <= n_ && std::equal(s_ + i, s_ + i + tag, s_ + k)) {
+        body_end = k;
+        end = k + tag;
+        break;
+      }
+      ++k;
+    }
+    lines_through(j + 1, body_end);
+    mark_code();
+    if (open_ && cur_.routine) dollar_body_ = true;
+    return end;
+  }
+
+  // ---- statements and objects -----------------------------------------------------------------------
+
+  size_t word_end(size_t p) const {
+    while (p < n_ && lex::word_char(s_[p])) ++p;
+    return p;
+  }
+
+  // The next token after p: whitespace, line breaks and comments skipped. Reads only.
+  size_t next_token(size_t p) const {
+    while (p < n_) {
+      const Ch c = s_[p];
+      if (lex::of(c) & lex::kBlank) {
+        ++p;
+      } else if (c == Ch('-') && p + 1 < n_ && s_[p + 1] == Ch('-')) {
+        p = text::find_line_break(s_, p + 2, n_);
+      } else if (c == Ch('/') && p + 1 < n_ && s_[p + 1] == Ch('*')) {
+        size_t j = p + 2;
+        while ((j = text::find(s_, j, n_, Ch('*'))) < n_ && !(j + 1 < n_ && s_[j + 1] == Ch('/'))) ++j;
+        p = j >= n_ ? n_ : j + 2;
+      } else {
+        break;
+      }
+    }
+    return p;
+  }
+
+  // The word at p if it starts one: its end, else p.
+  size_t keyword_at(size_t p) const {
+    if (p >= n_ || !(lex::of(s_[p]) & lex::kWordStart)) return p;
+    return word_end(p);
+  }
+
+  // A schema-qualified name: parts in brackets, double quotes, backticks or bare, joined by dots.
+  // Returns false when no name stands at p.
+  bool name_at(size_t p, size_t& begin, size_t& end) const {
+    begin = p;
+    end = p;
+    size_t parts = 0;
+    bool bare_only = true;
+    while (p < n_) {
+      const Ch c = s_[p];
+      size_t q = p;
+      if (c == Ch('[') || c == Ch('"') || c == Ch('`')) {
+        const Ch close = c == Ch('[') ? Ch(']') : c;
+        for (q = p + 1; q < n_; ++q) {
+          if (text::is_break_char(s_[q])) return parts > 0;
+          if (s_[q] == close) {
+            if (q + 1 < n_ && s_[q + 1] == close) {
+              ++q;
+              continue;
+            }
+            break;
+          }
+        }
+        if (q >= n_) return parts > 0;
+        q += 1;
+        bare_only = false;
+      } else if (lex::word_char(c)) {
+        q = word_end(p);
+      } else if (c != Ch('.') || parts == 0) {
+        break;
+      }
+      if (q > p) {
+        ++parts;
+        end = q;
+      }
+      size_t r = q;
+      while (r < n_ && lex::space_not_break(s_[r])) ++r;
+      if (r >= n_ || s_[r] != Ch('.')) break;
+      p = r + 1;
+      while (p < n_ && lex::space_not_break(s_[p])) ++p;
+    }
+    if (parts == 0) return false;
+    if (parts == 1 && bare_only)
+      for (const char* word : kNotNames)
+        if (lex::is(s_, begin, end, word)) return false;
+    return true;
+  }
+
+  bool kind_at(size_t& p, bool alter, bool replace, Head& h) const {
+    const size_t e = keyword_at(p);
+    if (e == p) return false;
+    for (const KindForm& form : kKindForms) {
+      if (!lex::is(s_, p, e, form.words[0])) continue;
+      size_t after = e;
+      if (form.words[1] != nullptr) {
+        const size_t q = next_token(e);
+        const size_t qe = keyword_at(q);
+        if (qe == q || !lex::is(s_, q, qe, form.words[1])) continue;
+        after = qe;
+      }
+      if (alter && std::find(std::begin(kAlterKinds), std::end(kAlterKinds), form.kind) == std::end(kAlterKinds))
+        return false;
+      if (replace &&
+          std::find(std::begin(kReplaceKinds), std::end(kReplaceKinds), form.kind) == std::end(kReplaceKinds))
+        return false;
+      h.kind = form.kind;
+      h.routine = form.routine;
+      p = after;
+      return true;
+    }
+    return false;
+  }
+
+  // The head of a defining statement whose first word is s_[p, verb_end).
+  bool parse_head(size_t p, size_t verb_end, Head& h) const {
+    h.verb_end = verb_end;
+    size_t q = next_token(verb_end);
+    bool alter = false, replace = false;
+    if (lex::is(s_, p, verb_end, "CREATE")) {
+      h.statement = kCreate;
+      size_t e = keyword_at(q);
+      if (lex::is(s_, q, e, "OR")) {
+        q = next_token(e);
+        e = keyword_at(q);
+        bool found = false;
+        for (const OrForm& form : kOrForms) {
+          if (lex::is(s_, q, e, form.word)) {
+            h.statement = form.statement;
+            found = true;
+          }
+        }
+        if (!found) return false;
+        q = next_token(e);
+      }
+      for (bool more = true; more;) {
+        more = false;
+        e = keyword_at(q);
+        for (const char* modifier : kModifiers) {
+          if (lex::is(s_, q, e, modifier)) {
+            // SET TABLE is a modifier; SET on its own is not a kind.
+            q = next_token(e);
+            more = true;
+            break;
+          }
+        }
+      }
+    } else if (lex::is(s_, p, verb_end, "ALTER")) {
+      h.statement = kAlter;
+      alter = true;
+    } else if (lex::is(s_, p, verb_end, "REPLACE")) {
+      h.statement = kCreateOrReplace;
+      replace = true;
+    } else {
+      return false;
+    }
+    if (!kind_at(q, alter, replace, h)) return false;
+    q = next_token(q);
+    size_t e = keyword_at(q);
+    if (lex::is(s_, q, e, "IF")) {
+      const size_t not_begin = next_token(e);
+      const size_t not_end = keyword_at(not_begin);
+      const size_t exists_begin = next_token(not_end);
+      const size_t exists_end = keyword_at(exists_begin);
+      if (lex::is(s_, not_begin, not_end, "NOT") && lex::is(s_, exists_begin, exists_end, "EXISTS"))
+        q = next_token(exists_end);
+    }
+    return name_at(q, h.name_begin, h.name_end);
+  }
+
+  // The first code of a statement, a word, at the top nesting level.
+  size_t statement(size_t p, bool after_semicolon, bool line_had_code, size_t previous_line, size_t previous_begin) {
+    const size_t e = word_end(p);
+    if (Plan && depth_ == 0) {
+      const size_t verbs = std::size(kStatementVerbs) - (after_semicolon ? 0 : kAfterSemicolonOnly);
+      for (size_t k = 0; k < verbs; ++k) {
+        if (lex::is(s_, p, e, kStatementVerbs[k]) && (after_semicolon || !set_clause(p, e))) {
+          if (out_.starts.empty() || out_.starts.back().line != line_) out_.starts.push_back({line_, p});
+          break;
+        }
+      }
+    }
+    const Ch first = lex::upper(s_[p]);
+    if (first != Ch('C') && first != Ch('A') && first != Ch('R')) return p;
+    Head h;
+    if (!parse_head(p, e, h)) return p;
+    // Another object's head inside a routine's body is part of the body, unless it is a routine
+    // itself; and a head that shares its line with code of the open object stays in that object.
+    if (open_ && line_had_code) return e;
+    if (open_ && cur_.routine && !h.routine && !(ended_before(line_begin_) && !temporary(h))) return e;
+    if (line_ <= closed_through_) return e;
+    Object o{h.kind, h.statement, h.routine, h.name_begin, h.name_end, line_, 0, line_begin_, line_begin_};
+    if (h.statement == kAlter) {
+      // ALTER PROCEDURE p RENAME TO q; defines nothing: wait for the body.
+      pending_ = true;
+      pending_object_ = o;
+      pending_line_ = previous_line;
+      pending_begin_ = previous_begin;
+      pending_depth_ = 0;
+      after_execute_ = false;
+      return e;
+    }
+    start(o, previous_line, previous_begin);
+    return e;
+  }
+
+  // Whether the statement before the line starting at p closed a routine's body in the dialects
+  // that end one with a semicolon rather than a batch separator: its last code line is unindented,
+  // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
+  // head (a one-statement function). Blank and line-comment lines are passed over.
+  bool ended_before(size_t p) const {
+    while (p > 0) {
+      size_t e = p - 1;  // the boundary ending the previous line
+      if (e > 0 && s_[e] == Ch('\n') && s_[e - 1] == Ch('\r')) --e;
+      size_t b = e;
+      while (b > 0 && !text::is_break_char(s_[b - 1])) --b;
+      p = b;
+      const auto [sb, se] = text::strip(s_, b, e);
+      if (sb == se || (se - sb >= 2 && s_[sb] == Ch('-') && s_[sb + 1] == Ch('-'))) continue;
+      if (sb != b || s_[se - 1] != Ch(';')) return false;
+      const Ch c = s_[sb];
+      if (c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
+      const size_t we = word_end(sb);
+      return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
+    }
+    return false;
+  }
+
+  // SET at the start of a line continues an UPDATE unless a variable or a session option follows.
+  bool set_clause(size_t p, size_t e) const {
+    if (!lex::is(s_, p, e, "SET")) return false;
+    const size_t q = next_token(e);
+    if (q < n_ && s_[q] == Ch('@')) return false;
+    const size_t qe = keyword_at(q);
+    for (const char* option : kSessionOptions)
+      if (lex::is(s_, q, qe, option)) return false;
+    return true;
+  }
+
+  // A temporary table (#name) is always the run-time work of the routine around it.
+  bool temporary(const Head& h) const { return s_[h.name_begin] == Ch('#') || s_[h.name_begin] == Ch('@'); }
+
+  size_t next_special_or_word(size_t i) const {
+    for (; i < n_; ++i) {
+      const unsigned char k = lex::of(s_[i]);
+      if (k & (lex::kSpecial | lex::kParen)) return i;
+      if ((k & lex::kWordStart) && !(i > 0 && lex::word_char(s_[i - 1]))) return i;
+    }
+    return n_;
+  }
+
+  size_t pending_word(size_t i) {
+    if (!(lex::of(s_[i]) & lex::kWord)) return i + 1;
+    const size_t e = word_end(i);
+    if (!pending_ || pending_depth_ != 0) return e;
+    const bool as = lex::is(s_, i, e, "AS");
+    bool body = false;
+    for (const char* word : kBodyWords) body = body || lex::is(s_, i, e, word);
+    if (body && !(as && after_execute_)) {
+      pending_ = false;
+      start(pending_object_, pending_line_, pending_begin_);
+      return e;
+    }
+    after_execute_ = lex::is(s_, i, e, "EXECUTE") || lex::is(s_, i, e, "EXEC");
+    return e;
+  }
+
+  void start(const Object& o, size_t previous_line, size_t previous_begin) {
+    pending_ = false;
+    if (open_) close(previous_line, previous_begin);
+    cur_ = o;
+    open_ = true;
+    dollar_body_ = false;
+  }
+
+  // The open object ends on `last` (its last line with code), never before its first line.
+  void close(size_t last, size_t last_begin) {
+    if (last < cur_.first_line) {
+      last = cur_.first_line;
+      last_begin = cur_.begin;
+    }
+    cur_.last_line = last;
+    cur_.last_begin = last_begin;
+    out_.objects.push_back(cur_);
+    closed_through_ = last;
+    open_ = false;
+  }
+
+  void semicolon() {
+    if (pending_depth_ == 0) pending_ = false;
+    // A table, view or index ends with its statement, and so does a routine whose body was
+    // dollar-quoted: what follows is the script's own work, not part of the object.
+    if (open_ && (dollar_body_ || !cur_.routine)) close(line_, line_begin_);
+  }
+
+  void batch_end() {
+    pending_ = false;
+    depth_ = 0;
+    if (open_) close(code_line_, code_begin_);
+  }
+
+  static constexpr size_t npos = static_cast<size_t>(-1);
+  // Longer tags are not taken as tags, which bounds the work of comparing one at every dollar.
+  static constexpr size_t kLongestTag = 66;
+
+  const Ch* s_;
+  size_t n_;
+  Inventory out_;
+
+  size_t line_ = 1, line_begin_ = 0, previous_line_begin_ = 0;
+  size_t code_line_ = 0, code_begin_ = 0;  // the last line holding code, and where it starts
+  size_t depth_ = 0;          // parentheses, followed only when planning
+  size_t pending_depth_ = 0;  // parentheses since a pending ALTER's head
+  size_t unclosed_until_ = 0;
+  size_t closed_through_ = 0;  // the last line of the last object closed
+
+  bool open_ = false;
+  Object cur_{};
+  bool dollar_body_ = false;
+
+  bool at_head_ = false;  // the bulk path resumes at the head of a line
+  lex::Masks block_{};
+  size_t block_base_ = npos;
+
+  bool pending_ = false;
+  Object pending_object_{};
+  size_t pending_line_ = 0, pending_begin_ = 0;
+  bool after_execute_ = false;
+};
+
+template <class Ch>
+Inventory scan(const Ch* s, size_t n, bool plan) {
+  return plan ? Scanner<Ch, true>(s, n).run() : Scanner<Ch, false>(s, n).run();
+}
+
+}  // namespace tessera::inventory

@@ -1,0 +1,264 @@
+// Counting the lines that hold something other than whitespace, 64 characters at a time: each block
+// becomes two bit masks (line boundaries, and characters that are not whitespace), and a line counts
+// when the first of those events after its start is a non-space character. One addition finds, for
+// every line start of the block at once, the first event after it (the carry runs through the
+// whitespace in between, and on into the next block), so the count costs a few instructions per block
+// and nothing per line.
+#include "regex/isa.hpp"
+#include "text/sqltext.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESSERA_TEXT_X86 1
+#endif
+
+namespace tessera::text {
+namespace {
+
+struct Masks {
+  std::uint64_t breaks = 0;  // line boundaries of str.splitlines
+  std::uint64_t ink = 0;     // characters that are not whitespace
+};
+
+template <class Ch>
+Masks scalar_masks(const Ch* p, size_t m) noexcept {
+  Masks k;
+  for (size_t j = 0; j < m; ++j) {
+    const Ch c = p[j];
+    if (is_break_char(c))
+      k.breaks |= std::uint64_t{1} << j;
+    else if (!(classes(c) & kSpace))
+      k.ink |= std::uint64_t{1} << j;
+  }
+  return k;
+}
+
+class Counter {
+ public:
+  // Blocks in text order; positions past the text's end have neither bit.
+  void add(const Masks& k) noexcept {
+    const std::uint64_t gaps = ~(k.breaks | k.ink);
+    const std::uint64_t starts = (k.breaks << 1) | top_break_;
+    top_break_ = k.breaks >> 63;
+    // A start on whitespace carries through its run to the first event after it; a start on an event
+    // is its own first event. The carry out of the block is a run still open at its end.
+    const std::uint64_t a = starts & gaps;
+    const std::uint64_t sum = a + gaps;
+    const std::uint64_t with_carry = sum + carry_;
+    carry_ = (sum < a) | (with_carry < sum);
+    const std::uint64_t first_events = (with_carry | starts) & ~gaps;
+    count_ += static_cast<size_t>(std::popcount(first_events & k.ink));
+  }
+  size_t count() const noexcept { return count_; }
+
+ private:
+  std::uint64_t top_break_ = 1;  // the text itself starts a line
+  std::uint64_t carry_ = 0;
+  size_t count_ = 0;
+};
+
+template <class Ch>
+size_t count_scalar(const Ch* s, size_t n) noexcept {
+  Counter counter;
+  for (size_t i = 0; i < n; i += 64) counter.add(scalar_masks(s + i, std::min<size_t>(64, n - i)));
+  return counter.count();
+}
+
+#ifdef TESSERA_TEXT_X86
+
+// ---- SSE2: 16 characters per vector, narrowed to bytes ---------------------------------------------
+
+inline __m128i in_range(__m128i v, char lo, char count) {
+  return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(lo)), _mm_set1_epi8(static_cast<char>(count - 1))),
+                        _mm_setzero_si128());
+}
+
+// Bits of 16 one-byte characters: (breaks, spaces) in the Latin-1 range.
+inline void classify16(__m128i v, std::uint32_t& breaks, std::uint32_t& spaces) {
+  const __m128i nel = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0x85)));
+  const __m128i brk = _mm_or_si128(_mm_or_si128(in_range(v, 0x0A, 4), in_range(v, 0x1C, 3)), nel);
+  const __m128i spc = _mm_or_si128(_mm_or_si128(in_range(v, 0x09, 5), in_range(v, 0x1C, 5)),
+                                   _mm_or_si128(nel, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xA0)))));
+  breaks = static_cast<std::uint32_t>(_mm_movemask_epi8(brk));
+  spaces = static_cast<std::uint32_t>(_mm_movemask_epi8(spc));
+}
+
+// 16 characters as bytes; `high` collects bits of characters above U+00FF, whose byte is meaningless.
+template <class Ch>
+inline __m128i narrow16(const Ch* p, __m128i& high) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    high = _mm_or_si128(high, _mm_or_si128(a, b));
+    return _mm_packus_epi16(a, b);
+  } else {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12));
+    high = _mm_or_si128(high, _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)));
+    // Code points are below 2**31, so the signed pack keeps every value up to 0xFF exact.
+    return _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+  }
+}
+
+template <class Ch>
+inline bool any_high(__m128i high) {
+  if constexpr (sizeof(Ch) == 1) {
+    return false;
+  } else {
+    const __m128i mask = sizeof(Ch) == 2 ? _mm_set1_epi16(static_cast<short>(0xFF00)) : _mm_set1_epi32(~0xFF);
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(high, mask), _mm_setzero_si128())) != 0xFFFF;
+  }
+}
+
+template <class Ch>
+size_t count_sse2(const Ch* s, size_t n) noexcept {
+  Counter counter;
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    __m128i high = _mm_setzero_si128();
+    std::uint64_t breaks = 0, spaces = 0;
+    for (int q = 0; q < 4; ++q) {
+      std::uint32_t b, sp;
+      classify16(narrow16(s + i + 16 * q, high), b, sp);
+      breaks |= std::uint64_t{b} << (16 * q);
+      spaces |= std::uint64_t{sp} << (16 * q);
+    }
+    counter.add(any_high<Ch>(high) ? scalar_masks(s + i, 64) : Masks{breaks, ~(spaces | breaks)});
+  }
+  if (i < n) counter.add(scalar_masks(s + i, n - i));
+  return counter.count();
+}
+
+// ---- AVX2: 32 characters per vector ----------------------------------------------------------------
+
+__attribute__((target("avx2"))) inline __m256i in_range32(__m256i v, char lo, char count) {
+  return _mm256_cmpeq_epi8(
+      _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(lo)), _mm256_set1_epi8(static_cast<char>(count - 1))),
+      _mm256_setzero_si256());
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i narrow32(const Ch* p, __m256i& high) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    high = _mm256_or_si256(high, _mm256_or_si256(a, b));
+    // The pack works within 128-bit lanes; the permutation puts the four quarters back in order.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+  } else {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24));
+    high = _mm256_or_si256(high, _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)));
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+  }
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t count_avx2(const Ch* s, size_t n) noexcept {
+  Counter counter;
+  size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    __m256i high = _mm256_setzero_si256();
+    std::uint64_t breaks = 0, spaces = 0;
+    for (int q = 0; q < 2; ++q) {
+      const __m256i v = narrow32(s + i + 32 * q, high);
+      const __m256i nel = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85)));
+      const __m256i brk = _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x0A, 4), in_range32(v, 0x1C, 3)), nel);
+      const __m256i spc =
+          _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x09, 5), in_range32(v, 0x1C, 5)),
+                          _mm256_or_si256(nel, _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xA0)))));
+      breaks |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(brk))} << (32 * q);
+      spaces |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(spc))} << (32 * q);
+    }
+    bool high_seen = false;
+    if constexpr (sizeof(Ch) > 1) {
+      const __m256i mask =
+          sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
+      high_seen = !_mm256_testz_si256(high, mask);
+    }
+    counter.add(high_seen ? scalar_masks(s + i, 64) : Masks{breaks, ~(spaces | breaks)});
+  }
+  if (i < n) counter.add(scalar_masks(s + i, n - i));
+  return counter.count();
+}
+
+// ---- finding one of two ASCII characters -------------------------------------------------------------
+
+template <class Ch>
+size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+  for (; i + 16 <= n; i += 16) {
+    // Narrowed characters above U+00FF become 0x00 or 0xFF, never an ASCII character looked for.
+    __m128i high = _mm_setzero_si128();
+    const __m128i v = narrow16(s + i, high);
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+    if (hits) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+  }
+  for (; i < n; ++i)
+    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
+  return n;
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t find_either_avx2(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
+  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
+  for (; i + 32 <= n; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = narrow32(s + i, high);
+    const unsigned hits = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb))));
+    if (hits) return i + static_cast<size_t>(std::countr_zero(hits));
+  }
+  for (; i < n; ++i)
+    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
+  return n;
+}
+
+#endif
+
+}  // namespace
+
+template <class Ch>
+size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
+#ifdef TESSERA_TEXT_X86
+  const isa::Level level = isa::current();
+  if (level >= isa::Level::AVX2) return find_either_avx2(s, i, n, a, b);
+  if (level >= isa::Level::SSE2) return find_either_sse2(s, i, n, a, b);
+#endif
+  for (; i < n; ++i)
+    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
+  return n;
+}
+
+template size_t find_either(const std::uint8_t*, size_t, size_t, char, char) noexcept;
+template size_t find_either(const std::uint16_t*, size_t, size_t, char, char) noexcept;
+template size_t find_either(const std::uint32_t*, size_t, size_t, char, char) noexcept;
+
+template <class Ch>
+size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
+#ifdef TESSERA_TEXT_X86
+  const isa::Level level = isa::current();
+  if (level >= isa::Level::AVX2) return count_avx2(s, n);
+  if (level >= isa::Level::SSE2) return count_sse2(s, n);
+#endif
+  return count_scalar(s, n);
+}
+
+template size_t count_nonblank_lines(const std::uint8_t*, size_t) noexcept;
+template size_t count_nonblank_lines(const std::uint16_t*, size_t) noexcept;
+template size_t count_nonblank_lines(const std::uint32_t*, size_t) noexcept;
+
+}  // namespace tessera::text

@@ -1,0 +1,260 @@
+"""The object inventory in the command: ``tessera objects``, the object rows and summary of
+``tessera assess --objects``, and ``tessera plan --by-object``."""
+
+from __future__ import annotations
+
+from collections import Counter
+from collections.abc import Iterable, Sequence
+from pathlib import Path
+from typing import IO
+
+import click
+from rich import box
+from rich.console import Console
+from rich.table import Table
+from rich.text import Text
+
+from agents.tessera.complexity import SQLComplexity
+from agents.tessera.inventory import ObjectKind, format_object_reading_instructions, grade_objects, plan_object_reading
+
+from .estate import Target, UnreadableFile, read_sql, shown
+
+OBJECT_FIELDS: tuple[str, ...] = (
+    "row",
+    "path",
+    "kind",
+    "name",
+    "raw_name",
+    "statement",
+    "first_line",
+    "last_line",
+    "lines",
+    "grade",
+    "effective_lines",
+    "stored_proc_count",
+    "complex_construct_count",
+    "moderate_construct_count",
+    "temp_table_count",
+    "cte_count",
+    "analysis_turns",
+    "conversion_turns",
+    "audit_turns",
+)
+
+HARDEST_SHOWN = 20
+
+
+def object_rows(path: str, text: str) -> list[dict[str, object]]:
+    """One row per object that the script defines, graded on the object's own lines."""
+    rows: list[dict[str, object]] = []
+    for graded in grade_objects(text):
+        o, result = graded.object, graded.result
+        rows.append({
+            "row": "object",
+            "path": path,
+            "kind": str(o.kind),
+            "name": o.name,
+            "raw_name": o.raw_name,
+            "statement": o.statement,
+            "first_line": o.first_line,
+            "last_line": o.last_line,
+            "lines": o.last_line - o.first_line + 1,
+            "grade": str(result.complexity),
+            "effective_lines": result.effective_lines,
+            "stored_proc_count": result.stored_proc_count,
+            "complex_construct_count": result.complex_construct_count,
+            "moderate_construct_count": result.moderate_construct_count,
+            "temp_table_count": result.temp_table_count,
+            "cte_count": result.cte_count,
+            "analysis_turns": result.recommended_analysis_turns,
+            "conversion_turns": result.recommended_conversion_turns,
+            "audit_turns": result.recommended_audit_turns,
+        })
+    return rows
+
+
+def file_object_rows(target: Target) -> list[dict[str, object]]:
+    """The object rows of one file of an estate; a file that can't be read has none (its file
+    row already says why)."""
+    try:
+        return object_rows(target.display, read_sql(target.path))
+    except UnreadableFile:
+        return []
+
+
+def _hardness(row: dict[str, object]) -> tuple[int, int]:
+    return (int(row["conversion_turns"]), int(row["effective_lines"]))  # type: ignore[call-overload]
+
+
+def hardest(rows: Iterable[dict[str, object]], count: int = HARDEST_SHOWN) -> list[dict[str, object]]:
+    """The objects with the most conversion turns, then the most effective lines; ties keep the
+    estate's order."""
+    return sorted(rows, key=_hardness, reverse=True)[:count]
+
+
+def summarize_objects(rows: Sequence[dict[str, object]]) -> dict[str, object]:
+    kinds = Counter(row["kind"] for row in rows)
+    grades = Counter(row["grade"] for row in rows)
+    return {
+        "objects": len(rows),
+        "by_kind": {kind.value: kinds[kind.value] for kind in ObjectKind if kinds[kind.value]},
+        "by_grade": {grade.value: grades[grade.value] for grade in SQLComplexity},
+        "turns": {
+            phase: sum(int(row[f"{phase}_turns"]) for row in rows)  # type: ignore[call-overload]
+            for phase in ("analysis", "conversion", "audit")
+        },
+        "hardest": [
+            {key: row[key] for key in ("path", "kind", "name", "first_line", "last_line", "grade",
+                                       "effective_lines", "conversion_turns")}
+            for row in hardest(rows)
+        ],
+    }
+
+
+_GRADE_STYLES = {"simple": "green", "moderate": "yellow", "complex": "red"}
+
+
+def _object_table(title: str, rows: Sequence[dict[str, object]]) -> Table:
+    table = Table(title=title, box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
+    for header, justify in (("File", "left"), ("Kind", "left"), ("Name", "left"), ("Lines", "right"),
+                            ("Eff.", "right"), ("Grade", "left"), ("Turns", "right")):
+        table.add_column(header, justify=justify, overflow="fold")  # type: ignore[arg-type]
+    for row in rows:
+        table.add_row(
+            str(row["path"]),
+            str(row["kind"]),
+            str(row["name"]),
+            f"{row['first_line']}-{row['last_line']}",
+            f"{row['effective_lines']:,}",
+            Text(str(row["grade"]), style=_GRADE_STYLES.get(str(row["grade"]), "")),
+            f"{row['analysis_turns']}/{row['conversion_turns']}/{row['audit_turns']}",
+        )
+    return table
+
+
+def print_objects(console: Console, rows: Sequence[dict[str, object]]) -> None:
+    if rows:
+        console.print(_object_table("Objects", rows))
+
+
+def print_object_summary(console: Console, summary: dict[str, object]) -> None:
+    console.print(f"{summary['objects']:,} objects")
+    by_kind: dict[str, int] = summary["by_kind"]  # type: ignore[assignment]
+    by_grade: dict[str, int] = summary["by_grade"]  # type: ignore[assignment]
+    turns: dict[str, int] = summary["turns"]  # type: ignore[assignment]
+    if by_kind:
+        table = Table(title="Objects per kind", box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
+        table.add_column("Kind")
+        table.add_column("Objects", justify="right")
+        for kind, count in by_kind.items():
+            table.add_row(kind, f"{count:,}")
+        console.print(table)
+    table = Table(title="Objects per grade", box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
+    table.add_column("Grade")
+    table.add_column("Objects", justify="right")
+    for grade, count in by_grade.items():
+        table.add_row(Text(grade, style=_GRADE_STYLES.get(grade, "")), f"{count:,}")
+    console.print(table)
+    console.print("Turns over the objects: " + ", ".join(f"{phase} {count:,}" for phase, count in turns.items()))
+    hardest_rows: list[dict[str, object]] = summary["hardest"]  # type: ignore[assignment]
+    if hardest_rows:
+        table = Table(title=f"Hardest objects ({len(hardest_rows)})", box=box.SIMPLE_HEAD, title_justify="left",
+                      title_style="bold")
+        for header in ("File", "Object", "Lines", "Eff.", "Conversion turns"):
+            table.add_column(header, justify="left" if header in ("File", "Object") else "right", overflow="fold")
+        for row in hardest_rows:
+            table.add_row(str(row["path"]), f"{row['kind']} {row['name']}", f"{row['first_line']}-{row['last_line']}",
+                          f"{row['effective_lines']:,}", str(row["conversion_turns"]))
+        console.print(table)
+
+
+def inventory(files: Sequence[str]) -> tuple[list[dict[str, object]], list[str]]:
+    """The object rows of the given files, and a one-line reason for each file that could not be read."""
+    rows: list[dict[str, object]] = []
+    failures: list[str] = []
+    for name in files:
+        path = Path(name)
+        try:
+            text = read_sql(path)
+        except UnreadableFile as error:
+            failures.append(f"{shown(path)}: {error}")
+            continue
+        rows.extend(object_rows(shown(path), text))
+    return rows, failures
+
+
+def by_object_instructions(file: str, text: str, max_section_lines: int) -> str:
+    plan = plan_object_reading(text, max_section_lines)
+    return format_object_reading_instructions(plan, shown(Path(file)))
+
+
+def write_objects(rows: Sequence[dict[str, object]], fmt: str, out: IO[str], console: Console) -> None:
+    from .output import write_csv, write_json, write_jsonl_row
+
+    if fmt == "json":
+        write_json({"objects": list(rows), "summary": summarize_objects(rows)}, out)
+    elif fmt == "jsonl":
+        for row in rows:
+            write_jsonl_row(row, out)
+    elif fmt == "csv":
+        write_csv(rows, OBJECT_FIELDS, out)
+    else:
+        print_objects(console, rows)
+        print_object_summary(console, summarize_objects(rows))
+
+
+def max_lines_option(command: click.Command) -> click.Command:
+    return click.option(
+        "--max-section-lines",
+        type=click.IntRange(min=50),
+        default=1500,
+        show_default=True,
+        help="With --by-object: the most lines one section may hold.",
+    )(command)
+
+
+def assess_objects(target: Target, failed: bool, fmt: str, out: IO[str]) -> list[dict[str, object]]:
+    """The object rows of one assessed file; in jsonl they are written right after its file row."""
+    if failed:
+        return []
+    rows = file_object_rows(target)
+    if fmt == "jsonl":
+        from .output import write_jsonl_row
+
+        for row in rows:
+            write_jsonl_row(row, out)
+    return rows
+
+
+def with_objects(document: dict[str, object], rows: Sequence[dict[str, object]]) -> dict[str, object]:
+    """The assess JSON report with the object list, and the object summary inside its summary."""
+    summary = dict(document["summary"])  # type: ignore[call-overload]
+    summary["objects"] = summarize_objects(rows)
+    return {**document, "objects": list(rows), "summary": summary}
+
+
+@click.command("objects")
+@click.argument("files", nargs=-1, required=True, metavar="FILE...")
+@click.option("-f", "--format", "fmt", type=click.Choice(("table", "json", "jsonl", "csv")), default=None,
+              help="Report format. Default: table when writing to a terminal, json otherwise.")
+@click.option("-o", "--output", type=click.Path(dir_okay=False, writable=True, path_type=Path),
+              help="Write the report to FILE instead of stdout.")
+def objects_command(files: tuple[str, ...], fmt: str | None, output: Path | None) -> None:
+    """List the objects the files define, each graded.
+
+    For each procedure, function, view, trigger, table and other object: its kind, name, line
+    range, grade, construct counts and agent-turn budgets; then the objects by kind and grade,
+    the turns over all of them, and the hardest ones.
+
+    Exit status 1 when any file could not be read.
+    """
+    from .main import _destination, _resolve_format, _warn
+    from .output import console_for
+
+    rows, failures = inventory(files)
+    with _destination(output) as out:
+        write_objects(rows, _resolve_format(fmt, out), out, console_for(out))
+    for failure in failures:
+        _warn(failure)
+    if failures:
+        raise SystemExit(1)

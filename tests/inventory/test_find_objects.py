@@ -1,0 +1,358 @@
+"""Finding the objects a script defines: the install-script shape of the large T-SQL corpus, the defining
+forms of each dialect, batch ends, names, and input that must not break the scan."""
+
+import dataclasses
+import re
+from enum import StrEnum
+from pathlib import Path
+
+import pytest
+
+from agents.tessera.inventory import ObjectKind, SqlObject, find_objects, find_objects_file
+
+from .conftest import CORPUS
+
+LARGE = sorted((CORPUS / "tsql-large").glob("*.sql")) if CORPUS else []
+
+
+def expected_procedures(text):
+    """Each procedure an install script defines, found the plain way: a line that starts with ALTER or
+    CREATE PROCEDURE, up to the last non-blank line before the next GO line."""
+    lines = text.splitlines()
+    found = []
+    for i, line in enumerate(lines):
+        head = re.match(r"(ALTER|CREATE) PROCEDURE \[(\w+)\]\.\[(\w+)\]", line)
+        if not head:
+            continue
+        end = next(j for j in range(i + 1, len(lines)) if re.fullmatch(r"GO\s*", lines[j]))
+        while not lines[end - 1].strip():
+            end -= 1
+        found.append((f"{head[2]}.{head[3]}", head[1].lower(), i + 1, end))
+    return found
+
+
+@pytest.mark.skipif(not LARGE, reason="corpus not present beside the checkout")
+@pytest.mark.parametrize("path", LARGE, ids=lambda p: p.name)
+def test_every_procedure_of_an_install_script(path):
+    text = path.read_text(encoding="utf-8")
+    found = find_objects_file(path)
+    procedures = [(o.name, o.statement, o.first_line, o.last_line) for o in found if o.kind == "procedure"]
+    assert procedures == expected_procedures(text)
+    # The stubs created through dynamic SQL are strings, not objects.
+    stubs = [n for n, line in enumerate(text.splitlines(), 1) if "N'CREATE PROCEDURE" in line]
+    assert len(stubs) == len(procedures)
+    assert not {o.first_line for o in found} & set(stubs)
+    # Temporary tables a procedure creates while it runs are part of it.
+    assert all(o.first_line > p[3] or o.last_line < p[2] for o in found for p in procedures if o.kind != "procedure")
+
+
+INSTALL_SCRIPT = """\
+SET ANSI_NULLS ON
+GO
+IF NOT EXISTS (SELECT * FROM sys.objects WHERE name = 'usp_load')
+BEGIN
+EXEC dbo.sp_executesql @statement = N'CREATE PROCEDURE [dbo].[usp_load] AS'
+END
+GO
+/* loads the day's orders */
+ALTER PROCEDURE [dbo].[usp_load]
+  @day date = NULL
+WITH EXECUTE AS OWNER
+AS
+BEGIN
+  CREATE TABLE #orders (id int)
+  EXEC ('CREATE VIEW dbo.not_an_object AS SELECT 1')
+  -- CREATE PROCEDURE dbo.commented_out
+  SELECT 'GO' AS x
+END
+
+GO 2
+CREATE TABLE dbo.audit (id int)
+GO
+"""
+
+
+def test_install_script_alters_the_stub(objects):
+    assert objects(INSTALL_SCRIPT) == [
+        ("procedure", "dbo.usp_load", "alter", 9, 18),
+        ("table", "dbo.audit", "create", 21, 21),
+    ]
+
+
+DIALECTS = {
+    "oracle": (
+        """\
+CREATE OR REPLACE PACKAGE hr.pkg AS
+  PROCEDURE a;
+END pkg;
+/
+CREATE OR REPLACE PACKAGE BODY hr.pkg AS
+  PROCEDURE a IS
+  BEGIN
+    EXECUTE IMMEDIATE 'CREATE TABLE t (x NUMBER)';
+  END;
+END pkg;
+/
+
+CREATE OR REPLACE EDITIONABLE FUNCTION "HR"."Net Pay" (x NUMBER) RETURN NUMBER IS
+BEGIN
+  RETURN x;
+END;
+/
+CREATE GLOBAL TEMPORARY TABLE hr.scratch (id NUMBER) ON COMMIT DELETE ROWS;
+CREATE SEQUENCE hr.seq START WITH 1;
+""",
+        [
+            ("package", "hr.pkg", "create_or_replace", 1, 3),
+            ("package_body", "hr.pkg", "create_or_replace", 5, 10),
+            ("function", "HR.Net Pay", "create_or_replace", 13, 16),
+            ("table", "hr.scratch", "create", 18, 18),
+            ("sequence", "hr.seq", "create", 19, 19),
+        ],
+    ),
+    "postgresql": (
+        """\
+CREATE SCHEMA IF NOT EXISTS sales;
+CREATE FUNCTION sales.total(a int) RETURNS int AS $$
+BEGIN
+  CREATE TEMP TABLE x (a int);
+  RETURN a; -- it's a quote inside the body
+END;
+$$ LANGUAGE plpgsql;
+
+CREATE TABLE IF NOT EXISTS sales."Order Lines" (a int);
+CREATE UNIQUE INDEX ix_lines ON sales."Order Lines" (a);
+CREATE OR REPLACE FUNCTION sales.noop() RETURNS void
+LANGUAGE plpgsql AS $body$ BEGIN PERFORM 'CREATE VIEW'; END $body$;
+CREATE MATERIALIZED VIEW sales.mv AS SELECT 1;
+""",
+        [
+            ("schema", "sales", "create", 1, 1),
+            ("function", "sales.total", "create", 2, 7),
+            ("table", "sales.Order Lines", "create", 9, 9),
+            ("index", "ix_lines", "create", 10, 10),
+            ("function", "sales.noop", "create_or_replace", 11, 12),
+            ("view", "sales.mv", "create", 13, 13),
+        ],
+    ),
+    "teradata": (
+        """\
+REPLACE PROCEDURE db.load_day (IN d DATE)
+BEGIN
+  CREATE VOLATILE TABLE vt (a INT) ON COMMIT PRESERVE ROWS;
+  INSERT INTO vt SELECT 1;
+END;
+
+CREATE MACRO db.daily AS (
+  SELECT 1;
+);
+REPLACE MACRO db.weekly AS (SELECT 2;);
+CREATE MULTISET TABLE db.facts, NO FALLBACK (a INT);
+REPLACE VIEW db.v AS SELECT * FROM db.facts;
+""",
+        [
+            ("procedure", "db.load_day", "create_or_replace", 1, 5),
+            ("macro", "db.daily", "create", 7, 9),
+            ("macro", "db.weekly", "create_or_replace", 10, 10),
+            ("table", "db.facts", "create", 11, 11),
+            ("view", "db.v", "create_or_replace", 12, 12),
+        ],
+    ),
+    "bigquery": (
+        """\
+CREATE TEMPORARY FUNCTION add_one(x INT64) AS (x + 1);
+CREATE TEMP FUNCTION label(s STRING) AS (CONCAT('it\\'s ', s));
+CREATE OR REPLACE TABLE `proj.ds.orders` AS
+SELECT add_one(1) AS a;
+CREATE TABLE FUNCTION ds.recent(n INT64) AS SELECT n;
+""",
+        [
+            ("function", "add_one", "create", 1, 1),
+            ("function", "label", "create", 2, 2),
+            ("table", "proj.ds.orders", "create_or_replace", 3, 4),
+            ("function", "ds.recent", "create", 5, 5),
+        ],
+    ),
+    "snowflake": (
+        """\
+CREATE OR REPLACE SECURE VIEW db.sch.v AS SELECT 1 AS a;
+CREATE OR REPLACE TRANSIENT TABLE db.sch.t (a INT);
+CREATE OR REPLACE PROCEDURE db.sch.p()
+RETURNS STRING LANGUAGE JAVASCRIPT AS
+$$
+  var sql = "CREATE TABLE not_an_object (a INT);";
+  return sql;
+$$;
+CREATE STAGE db.sch.landing;
+""",
+        [
+            ("view", "db.sch.v", "create_or_replace", 1, 1),
+            ("table", "db.sch.t", "create_or_replace", 2, 2),
+            ("procedure", "db.sch.p", "create_or_replace", 3, 8),
+            ("other", "db.sch.landing", "create", 9, 9),
+        ],
+    ),
+    "hive": (
+        """\
+CREATE DATABASE IF NOT EXISTS staging;
+CREATE EXTERNAL TABLE IF NOT EXISTS staging.events (
+  id INT,
+  payload STRING COMMENT 'CREATE VIEW inside a comment string'
+) STORED AS PARQUET;
+CREATE TEMPORARY VIEW recent AS SELECT * FROM staging.events;
+""",
+        [
+            ("other", "staging", "create", 1, 1),
+            ("table", "staging.events", "create", 2, 5),
+            ("view", "recent", "create", 6, 6),
+        ],
+    ),
+    "tsql": (
+        """\
+CREATE OR ALTER PROC dbo.a @x int = CAST(1 AS int) AS SELECT 1
+GO
+create function [dbo].[b]]c] () returns int as begin return 1 end
+go
+CREATE TRIGGER trg ON dbo.t AFTER INSERT AS
+  CREATE TABLE #log (id int)
+GO
+ALTER TRIGGER trg ON dbo.t AFTER UPDATE AS SELECT 1
+GO
+ALTER PROCEDURE dbo.p RENAME TO q;
+ALTER TABLE dbo.t ADD c int
+CREATE TYPE dbo.Ids AS TABLE (id int)
+CREATE SYNONYM dbo.s FOR dbo.t
+""",
+        [
+            ("procedure", "dbo.a", "create_or_alter", 1, 1),
+            ("function", "dbo.b]c", "create", 3, 3),
+            ("trigger", "trg", "create", 5, 6),
+            ("trigger", "trg", "alter", 8, 8),
+            ("type", "dbo.Ids", "create", 12, 12),
+            ("other", "dbo.s", "create", 13, 13),
+        ],
+    ),
+}
+
+
+@pytest.mark.parametrize("dialect", DIALECTS)
+def test_defining_forms_of_each_dialect(objects, dialect):
+    script, expected = DIALECTS[dialect]
+    assert objects(script) == expected
+
+
+@pytest.mark.parametrize(
+    "script, expected",
+    [
+        # Leading comments and blank lines belong to no object; trailing ones end it early.
+        ("-- header\n\nCREATE VIEW v AS\nSELECT 1\n\n-- about w\n/* more\n about w */\nCREATE VIEW w AS SELECT 2\n",
+         [("view", "v", "create", 3, 4), ("view", "w", "create", 9, 9)]),
+        # The name may stand on a later line, after a comment.
+        ("CREATE PROCEDURE\n  -- the loader\n  dbo.load\nAS SELECT 1\n", [("procedure", "dbo.load", "create", 1, 4)]),
+        # Two heads on one line: the second stays in the first object.
+        ("CREATE TABLE a (x int); CREATE TABLE b (y int);\n", [("table", "a", "create", 1, 1)]),
+        # A head after code on the same line doesn't start a statement.
+        ("SELECT 1 CREATE TABLE a (x int)\n", []),
+        # Blanks around the dots of a name are not part of it.
+        ("CREATE TABLE db . dbo . t (x int)\n", [("table", "db.dbo.t", "create", 1, 1)]),
+        # CR LF line ends count once; a form feed splits a line as str.splitlines does.
+        ("GO\r\nCREATE VIEW v AS\r\nSELECT 1\r\nGO\r\n", [("view", "v", "create", 2, 3)]),
+        ("SELECT 1\fCREATE VIEW v AS SELECT 1\n", [("view", "v", "create", 2, 2)]),
+        # A table, view or index ends with its statement: the script's queries after it are not
+        # part of it. Without a semicolon it runs to the next object or batch end.
+        ("CREATE INDEX ix ON t (a);\nSELECT *\nFROM t;\nCREATE TABLE u\n(a int)\nINSERT u VALUES (1)\nGO\n",
+         [("index", "ix", "create", 1, 1), ("table", "u", "create", 4, 6)]),
+        # ALTER with a body defines; other ALTERs and look-alikes don't.
+        ("ALTER FUNCTION f(int) OWNER TO bob;\nALTER VIEW v AS SELECT 1;\n", [("view", "v", "alter", 2, 2)]),
+        ("CREATE PROCEDURE_X p\nCREATE PROCESS p\nREPLACE(a, b, c)\nREPLACE TABLE t (a int)\n", []),
+    ],
+)
+def test_object_extent_and_heads(objects, script, expected):
+    assert objects(script) == expected
+
+
+@pytest.mark.parametrize(
+    "script",
+    [
+        "",
+        "CREATE",
+        "CREATE PROCEDURE",
+        "CREATE PROCEDURE\nGO\n",
+        "CREATE TABLE (a int)",
+        "GO\nGO 5\n\n  go\n/\n",
+        "CREATE FUNCTION f() AS $$ unterminated",
+        "/* CREATE TABLE t unterminated",
+        "SELECT 'unterminated\nCREATE TABLE t (a int)",
+        "CREATE TABLE [unterminated\n(a int)",
+        "CREATE TABLE \"half\nquoted\" (a int)",
+        "$" * 100 + "$tag$" * 50,
+        "[" * 1000 + "\n" + "(" * 1000,
+        "\ufeffCREATE VIEW \U0001f600 AS SELECT 1",
+    ],
+)
+def test_bad_input_gives_sound_objects_or_none(script):
+    found = find_objects(script)
+    total = len(script.splitlines())
+    for o in found:
+        assert 1 <= o.first_line <= o.last_line <= total
+        assert o.name
+
+
+def test_name_split_over_lines_is_not_joined():
+    # A quoted name part can't run over a line break; the part before it is the name.
+    assert [o.name for o in find_objects('CREATE TABLE dbo."half\nquoted" (a int)')] == ["dbo"]
+
+
+def test_wide_storage_gives_the_same_objects(objects):
+    script, expected = DIALECTS["tsql"]
+    for extra in ("é", "\u20ac", "\U0001f600"):
+        assert objects(f"-- {extra}\n" + script) == [(k, n, s, a + 1, b + 1) for k, n, s, a, b in expected]
+    assert objects("CREATE TABLE dbo.Grüße (a int)\u2028CREATE VIEW ü AS SELECT 1") == [
+        ("table", "dbo.Grüße", "create", 1, 1),
+        ("view", "ü", "create", 2, 2),
+    ]
+
+
+def test_records_are_the_hosts_types():
+    (o,) = find_objects("CREATE OR ALTER PROC [dbo].[p] AS SELECT 1")
+    assert dataclasses.is_dataclass(o) and isinstance(o, SqlObject)
+    assert [f.name for f in dataclasses.fields(SqlObject)] == [
+        "kind", "name", "raw_name", "statement", "first_line", "last_line"]
+    assert o == SqlObject(ObjectKind.PROCEDURE, "dbo.p", "[dbo].[p]", "create_or_alter", 1, 1)
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        o.name = "x"
+    assert issubclass(ObjectKind, StrEnum) and o.kind == "procedure"
+    assert [k.value for k in ObjectKind] == [
+        "procedure", "function", "view", "trigger", "table", "index", "schema", "sequence", "type",
+        "package", "package_body", "macro", "other"]
+    assert repr(o) == ("SqlObject(kind=<ObjectKind.PROCEDURE: 'procedure'>, name='dbo.p', raw_name='[dbo].[p]', "
+                       "statement='create_or_alter', first_line=1, last_line=1)")
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: find_objects(None), "Argument 'text' has incorrect type (expected str, got NoneType)"),
+        (lambda: find_objects(type("S", (str,), {})("x")), "Argument 'text' has incorrect type (expected str, got S)"),
+        (lambda: find_objects(), "find_objects() takes exactly 1 positional argument (0 given)"),
+        (lambda: find_objects("a", "b"), "find_objects() takes exactly 1 positional argument (2 given)"),
+        (lambda: find_objects(sql="a"), "find_objects() got an unexpected keyword argument 'sql'"),
+    ],
+)
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as raised:
+        call()
+    assert str(raised.value) == message
+
+
+def test_file_is_read_as_classify_sql_file_reads_it(tmp_path):
+    path = tmp_path / "x.sql"
+    path.write_bytes(b"\xef\xbb\xbfGO\r\nCREATE VIEW v AS\rSELECT 1\r\n")
+    assert [(o.first_line, o.last_line) for o in find_objects_file(path)] == [(2, 3)]
+    with pytest.raises(AttributeError):
+        find_objects_file(str(path))
+    (tmp_path / "bad.sql").write_bytes(b"\xff")
+    with pytest.raises(UnicodeDecodeError):
+        find_objects_file(tmp_path / "bad.sql")
+    with pytest.raises(FileNotFoundError):
+        find_objects_file(Path(tmp_path / "missing.sql"))

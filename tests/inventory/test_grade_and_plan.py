@@ -1,0 +1,216 @@
+"""Grading each object, and the object-aware reading plan: grades equal classify_sql on the object's own
+lines; plans cover every line after the first read once, never exceed the reader's limit, and follow the
+objects."""
+
+import dataclasses
+import re
+
+import pytest
+from hypothesis import given
+from hypothesis import strategies as st
+
+from agents.tessera.complexity import ComplexityResult, classify_sql, plan_reading_strategy
+from agents.tessera.inventory import (
+    GradedObject,
+    ObjectReadingPlan,
+    _find_objects_line_by_line,
+    find_objects,
+    format_object_reading_instructions,
+    grade_objects,
+    plan_object_reading,
+    plan_object_reading_file,
+)
+
+from .conftest import CORPUS
+
+LARGE = sorted((CORPUS / "tsql-large").glob("*.sql")) if CORPUS else []
+
+
+def own_lines(text, o):
+    return "".join(text.splitlines(keepends=True)[o.first_line - 1 : o.last_line]).rstrip("\r\n\x0b\x0c\x1c\x1d\x1e\x85\u2028\u2029")
+
+
+def check_grades(text):
+    graded = grade_objects(text)
+    assert [g.object for g in graded] == find_objects(text)
+    for g in graded:
+        assert isinstance(g, GradedObject) and type(g.result) is ComplexityResult
+        assert g.result == classify_sql(own_lines(text, g.object))
+
+
+@pytest.mark.skipif(not LARGE, reason="corpus not present beside the checkout")
+@pytest.mark.parametrize("path", LARGE, ids=lambda p: p.name)
+def test_corpus_grades_equal_classify_sql_on_the_objects_lines(path):
+    check_grades(path.read_text(encoding="utf-8"))
+
+
+@pytest.mark.parametrize("padding", [0, 40, 70])
+def test_literal_holding_line_breaks_of_every_kind(padding):
+    # Lines inside a literal are counted whichever way the scan takes it.
+    text = " " * padding + "CREATE PROCEDURE p AS SELECT '\n\r \r\n\x0b\u2028'\nCREATE PROCEDURE q AS SELECT 1\n" * 3
+    check_grades(text)
+    check_both_scans(text)
+    assert [o.first_line for o in find_objects(text)] == [1, 7, 8, 14, 15, 21]
+
+
+def test_objects_are_graded_apart_from_the_file():
+    procedure = "CREATE PROCEDURE dbo.p{n} AS\nBEGIN\n" + "  UPDATE t SET a = 1\n" * 60 + "END\nGO\n"
+    text = procedure.format(n=1) + "CREATE VIEW v AS SELECT 1\nGO\n" + procedure.format(n=2).replace("UPDATE", "MERGE")
+    # A comment that opens in one object and closes in the next is cut where the objects are.
+    text += "CREATE VIEW w AS SELECT 1 /* open\nGO\nCREATE VIEW x AS SELECT 2 -- close */\n"
+    check_grades(text)
+    grades = [g.result.complexity for g in grade_objects(text)]
+    # The comment holds the GO and the second view: one object.
+    assert grades == ["moderate", "simple", "complex", "simple"]
+    assert classify_sql(text).complexity == "complex"
+
+
+SQL_PIECES = st.sampled_from([
+    "CREATE PROCEDURE dbo.p AS", "ALTER PROCEDURE p AS", "create or replace function f() returns int as $$",
+    "$$;", "$x$", "GO", "go 3", "/", "CREATE TABLE #t (a int)", "CREATE VIEW v AS", "REPLACE MACRO m AS (",
+    ");", "END;", "SELECT 'a''b' AS x;", "'", '"', "[", "]", "`", "--", "/*", "*/", "(", ")", ";", "BEGIN",
+    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c",
+])
+
+
+@st.composite
+def scripts(draw):
+    lines = draw(st.lists(st.lists(SQL_PIECES, max_size=4).map(" ".join), max_size=60))
+    return draw(st.sampled_from(["\n", "\r\n"])).join(lines)
+
+
+@given(scripts())
+def test_objects_never_overlap_and_lie_in_the_file(text):
+    total = len(text.splitlines())
+    previous = 0
+    for o in find_objects(text):
+        assert previous < o.first_line <= o.last_line <= total
+        previous = o.last_line
+
+
+def check_both_scans(text):
+    # The bulk scan takes lines 64 characters at a time; the planner's visits each one.
+    assert find_objects(text) == _find_objects_line_by_line(text)
+
+
+@given(scripts(), st.sampled_from(["", "\ufeff", "\u0100", "\U0001f600"]))
+def test_bulk_and_line_by_line_scans_agree(text, wide):
+    check_both_scans(text)
+    check_both_scans(wide + text)
+    check_both_scans(text.replace("\n", "\n" + " " * 30))
+
+
+@pytest.mark.skipif(not CORPUS, reason="corpus not present beside the checkout")
+def test_bulk_and_line_by_line_scans_agree_on_the_corpus():
+    for path in sorted(CORPUS.rglob("*.sql")):
+        check_both_scans(path.read_text(encoding="utf-8", errors="replace"))
+
+
+@given(scripts())
+def test_grades_on_generated_scripts(text):
+    check_grades(text)
+
+
+def check_plan(text, limit):
+    plan = plan_object_reading(text, limit)
+    total = len(text.splitlines())
+    assert plan.total_lines == total
+    assert plan.first_read_lines == min(total if total <= 500 else 150, limit)
+    covered = [line for start, end, _ in plan.sections for line in range(start, end + 1)]
+    assert covered == list(range(plan.first_read_lines + 1, total + 1))
+    assert all(end - start + 1 <= limit and hint for start, end, hint in plan.sections)
+    return plan
+
+
+@given(scripts(), st.integers(min_value=50, max_value=80), st.integers(min_value=0, max_value=3))
+def test_plans_cover_every_line_once_within_the_limit(text, limit, copies):
+    # Copies make the generated scripts long enough to need sections.
+    check_plan("\n".join([text] * (copies * 20 + 1)), limit)
+
+
+@pytest.mark.skipif(not LARGE, reason="corpus not present beside the checkout")
+@pytest.mark.parametrize("path", LARGE, ids=lambda p: p.name)
+def test_corpus_plans(path):
+    text = path.read_text(encoding="utf-8")
+    for limit in (50, 300, 1500):
+        plan = check_plan(text, limit)
+    # The specified plan is untouched beside it.
+    assert plan_reading_strategy(path).first_read_lines == plan.first_read_lines or plan.total_lines <= 150
+
+
+def test_plan_follows_objects_and_names_the_parts():
+    body = "".join(f"  INSERT #query_store_plan_{n}\n    SELECT {n}\n" for n in range(400))
+    text = ("SET NOCOUNT ON;\n" * 160 + "GO\nCREATE PROCEDURE dbo.sp_QuickieStore AS\nBEGIN\n" + body + "END\nGO\n"
+            + "CREATE VIEW dbo.v AS\nSELECT 1\n")
+    plan = check_plan(text, 300)
+    hints = [hint for _, _, hint in plan.sections]
+    assert hints[0] == "procedure dbo.sp_QuickieStore, part 1 of 3"
+    assert re.fullmatch(r"procedure dbo\.sp_QuickieStore, part 2 of 3: INSERT #query_store_plan_\d+", hints[1])
+    # The parts are about as long as each other, not full ones and a short rest.
+    lengths = [end - start + 1 for start, end, _ in plan.sections[:3]]
+    assert max(lengths) - min(lengths) <= 4
+    assert hints[-1] == "view dbo.v"
+    # Parts start on statements, not in the middle of one.
+    for start, _, _ in plan.sections[1:-1]:
+        assert text.splitlines()[start - 1].lstrip().startswith("INSERT")
+    # The object starting in the first read goes on from there.
+    inside = check_plan("CREATE PROCEDURE p AS\n" + "SELECT 1\n" * 700, 1500)
+    assert inside.sections == ((151, 701, "procedure p, continued"),)
+
+
+def test_plan_records_and_instructions(tmp_path):
+    short = plan_object_reading("CREATE VIEW v AS SELECT 1\n")
+    assert short == ObjectReadingPlan(total_lines=1, first_read_lines=1, sections=())
+    assert format_object_reading_instructions(short, "a.sql") == "Read the complete SQL file at `a.sql` using the Read tool."
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        short.sections = ()
+    path = tmp_path / "p.sql"
+    path.write_text("CREATE PROCEDURE p AS\n" + "SELECT 1\n" * 600, encoding="utf-8")
+    plan = plan_object_reading_file(path, max_section_lines=200)
+    text = format_object_reading_instructions(plan, "p.sql")
+    assert text.splitlines()[0] == "This is a 601-line SQL file. Read it strategically, one object at a time:"
+    assert "   - Lines 151-350: procedure p, continued, part 1 of 3: SELECT 1" in text.splitlines()
+    assert text.endswith("Do NOT try to read the entire file in one Read call.")
+    odd = ObjectReadingPlan(total_lines=10, first_read_lines=5, sections=((6, 10),))
+    with pytest.raises(ValueError, match="not enough values to unpack"):
+        format_object_reading_instructions(odd, "x")
+    with pytest.raises(TypeError, match="Argument 'file_path' has incorrect type"):
+        format_object_reading_instructions(plan, path)
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: plan_object_reading("x", 49), ValueError, "max_section_lines must be at least 50, got 49"),
+        (lambda: plan_object_reading("x", -10**30), ValueError, "max_section_lines must be at least 50"),
+        (lambda: plan_object_reading("x", "60"), TypeError,
+         "Argument 'max_section_lines' has incorrect type (expected int, got str)"),
+        (lambda: plan_object_reading(b"x"), TypeError, "Argument 'text' has incorrect type (expected str, got bytes)"),
+        (lambda: plan_object_reading("x", 60, 70), TypeError,
+         "plan_object_reading() takes at most 2 positional arguments (3 given)"),
+        (lambda: plan_object_reading(max_section_lines=60), TypeError,
+         "plan_object_reading() takes at least 1 positional argument (0 given)"),
+        (lambda: plan_object_reading("x", text="y"), TypeError,
+         "plan_object_reading() got multiple values for keyword argument 'text'"),
+        (lambda: grade_objects(1), TypeError, "Argument 'text' has incorrect type (expected str, got int)"),
+    ],
+)
+def test_plan_argument_errors(call, error, message):
+    with pytest.raises(error) as raised:
+        call()
+    assert str(raised.value).startswith(message)
+
+
+def test_one_debug_event_per_call():
+    from structlog.testing import capture_logs
+
+    text = "CREATE VIEW v AS SELECT 1\nGO\nCREATE TABLE t (a int)\n"
+    with capture_logs() as events:
+        find_objects(text)
+        plan_object_reading(text)
+        grade_objects(text)
+    names = [(e["event"], e.get("objects")) for e in events]
+    assert names[0] == ("objects_found", 2)
+    assert events[1] == {"event": "object_reading_plan", "log_level": "debug", "total_lines": 3, "sections": 0,
+                         "first_read": 3}
+    assert names[2:] == [("objects_graded", 2)]

@@ -1,0 +1,90 @@
+"""Lookarounds and bounded loops on the native matcher: `re`'s answers where the engine can give them in
+linear time, and a ValueError naming the construct and its offset where it cannot."""
+
+import re
+
+import pytest
+
+from agents.tessera import _matcher
+
+
+def spans(pattern, text, flags=0):
+    return [m.span() for m in re.finditer(pattern, text, flags)]
+
+
+@pytest.mark.parametrize(
+    ("pattern", "text"),
+    [
+        (r"(?<!AS )\bENUM\s*\(", "AS ENUM( x ENUM (  as enum(  ENUM("),
+        (r"(?<=\bab)c", "abc xabc ab c abcabc"),
+        (r"c(?<=a|c)", "ac cc bc"),  # lookbehind placed after what it looks at
+        (r"(?<!^)x", "xx\nxx"),  # the assertion inside sees the real text edges
+        (r"#(?![A-Za-z_])(?!\s*(standardSQL|legacySQL)\b)", "#a #_ # standardSQL #legacySQLx #\n\nlegacysql #"),
+        (r"\bDELIMITER\s+(?![A-Za-z0-9_\s])\S+", "DELIMITER $$ delimiter ; DELIMITER  \n// DELIMITER go"),
+        (r"(?=\s*x)\s", "   x  y \t\nx"),
+        (r"(?!\s+y)\s", "  y  z"),
+        (r"a(?=b|$)", "ab a\nac a"),
+        (r"(?!)|b", "abc"),
+        (r"(?=)", "ab"),
+    ],
+)
+@pytest.mark.parametrize("flags", [0, re.IGNORECASE | re.MULTILINE])
+def test_lookarounds_give_re_spans(pattern, text, flags):
+    m = _matcher.compile(pattern, flags)
+    assert m.findall_spans(text) == spans(pattern, text, flags)
+    assert m.sub(text) == re.sub(pattern, "", text, flags=flags)
+    for pos in range(len(text) + 2):
+        found = re.compile(pattern, flags).search(text, pos)
+        assert m.search(text, pos) == (found.span() if found else None)
+
+
+@pytest.mark.parametrize(
+    ("pattern", "text"),
+    [
+        (r"\bOPTIMIZE\b[\s\S]{0,20}?\bZORDER\s+BY\b", "OPTIMIZE t ZORDER BY OPTIMIZE " + "x" * 30 + " ZORDER BY"),
+        (r"a[\s\S]{0,5}b", "a123b45b a123456b"),
+        (r"a[^b]{2,4}?c", "axc axxc axxxxc axxxxxc abxc"),
+        (r"x.{1,3}$", "x12\nx1234\nx1"),
+        (r"(?:ab){1,3}?c", "ababc abababac"),
+        (r"a{0,2000}?b", "a" * 2500 + "b"),
+    ],
+)
+def test_bounded_loops_give_re_spans(pattern, text):
+    for flags in (0, re.DOTALL, re.IGNORECASE):
+        assert _matcher.compile(pattern, flags).findall_spans(text) == spans(pattern, text, flags)
+
+
+@pytest.mark.parametrize(
+    ("pattern", "construct", "offset"),
+    [
+        (r"(a)\1", "group references", 3),
+        (r"ab(?=(?!c))", "a lookaround inside a lookaround", 5),
+        (r"x(?=a*b*)", "a lookahead whose body is unbounded", 1),
+        (r"x(?=(ab)+)", "a lookahead whose body is unbounded", 1),
+        (r"a(?i:b)", "inline flags", 1),
+        (r"a++", "possessive repeats", 2),
+        (r"(?:a?)*", "repeat of a subpattern that can match the empty string", None),
+    ],
+)
+def test_unsupported_constructs_are_refused_by_name_and_offset(pattern, construct, offset):
+    with pytest.raises(ValueError) as raised:
+        _matcher.compile(pattern, 0)
+    assert construct in str(raised.value)
+    if offset is not None:
+        assert str(raised.value).endswith(f"at position {offset}")
+
+
+def test_what_re_refuses_is_refused_with_res_error():
+    with pytest.raises(re.error, match="look-behind requires fixed-width pattern"):
+        _matcher.compile(r"(?<!a*)b", 0)
+    with pytest.raises(re.error, match="unterminated character set"):
+        _matcher.compile(r"[ab", 0)
+
+
+def test_a_long_unterminated_lookahead_run_stays_linear():
+    # Every blank asks the lookahead, whose loop runs to the end of the blanks: without sharing the
+    # answers this is quadratic (about 10^10 steps here).
+    text = " " * 200_000 + "y"
+    m = _matcher.compile(r"(?!\s*x)\s", 0)
+    assert len(m.findall_spans(text)) == 200_000
+    assert _matcher.compile(r"\s(?=\s*x)", 0).search(text) is None

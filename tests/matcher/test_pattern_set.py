@@ -1,0 +1,71 @@
+"""Pattern sets: one pass over the text gives, for every pattern, exactly what `re` gives for it alone:
+the span of its first match, or all its finditer spans."""
+
+import re
+
+from hypothesis import given
+from hypothesis import strategies as st
+from test_generated_patterns import PATHS, kinds, on_path, patterns
+from test_marker_patterns import FLAGS, MARKERS, marker_text, texts  # noqa: F401 (texts is a fixture)
+
+from agents.tessera import _matcher
+
+
+def expected(entries, text):
+    out = []
+    for pattern, flags, findall in entries:
+        compiled = re.compile(pattern, flags)
+        if findall:
+            out.append([m.span() for m in compiled.finditer(text)])
+        else:
+            m = compiled.search(text)
+            out.append(m.span() if m else None)
+    return out
+
+
+# The catalogue twice over, first matches and all matches: 266 patterns, so several groups of 64.
+CATALOGUE = [(p, FLAGS, False) for _, p in MARKERS] + [(p, FLAGS, True) for _, p in MARKERS]
+catalogue_set = _matcher.compile_set(CATALOGUE)
+
+
+def test_catalogue_set_on_the_corpus(texts):
+    for text in texts[::7]:
+        assert catalogue_set.spans(text) == expected(CATALOGUE, text)
+
+
+@given(marker_text, st.sampled_from(PATHS))
+def test_catalogue_set_on_generated_text(text, path):
+    on_path(path, check_catalogue, text)
+
+
+def check_catalogue(text):
+    for variant in kinds(text):
+        assert catalogue_set.spans(variant) == expected(CATALOGUE, variant)
+
+
+# Sets of more than 64 patterns (several groups) are covered by the catalogue above.
+@given(st.lists(st.tuples(patterns(depth=1), st.booleans()), min_size=1, max_size=8),
+       st.lists(st.text(st.sampled_from("ab \n_sſK\u212aıİ0٣#(é\U0001f600"), max_size=30), min_size=1, max_size=3),
+       st.sampled_from(PATHS))
+def test_generated_sets_agree_with_each_pattern_alone(drawn, texts, path):
+    on_path(path, check_generated_set, drawn, texts)
+
+
+def check_generated_set(drawn, texts):
+    entries = []
+    for (src, flags), findall in drawn:
+        try:
+            re.compile(src, flags)
+        except re.error:
+            continue
+        entries.append((src, flags, findall))
+    compiled = _matcher.compile_set(entries)
+    for text in texts:
+        for variant in kinds(text):
+            assert compiled.spans(variant) == expected(entries, variant)
+
+
+def test_a_pattern_that_matches_empty_everywhere_and_one_that_never_matches():
+    entries = [("", 0, True), ("x*", 0, True), ("(?!)", 0, False), ("q", 0, True), ("$", re.M, True)]
+    text = "xx\nax\n"
+    assert _matcher.compile_set(entries).spans(text) == expected(entries, text)
