@@ -178,10 +178,13 @@ def cli() -> None:
 )
 @click.option("--objects", "with_object_rows", is_flag=True,
               help="Also list every object the files define (procedures, views, tables...), each graded.")
+@click.option("--engine", type=click.Choice(["local", "spark"]), default="local", show_default=True,
+              help="Where the files are assessed: in this process, or on Spark (needs the spark extra and Java).")
+@click.option("--master", default="local[*]", show_default=True, help="Spark master URL, with --engine spark.")
 @_verbose_option
 def assess(
     paths: tuple[str, ...], patterns: tuple[str, ...], fmt: str | None, output: Path | None, jobs: int,
-    verbose: bool, with_object_rows: bool = False,
+    engine: str, master: str, verbose: bool, with_object_rows: bool = False,
 ) -> None:
     """Assess every SQL script under the given files and folders.
 
@@ -191,8 +194,16 @@ def assess(
     still assessed. A jsonl report ends with a {"row": "summary"} line; without it, the stream
     was cut short.
     """
+    if engine == "spark":
+        from .spark_engine import require_spark
+
+        if with_object_rows:
+            # The objects are read from the files themselves, which Spark's storage may not be.
+            raise click.UsageError("--objects is not available with --engine spark")
+        require_spark()
     with exit_statuses():
-        failed = _assess(paths, patterns, fmt, output, jobs, verbose, with_object_rows)
+        failed = _assess(paths, patterns, fmt, output, jobs, verbose, with_object_rows,
+                         master if engine == "spark" else None)
     if failed:
         sys.exit(UNREADABLE_FILES)
 
@@ -202,7 +213,7 @@ _ERROR_AT = REPORT_FIELDS.index("error")
 
 def _assess(
     paths: tuple[str, ...], patterns: tuple[str, ...], fmt: str | None, output: Path | None, jobs: int,
-    verbose: bool, with_object_rows: bool = False,
+    verbose: bool, with_object_rows: bool = False, spark_master: str | None = None,
 ) -> bool:
     skipped: Counter[str] = Counter()
     with report_destination(output, None if output is None else shown(output)) as out:
@@ -218,6 +229,10 @@ def _assess(
             # The modules' debug events come from their own entry points, which the native batch
             # does not go through: asked for them, the command takes the per-file path.
             pairs = ((t, assess_file(t).as_tuple()) for t in targets) if verbose else assess_target_rows(targets, jobs)
+            if spark_master is not None:
+                from .spark_engine import assess_on_spark
+
+                pairs = ((None, row) for row in assess_on_spark(paths, patterns, spark_master, skipped))  # type: ignore[misc]
             for target, row in pairs:
                 builder.add(row)
                 report.row(row)
