@@ -262,6 +262,7 @@ def _summary(df: DataFrame, key: str) -> dict[str, object]:
         .orderBy(F.desc("count"), "category")
         .collect()
     )
+    dialects = df.where(ok).groupBy("dialect").count().collect()
     failures = df.where(~ok).select(ident.alias("key"), "error").orderBy("key").collect()
     return Summary(
         files=_first(totals, "files"),
@@ -275,5 +276,10 @@ def _summary(df: DataFrame, key: str) -> dict[str, object]:
         turns={phase: _first(totals, f"turns_{phase}") for phase in phases},
         chunked=[{"path": r["key"], "total_lines": r["total_lines"], "sections": r["sections"]} for r in chunked],
         categories=[{"category": r["category"], "files": r["count"]} for r in categories],
+        dialects=[
+            {"dialect": r["dialect"], "files": r["count"]}
+            for r in sorted((r for r in dialects if r["dialect"] is not None),
+                            key=lambda r: (-r["count"], r["dialect"]))
+        ],
         failures=[{"path": r["key"], "reason": r["error"]} for r in failures],
     ).as_dict()

@@ -26,6 +26,7 @@ ASSESSMENT_FIELDS: tuple[pa.Field, ...] = (
     pa.field("chunked", pa.bool_()),
     pa.field("sections", _INT),
     pa.field("categories", pa.list_(pa.string())),
+    pa.field("dialect", pa.string()),
     pa.field("error", pa.string()),
 )
 

@@ -40,11 +40,38 @@ def assess_column(texts: pa.Array) -> pa.RecordBatch:
         offset=texts.offset,
         length=len(texts),
     )
+    columns["dialect"] = _dialects(texts, columns["error"])
     return _batch_of(columns)
+
+
+def _dialects(texts: pa.Array, errors: list[object]) -> list[str | None]:
+    """The platform of every text that was assessed, as the command names it; the native batch
+    does not answer this yet, so each text is turned into a str here, decoded and with its line
+    endings translated as the command reads a file, so that both engines give the same answer."""
+    from tessera_cli.dialect import dialect_of
+
+    # Read as bytes: a Spark string may hold bytes that are not UTF-8 (those rows have an error).
+    if pa.types.is_string(texts.type):
+        texts = texts.view(pa.binary())
+    elif pa.types.is_large_string(texts.type):
+        texts = texts.view(pa.large_binary())
+    found: list[str | None] = []
+    for value, error in zip(texts.to_pylist(), errors):
+        if error is not None or value is None:
+            found.append(None)
+            continue
+        text = value.decode("utf-8")
+        found.append(dialect_of(text.replace("\r\n", "\n").replace("\r", "\n")))
+    return found
 
 
 def assess_local_file(path: str) -> dict[str, object]:
     """The row of a file on a local or mounted file system, read and assessed as the command
     does, failures with the command's reasons."""
-    row = next(_batch.assess_paths([(path, os.fsencode(path))]))
-    return dict(zip(_batch.COLUMNS[1:], row[1:]))
+    row = dict(zip(_batch.COLUMNS[1:], next(_batch.assess_paths([(path, os.fsencode(path))]))[1:]))
+    if row.get("error") is None and "dialect" not in row:
+        from tessera_cli.dialect import dialect_of
+        from tessera_cli.estate import read_sql
+
+        row["dialect"] = dialect_of(read_sql(path))
+    return row
