@@ -662,6 +662,23 @@ Closure closure(const Program& p, const std::vector<uint32_t>& from) {
   return c;
 }
 
+// The continuation tables of the bounded loops (see Inst::cont_first).
+void plan_counted(Program& p) {
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
+    Inst& in = p.code[pc];
+    if (in.op != Op::Counted) continue;
+    const Closure c = closure(p, {pc + 1});
+    if (c.match) continue;
+    std::array<uint8_t, 256> table{};
+    for (uint32_t x : c.consumers) {
+      const CharTest& t = p.tests[p.code[x].test];
+      for (int ch = 0; ch < 256; ++ch) table[ch] |= t.latin[ch];
+    }
+    in.cont_first = static_cast<int32_t>(p.cont_first.size());
+    p.cont_first.push_back(table);
+  }
+}
+
 void analyse(Program& p) {
   std::vector<uint32_t> states{0};
   bool ended = false;
@@ -722,6 +739,7 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   b.seq(seq);
   b.emit(Inst{Op::Match});
   plan_loops(*p);
+  plan_counted(*p);
   find_required(*p);
   find_required_run(*p);
   analyse(*p);
@@ -746,7 +764,10 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
 }
 
 namespace {
-void finish_sub(Program& p) { plan_loops(p); }
+void finish_sub(Program& p) {
+  plan_loops(p);
+  plan_counted(p);
+}
 }  // namespace
 
 }  // namespace tessera::rx::detail
