@@ -31,6 +31,8 @@ enum class Forced { Ok, UnknownName, Unsupported };
 
 // Forces the named path ("generic", "sse2", "sse4.1", "avx2"); an unknown name or a path this CPU
 // cannot run changes nothing. Meant for tests: scans already running may finish on the old path.
+// Every extension module links its own copy of this state (they load privately), so forcing a path
+// from one module leaves the others alone; TESSERA_ISA, which each module reads at load, sets them all.
 Forced force(std::string_view name) noexcept;
 
 // Back to the automatic choice.
