@@ -596,6 +596,7 @@ void find_required_run(Program& p) {
     required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
   int best_score = INT32_MAX;
   std::vector<char32_t> chars;
+  std::vector<std::pair<int, Program::Run>> runs;  // every run's best anchor, by score
   for (uint32_t pc = 0; pc < p.code.size();) {
     if (!required[pc]) {
       ++pc;
@@ -603,11 +604,21 @@ void find_required_run(Program& p) {
     }
     uint32_t end = pc + 1;
     while (end < p.code.size() && required[end] && !target[end]) ++end;
+    int run_score = INT32_MAX;
+    Program::Run run;
     for (uint32_t a = pc; a < end; ++a) {
       if (!accepted_chars(p.tests[p.code[a].test], chars)) continue;
       int score = 0;
       for (char32_t c : chars) score += frequency(c);
       score = score * 8 / static_cast<int>(std::min<uint32_t>(end - pc, 8));  // longer runs verify better
+      if (score < run_score) {
+        run_score = score;
+        run.tests.clear();
+        for (uint32_t x = pc; x < end; ++x) run.tests.push_back(p.code[x].test);
+        run.anchor = a - pc;
+        run.nanchor = static_cast<int>(chars.size());
+        std::copy(chars.begin(), chars.end(), run.chars);
+      }
       if (score >= best_score) continue;
       best_score = score;
       p.run.clear();
@@ -616,7 +627,14 @@ void find_required_run(Program& p) {
       p.nanchor = static_cast<int>(chars.size());
       std::copy(chars.begin(), chars.end(), p.anchor_chars);
     }
+    if (run.nanchor > 0 && end - pc >= 3) runs.emplace_back(run_score, std::move(run));
     pc = end;
+  }
+  std::stable_sort(runs.begin(), runs.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (auto& [score, run] : runs) {
+    if (p.more_runs.size() == Program::kMoreRuns) break;
+    if (run.tests == p.run && run.anchor == p.anchor) continue;
+    p.more_runs.push_back(std::move(run));
   }
 }
 

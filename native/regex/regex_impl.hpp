@@ -210,6 +210,16 @@ struct Program {
   // leftmost start of the alternatives, and the whole run there gives its span.
   std::vector<std::shared_ptr<const Program>> probes;
   std::vector<std::array<uint8_t, 256>> cont_first;
+  // Other required runs (keywords after a span, typically), checked like `run` once it is found: a
+  // pattern whose later keyword never occurs leaves the scan without trying the earlier one's hits.
+  struct Run {
+    std::vector<uint32_t> tests;
+    uint32_t anchor = 0;
+    int nanchor = 0;
+    char32_t chars[3] = {0, 0, 0};
+  };
+  static constexpr size_t kMoreRuns = 3;
+  std::vector<Run> more_runs;
 };
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
@@ -440,24 +450,36 @@ struct Requirement {
     }
     if (p.nanchor > 0) {
       if (!run_known || next_run < i) {
-        next_run = find_run(p, t, n, i);
+        next_run = find_run(p, p.run, p.anchor, p.anchor_chars, p.nanchor, t, n, i);
         run_known = true;
       }
       if (next_run == SIZE_MAX) return false;
     }
+    for (size_t r = 0; r < p.more_runs.size(); ++r) {
+      const Program::Run& run = p.more_runs[r];
+      if (!more_known[r] || next_more[r] < i) {
+        next_more[r] = find_run(p, run.tests, run.anchor, run.chars, run.nanchor, t, n, i);
+        more_known[r] = true;
+      }
+      if (next_more[r] == SIZE_MAX) return false;
+    }
     return true;
   }
 
+  size_t next_more[Program::kMoreRuns] = {};
+  bool more_known[Program::kMoreRuns] = {};
+
   template <class Ch>
-  static size_t find_run(const Program& p, const Ch* t, size_t n, size_t i) {
-    const size_t k = p.run.size(), j = p.anchor;
+  static size_t find_run(const Program& p, const std::vector<uint32_t>& run, uint32_t anchor,
+                         const char32_t* chars, int nchars, const Ch* t, size_t n, size_t i) {
+    const size_t k = run.size(), j = anchor;
     if (n < k || i > n - k) return SIZE_MAX;
     for (size_t a = i + j;;) {
-      a = find_any(t, a, n - (k - 1 - j), p.anchor_chars, p.nanchor);
+      a = find_any(t, a, n - (k - 1 - j), chars, nchars);
       if (a >= n - (k - 1 - j)) return SIZE_MAX;
       const size_t s = a - j;
       size_t x = 0;
-      while (x < k && p.tests[p.run[x]](t[s + x])) ++x;
+      while (x < k && p.tests[run[x]](t[s + x])) ++x;
       if (x == k) return s;
       ++a;
     }

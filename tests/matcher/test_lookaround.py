@@ -55,6 +55,11 @@ def test_lookarounds_give_re_spans(pattern, text, flags):
         (r"a[^;]{1,9}b", "a;ab aaa;aab a" + "a a;b" * 6 + "aaaaaaaaaaab aaaaaaaaaaaaaaab"),
         (r"[ab].{0,6}?x", "ab\nax a.b.....x aaaaaaaaaax" * 3),
         (r"x.{2,6}y", "xx\nxxyy xxxxxxxxxyyy " * 3),
+        # The keyword after the span is required too: matches must survive the scan's check for it.
+        (
+            r"\bCREATE\s+TABLE\b[\s\S]{0,30}?\b(SMALL|BIG)?SERIAL\b",
+            "create table a (x int); CREATE TABLE b (id bigserial, s SERIAL) create table c (serial2 SERIAL)",
+        ),
     ],
 )
 def test_bounded_loops_give_re_spans(pattern, text):
