@@ -45,7 +45,7 @@ for name in names:
     top = name.split("/")[0]
     if name in ("agents/__init__.py", "agents/tessera/__init__.py"):
         problems.append(f"{name} would turn a namespace package into a regular one")
-    elif top not in ("agents", "tessera_cli") and not top.endswith(".dist-info"):
+    elif top not in ("agents", "tessera_cli", "tessera_spark") and not top.endswith(".dist-info"):
         problems.append(f"unexpected {name}")
     elif name.endswith((".cpp", ".hpp", ".h", ".o", ".a", ".txt.in")) or "/tests/" in name:
         problems.append(f"unexpected {name}")

@@ -1,5 +1,7 @@
 #include "text/textfile.hpp"
 
+#include "text/filetext.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,30 +61,6 @@ Read slurp(const char* name, std::string& out) {
   return Read::Ok;
 }
 
-// Universal newlines: "\r\n" and a lone "\r" each become "\n". Doing it on the bytes is the same as
-// doing it on the text, since in UTF-8 those bytes never occur inside another character. Runs of
-// other bytes move as blocks: a CR LF file has a carriage return on every line.
-void translate_newlines(std::string& bytes) {
-  char* const begin = bytes.data();
-  char* const end = begin + bytes.size();
-  char* cr = static_cast<char*>(std::memchr(begin, '\r', bytes.size()));
-  if (cr == nullptr) return;
-  char* out = cr;
-  const char* in = cr;
-  while (in != end) {
-    // `in` is at a carriage return.
-    *out++ = '\n';
-    ++in;
-    if (in != end && *in == '\n') ++in;
-    const char* next = static_cast<const char*>(std::memchr(in, '\r', static_cast<size_t>(end - in)));
-    const char* stop = next != nullptr ? next : end;
-    std::memmove(out, in, static_cast<size_t>(stop - in));
-    out += stop - in;
-    in = stop;
-  }
-  bytes.resize(static_cast<size_t>(out - begin));
-}
-
 // The attribute as the class defines it (a plain function), or an empty Ref.
 Ref class_attr(PyObject* type, const char* name) {
   PyObject* value = PyObject_GetAttrString(type, name);
@@ -133,7 +111,7 @@ Ref PathReader::try_read(PyObject* path) const {
     AllowThreads unlocked;
     outcome = slurp(PyBytes_AS_STRING(encoded.get()), bytes);
     error = errno;
-    if (outcome == Read::Ok) translate_newlines(bytes);
+    if (outcome == Read::Ok) text::translate_newlines(bytes);
   }
   struct Trim {
     ~Trim() {

@@ -7,7 +7,8 @@ import logging
 import os
 import sys
 from collections.abc import Callable, Iterator
-from contextlib import contextmanager
+from collections import Counter
+from contextlib import AbstractContextManager, contextmanager
 from pathlib import Path
 from typing import IO, Any
 
@@ -28,35 +29,34 @@ from agents.tessera.reference_curator import detect_construct_categories, select
 
 from .estate import (
     REPORT_FIELDS,
+    SQL_EXTENSIONS,
     DecodedFile,
-    FileReport,
+    SummaryBuilder,
     Target,
     UnreadableFile,
-    assess_all,
+    assess_file,
     classify_file,
     decode_text,
     discover,
     read_bytes,
     read_sql,
     shown,
-    summarize,
 )
-from .objects import OBJECT_FIELDS, assess_objects, by_object_instructions, max_lines_option, objects_command
-from .objects import print_object_summary, print_objects, summarize_objects, with_objects
+from .objects import assess_objects, by_object_instructions, max_lines_option, objects_command
 from .output import (
-    ASSESS_CAPTION,
-    ASSESS_COLUMNS,
     CLASSIFY_COLUMNS,
     CLASSIFY_FIELDS,
     FORMATS,
+    STREAMED_REPORTS,
     console_for,
     print_files,
-    print_summary,
     project,
     write_csv,
     write_json,
     write_jsonl_row,
 )
+from .rows import assess_target_rows
+from .safe_output import EXIT_STATUSES, UNREADABLE_FILES, exit_statuses, report_destination
 
 
 def _configure_logging(verbose: bool) -> None:
@@ -85,7 +85,7 @@ def _verbose_option(command: Callable[..., Any]) -> Callable[..., Any]:
         "--verbose",
         is_flag=True,
         callback=enable,
-        help="Show the modules' debug events on stderr.",
+        help="Show the modules' debug events on stderr (assess then asks the modules file by file).",
     )(command)
 
 
@@ -104,23 +104,14 @@ def _output_option(command: Callable[..., Any]) -> Callable[..., Any]:
     return click.option(
         "-o",
         "--output",
-        type=click.Path(dir_okay=False, writable=True, path_type=Path),
+        # Whether it can be written is found out by writing: a failure is exit status 3.
+        type=click.Path(dir_okay=False, path_type=Path),
         help="Write the report to FILE instead of stdout.",
     )(command)
 
 
-@contextmanager
-def _destination(output: Path | None) -> Iterator[IO[str]]:
-    if output is None:
-        yield sys.stdout
-        return
-    try:
-        # newline="" so that CSV keeps its own CRLF record ends and JSON gets bare LF.
-        stream = open(output, "w", encoding="utf-8", newline="")
-    except OSError as error:
-        raise click.BadParameter(f"cannot write {output}: {error.strerror}", param_hint="'--output'") from None
-    with stream:
-        yield stream
+def _destination(output: Path | None) -> AbstractContextManager[IO[str]]:
+    return report_destination(output, None if output is None else shown(output))
 
 
 def _resolve_format(fmt: str | None, out: IO[str]) -> str:
@@ -132,17 +123,17 @@ def _warn(message: str) -> None:
 
 
 @contextmanager
-def _progress(total: int, enabled: bool) -> Iterator[Callable[[], None] | None]:
-    """A callback that moves a progress bar on stderr one file on, or None where no bar is shown."""
+def _progress(total: int | None, enabled: bool) -> Iterator[Callable[[], None] | None]:
+    """A callback that moves a progress bar on stderr one file on, or None where no bar is shown.
+    Without a total (assess lists the estate as it goes) the bar counts files."""
     if not enabled or total == 0 or not sys.stderr.isatty():
         yield None
         return
+    columns = [TextColumn("assessing"), BarColumn(), MofNCompleteColumn(), TimeElapsedColumn()]
+    if total is not None:
+        columns.append(TimeRemainingColumn())
     with Progress(
-        TextColumn("assessing"),
-        BarColumn(),
-        MofNCompleteColumn(),
-        TimeElapsedColumn(),
-        TimeRemainingColumn(),
+        *columns,
         console=Console(stderr=True),
         transient=True,
         # Nothing else writes while the bar runs; left on, rich would move stdout onto the
@@ -164,15 +155,16 @@ def cli() -> None:
     _configure_logging(verbose=False)
 
 
-@cli.command()
+@cli.command(epilog=f"Exit status: {EXIT_STATUSES}")
 @click.argument("paths", nargs=-1, required=True, metavar="PATH...")
 @click.option(
     "-g",
     "--glob",
-    "pattern",
-    default="*.sql",
-    show_default=True,
-    help="File-name pattern of the scripts looked for in folders (case-sensitive).",
+    "patterns",
+    multiple=True,
+    metavar="PATTERN",
+    help="File-name pattern of the scripts looked for in folders, case-insensitive; may be given "
+    f"several times. Default: the extensions {' '.join(SQL_EXTENSIONS)}.",
 )
 @_format_option
 @_output_option
@@ -182,61 +174,81 @@ def cli() -> None:
     type=click.IntRange(min=1),
     default=os.process_cpu_count() or 1,
     show_default="the number of cores",
-    help="Files assessed at once.",
+    help="Files assessed at once (at most four threads per core run).",
 )
 @click.option("--objects", "with_object_rows", is_flag=True,
               help="Also list every object the files define (procedures, views, tables...), each graded.")
+@click.option("--engine", type=click.Choice(["local", "spark"]), default="local", show_default=True,
+              help="Where the files are assessed: in this process, or on Spark (needs the spark extra and Java).")
+@click.option("--master", default="local[*]", show_default=True, help="Spark master URL, with --engine spark.")
 @_verbose_option
 def assess(
-    paths: tuple[str, ...], pattern: str, fmt: str | None, output: Path | None, jobs: int, verbose: bool,
-    with_object_rows: bool = False,
+    paths: tuple[str, ...], patterns: tuple[str, ...], fmt: str | None, output: Path | None, jobs: int,
+    engine: str, master: str, verbose: bool, with_object_rows: bool = False,
 ) -> None:
     """Assess every SQL script under the given files and folders.
 
     Each file gets its size, line counts, grade, construct counts, agent-turn budgets, reading
-    plan and construct categories; the summary totals them over the estate. Files that cannot
-    be read are listed with the reason, and the rest are still assessed.
-
-    Exit status: 0 when every file was assessed, 1 when any could not be read, 2 for a usage
-    error.
+    plan and construct categories; the summary totals them over the estate and counts the files
+    left out by name. Files that cannot be read are listed with the reason, and the rest are
+    still assessed. A jsonl report ends with a {"row": "summary"} line; without it, the stream
+    was cut short.
     """
-    with _destination(output) as out:
-        targets = discover(paths, pattern)
-        if not targets:
-            _warn(f"no files matching {pattern!r} under {', '.join(paths)}")
+    if engine == "spark":
+        from .spark_engine import require_spark
+
+        if with_object_rows:
+            # The objects are read from the files themselves, which Spark's storage may not be.
+            raise click.UsageError("--objects is not available with --engine spark")
+        require_spark()
+    with exit_statuses():
+        failed = _assess(paths, patterns, fmt, output, jobs, verbose, with_object_rows,
+                         master if engine == "spark" else None)
+    if failed:
+        sys.exit(UNREADABLE_FILES)
+
+
+_ERROR_AT = REPORT_FIELDS.index("error")
+
+
+def _assess(
+    paths: tuple[str, ...], patterns: tuple[str, ...], fmt: str | None, output: Path | None, jobs: int,
+    verbose: bool, with_object_rows: bool = False, spark_master: str | None = None,
+) -> bool:
+    skipped: Counter[str] = Counter()
+    with report_destination(output, None if output is None else shown(output)) as out:
         fmt = _resolve_format(fmt, out)
-        reports: list[FileReport] = []
-        object_rows: list[dict[str, object]] = []
+        report = STREAMED_REPORTS[fmt](out, objects=with_object_rows)
+        builder = SummaryBuilder()
+        # Kept only when asked for: the objects of a whole estate.
+        object_rows: list[dict[str, object]] | None = [] if with_object_rows else None
         # Rows streamed to the terminal show the progress themselves, and debug events would
         # tear through a bar.
-        with _progress(len(targets), enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
-            for target, report in zip(targets, assess_all(targets, jobs, advance)):
-                reports.append(report)
-                if fmt == "jsonl":
-                    write_jsonl_row(report.as_row(), out)
-                if with_object_rows:
-                    object_rows += assess_objects(target, report.failed, fmt, out)
-        summary = summarize(reports)
+        with _progress(None, enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
+            targets = discover(paths, patterns, skipped)
+            # The modules' debug events come from their own entry points, which the native batch
+            # does not go through: asked for them, the command takes the per-file path.
+            pairs = ((t, assess_file(t).as_tuple()) for t in targets) if verbose else assess_target_rows(targets, jobs)
+            if spark_master is not None:
+                from .spark_engine import assess_on_spark
 
-        if fmt == "json":
-            document = {"files": [r.as_row() for r in reports], "summary": summary.as_dict()}
-            write_json(with_objects(document, object_rows) if with_object_rows else document, out)
-        elif fmt == "csv" and with_object_rows:
-            write_csv(object_rows, OBJECT_FIELDS, out)
-        elif fmt == "csv":
-            write_csv((r.as_row() for r in reports), REPORT_FIELDS, out)
-        elif fmt == "table":
-            console = console_for(out)
-            if reports:
-                print_files(console, reports, ASSESS_COLUMNS, "SQL files", ASSESS_CAPTION)
-            print_summary(console, summary)
-            if with_object_rows:
-                print_objects(console, object_rows)
-                print_object_summary(console, summarize_objects(object_rows))
-
+                pairs = ((None, row) for row in assess_on_spark(paths, patterns, spark_master, skipped))  # type: ignore[misc]
+            for target, row in pairs:
+                builder.add(row)
+                report.row(row)
+                if object_rows is not None:
+                    # In jsonl each file's objects follow its own row.
+                    object_rows += assess_objects(target, row[_ERROR_AT] is not None, fmt, out)
+                if advance is not None:
+                    advance()
+        summary = builder.summary(skipped)
+        if summary.files == 0:
+            wanted = " ".join(patterns) if patterns else "SQL scripts"
+            _warn(f"no files matching {wanted} under {', '.join(paths)}")
+        report.finish(summary, object_rows)
     if summary.failed:
         _warn(f"{summary.failed} of {summary.files} files could not be read")
-        sys.exit(1)
+    return summary.failed > 0
 
 
 @cli.command()
@@ -253,7 +265,7 @@ def classify(files: tuple[str, ...], fmt: str | None, output: Path | None, verbo
     """
     reports = [classify_file(Target(Path(name), shown(Path(name)))) for name in files]
     rows = [project(report, CLASSIFY_FIELDS) for report in reports]
-    with _destination(output) as out:
+    with exit_statuses(), _destination(output) as out:
         fmt = _resolve_format(fmt, out)
         if fmt == "json":
             write_json(rows, out)

@@ -14,7 +14,7 @@ from rich.console import Console, JustifyMethod
 from rich.table import Table
 from rich.text import Text
 
-from .estate import FileReport, Summary
+from .estate import REPORT_FIELDS, FileReport, Summary
 
 FORMATS = ("table", "json", "jsonl", "csv")
 
@@ -76,7 +76,7 @@ def _csv_cell(value: object) -> object:
         return ""
     if isinstance(value, bool):
         return "true" if value else "false"
-    if isinstance(value, list):
+    if isinstance(value, (list, tuple)):
         return ";".join(value)
     return value
 
@@ -279,6 +279,11 @@ def print_summary(console: Console, summary: Summary) -> None:
             dialects.add_row(str(entry["dialect"]), f"{count:,}", _share(count, summary.assessed))
         console.print(dialects)
 
+    if summary.skipped:
+        kinds = ", ".join(f"{extension} {count:,}" for extension, count in summary.skipped.items())
+        console.print(f"[bold]Not SQL by name, left out[/] ({_files(sum(summary.skipped.values()))}): {kinds}")
+        console.print()
+
     if summary.failures:
         failures = _small_table(f"Could not be read ({_files(len(summary.failures))})", "File",
                                 "Reason")
@@ -286,3 +291,123 @@ def print_summary(console: Console, summary: Summary) -> None:
             failures.add_row(failure["path"], Text(failure["reason"], style="red"))
         failures.columns[1].justify = "left"
         console.print(failures)
+
+
+# ---- reports written as the rows come ----------------------------------------------------------
+
+_encode = json.JSONEncoder(ensure_ascii=False).encode
+
+
+class StreamedReport:
+    """A report written row by row, so that an estate of any size costs the memory of its summary
+    only. ``row`` takes rows as tuples in the order of REPORT_FIELDS."""
+
+    def __init__(self, out: IO[str], objects: bool = False) -> None:
+        self.out = out
+        # With the objects the files define (assess --objects): they come to finish().
+        self.objects = objects
+
+    def row(self, row: Sequence[object]) -> None:
+        raise NotImplementedError
+
+    def finish(self, summary: Summary, objects: Sequence[dict[str, object]] | None = None) -> None:
+        pass
+
+    @staticmethod
+    def _summary(summary: Summary, objects: Sequence[dict[str, object]] | None) -> dict[str, object]:
+        document = summary.as_dict()
+        if objects is not None:
+            from .objects import summarize_objects
+
+            document["objects"] = summarize_objects(objects)
+        return document
+
+
+class JsonLinesReport(StreamedReport):
+    """One object per line: ``{"row": "file", ...}`` per file, then ``{"row": "summary", ...}``
+    last, so that a reader can tell a finished stream from a cut one."""
+
+    def __init__(self, out: IO[str], objects: bool = False) -> None:
+        super().__init__(out, objects)
+        # Line by line to a person watching; in blocks to a file or a pipe.
+        self._live = out.isatty()
+
+    def row(self, row: Sequence[object]) -> None:
+        record: dict[str, object] = {"row": "file"}
+        record.update(zip(REPORT_FIELDS, row))
+        self.out.write(_encode(record) + "\n")
+        if self._live:
+            self.out.flush()
+
+    def finish(self, summary: Summary, objects: Sequence[dict[str, object]] | None = None) -> None:
+        self.out.write(_encode({"row": "summary", **self._summary(summary, objects)}) + "\n")
+
+
+class JsonReport(StreamedReport):
+    """The document write_json gives for ``{"files": rows, "summary": summary}``, written as the
+    rows come."""
+
+    def __init__(self, out: IO[str], objects: bool = False) -> None:
+        super().__init__(out, objects)
+        self._separator = '{\n  "files": [\n    '
+
+    def row(self, row: Sequence[object]) -> None:
+        self.out.write(self._separator + _encode(dict(zip(REPORT_FIELDS, row))))
+        self._separator = ",\n    "
+
+    def finish(self, summary: Summary, objects: Sequence[dict[str, object]] | None = None) -> None:
+        head = '{\n  "files": []' if self._separator.startswith("{") else "\n  ]"
+        self.out.write(f'{head},\n  "summary": {_json_text(self._summary(summary, objects), 1)}')
+        if objects is not None:
+            self.out.write(f',\n  "objects": {_json_text(list(objects), 1)}')
+        self.out.write("\n}\n")
+
+
+class CsvReport(StreamedReport):
+    """The file rows; with the objects, the object rows instead."""
+
+    def __init__(self, out: IO[str], objects: bool = False) -> None:
+        super().__init__(out, objects)
+        self._writer = csv.writer(out)
+        if not objects:
+            self._writer.writerow(REPORT_FIELDS)
+
+    def row(self, row: Sequence[object]) -> None:
+        if not self.objects:
+            self._writer.writerow([_csv_cell(value) for value in row])
+
+    def finish(self, summary: Summary, objects: Sequence[dict[str, object]] | None = None) -> None:
+        if objects is not None:
+            from .objects import OBJECT_FIELDS
+
+            write_csv(objects, OBJECT_FIELDS, self.out)
+
+
+class TableReport(StreamedReport):
+    """Tables for people: the widths depend on every row, so the rows are kept."""
+
+    def __init__(self, out: IO[str], objects: bool = False) -> None:
+        super().__init__(out, objects)
+        self._reports: list[FileReport] = []
+
+    def row(self, row: Sequence[object]) -> None:
+        self._reports.append(FileReport(*row))  # type: ignore[arg-type]
+
+    def finish(self, summary: Summary, objects: Sequence[dict[str, object]] | None = None) -> None:
+        console = console_for(self.out)
+        if self._reports:
+            print_files(console, self._reports, ASSESS_COLUMNS, "SQL files", ASSESS_CAPTION)
+        print_summary(console, summary)
+        if objects is not None:
+            from .objects import print_object_summary, print_objects, summarize_objects
+
+            print_objects(console, objects)
+            print_object_summary(console, summarize_objects(objects))
+
+
+STREAMED_REPORTS: dict[str, Callable[..., StreamedReport]] = {
+    "json": JsonReport,
+    "jsonl": JsonLinesReport,
+    "csv": CsvReport,
+    "table": TableReport,
+}

@@ -8,6 +8,7 @@ import pytest
 from agents.tessera.complexity import classify_sql_file, plan_reading_strategy
 from agents.tessera.dialect_detect import detect_dialect_file
 from agents.tessera.reference_curator import detect_construct_categories
+from tessera_cli.estate import SQL_EXTENSIONS
 
 ROOT = Path(__file__).resolve().parents[2]
 
@@ -67,6 +68,10 @@ def estates() -> dict[str, list[dict]]:
     for given in ("examples/", "../shared/corpus/"):
         root = ROOT / given
         if root.is_dir():
-            files = sorted(p.relative_to(ROOT).as_posix() for p in root.rglob("*.sql"))
+            files = sorted(
+                p.relative_to(ROOT).as_posix()
+                for p in root.rglob("*")
+                if p.is_file() and p.suffix.lower() in SQL_EXTENSIONS
+            )
             found[given] = [module_row(ROOT / name, name) for name in files]
     return found

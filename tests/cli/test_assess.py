@@ -40,7 +40,11 @@ def test_every_format_carries_the_modules_answers_whatever_the_jobs(given, estat
     report = json.loads(done["json", 2].stdout)
     assert report["files"] == expected
     assert json.loads(done["json", 1].stdout) == report
-    assert [json.loads(line) for line in done["jsonl", 2].stdout.splitlines()] == expected
+    # A stream says where it ends: a row per file, then the summary the JSON report has.
+    lines = [json.loads(line) for line in done["jsonl", 2].stdout.splitlines()]
+    assert [line.pop("row") for line in lines] == ["file"] * len(expected) + ["summary"]
+    assert lines[:-1] == expected
+    assert lines[-1] == json.loads(done["json", 2].stdout)["summary"]
     assert _typed_csv(done["csv", 2].stdout) == expected
 
     summary = report["summary"]
@@ -119,7 +123,7 @@ def test_files_that_cannot_be_opened_or_read_are_reported(tmp_path, run_cli):
         unreadable, reason = ("/proc/self/mem", "input/output error")
     done = run_cli("assess", unreadable, "--format", "jsonl")
     assert done.returncode == 1
-    assert json.loads(done.stdout)["error"] == reason
+    assert json.loads(done.stdout.splitlines()[0])["error"] == reason
 
 
 @pytest.mark.parametrize(
@@ -148,7 +152,7 @@ def test_output_file_glob_and_format_default(tmp_path, run_cli):
     assert {r["path"] for r in written["files"]} >= {"examples/01_daily_orders_query.sql"}
 
     only = run_cli("assess", "examples/", "--glob", "0[12]_*.sql", "--format", "jsonl")
-    assert [json.loads(line)["path"] for line in only.stdout.splitlines()] == [
+    assert [json.loads(line)["path"] for line in only.stdout.splitlines()[:-1]] == [
         "examples/01_daily_orders_query.sql",
         "examples/02_customer_rollup.sql",
     ]

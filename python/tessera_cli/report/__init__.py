@@ -57,11 +57,12 @@ def _umask() -> int:
 @click.argument("paths", nargs=-1, required=True, metavar="PATH...")
 @click.option("-o", "--output", required=True, type=click.Path(dir_okay=False, path_type=Path),
               help="The report to write: FILE.html (a page with charts) or FILE.xlsx (a workbook).")
-@click.option("-g", "--glob", "pattern", default="*.sql", show_default=True,
-              help="File-name pattern of the scripts looked for in folders (case-sensitive).")
+@click.option("-g", "--glob", "patterns", multiple=True, metavar="PATTERN",
+              help="File-name pattern of the scripts looked for in folders, case-insensitive; may be "
+              "given several times. Default: every SQL extension, as assess has it.")
 @click.option("-j", "--jobs", type=click.IntRange(min=1), default=os.process_cpu_count() or 1,
               show_default="the number of cores", help="Files assessed at once.")
-def report(paths: tuple[str, ...], output: Path, pattern: str, jobs: int) -> None:
+def report(paths: tuple[str, ...], output: Path, patterns: tuple[str, ...], jobs: int) -> None:
     """Assess the estate and write it as a report people read: an HTML page with tiles,
     interactive charts and sortable tables, or an Excel workbook with native charts.
 
@@ -87,9 +88,9 @@ def report(paths: tuple[str, ...], output: Path, pattern: str, jobs: int) -> Non
 
     from .data import collect, columnar
 
-    targets = discover(paths, pattern)
+    targets = list(discover(paths, patterns))
     if not targets:
-        _warn(f"no files matching {pattern!r} under {', '.join(paths)}")
+        _warn(f"no files matching {' '.join(patterns) if patterns else 'SQL scripts'} under {', '.join(paths)}")
     with _progress(len(targets), enabled=True) as advance:
         estate = collect(targets, jobs, advance)
 

@@ -157,6 +157,8 @@ def collect(
         getattr(detect_module, "detect_dialect", None),
         getattr(inventory_module, "grade_objects", None),
     )
+    # Gone through twice (assessed, then asked the optional questions): a lazy listing is held.
+    targets = list(targets)
     files = list(assess_all(targets, jobs, on_done))
     want_dialect = _has_field("dialect") or extras.detect is not None
     want_objects = _has_field("objects") or extras.inventory is not None

@@ -1,0 +1,46 @@
+"""What the command says on a machine that cannot run Spark; no JVM is started here."""
+
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+
+
+def _assess_on_spark(tmp_path: Path, env: dict[str, str], preamble: str = "") -> subprocess.CompletedProcess:
+    script = f"{preamble}import sys; from tessera_cli import main; sys.argv[0] = 'tessera'; main()"
+    report = tmp_path / "report.json"
+    return subprocess.run(
+        [sys.executable, "-c", script, "assess", "examples/", "--engine", "spark", "-o", str(report)],
+        cwd=ROOT, env=env, capture_output=True, text=True, timeout=120,
+    )
+
+
+def test_without_java_or_the_extra_it_says_what_is_missing_and_exits_2(tmp_path):
+    base = {k: v for k, v in os.environ.items() if k != "JAVA_HOME"}
+    no_java = _assess_on_spark(tmp_path, {**base, "PATH": str(tmp_path)})
+    assert no_java.returncode == 2
+    # The last line: a preloaded runtime may have its say first.
+    assert no_java.stderr.splitlines()[-1] == (
+        "tessera: --engine spark needs a Java runtime and found no java on the PATH; install one "
+        "(on Debian: apt-get install default-jre-headless)"
+    )
+    broken_home = _assess_on_spark(tmp_path, {**base, "JAVA_HOME": str(tmp_path)})
+    assert broken_home.returncode == 2 and "no java in JAVA_HOME" in broken_home.stderr
+
+    # An import of the package that fails stands for an installation without the extra.
+    no_extra = _assess_on_spark(tmp_path, base, "import sys; sys.modules['pyspark'] = None; ")
+    assert no_extra.returncode == 2
+    assert no_extra.stderr.splitlines()[-1] == (
+        "tessera: --engine spark needs the 'pyspark' package; install it with pip install 'tessera-native[spark]'"
+    )
+    # Nothing was started, so an earlier report would not have been touched.
+    assert not (tmp_path / "report.json").exists()
+
+
+def test_object_rows_are_refused_on_spark_before_anything_starts(tmp_path):
+    refused = _assess_on_spark(tmp_path, dict(os.environ), "import sys; sys.argv.append('--objects'); ")
+    assert refused.returncode == 2
+    assert refused.stderr.splitlines()[-1] == "Error: --objects is not available with --engine spark"
+    assert not (tmp_path / "report.json").exists()

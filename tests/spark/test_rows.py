@@ -1,0 +1,30 @@
+"""The Arrow hand-over to the native batch, without Spark: what a worker does with each batch."""
+
+import pytest
+
+pa = pytest.importorskip("pyarrow")
+
+from tessera_spark._rows import assess_column  # noqa: E402
+
+TEXTS = ["SELECT 1", None, "", "-- x\r\nWITH c AS (SELECT 1) SELECT * FROM c\r", "SELECT 'é'", None, "MERGE INTO t USING s ON 1=1"]
+
+
+@pytest.mark.parametrize("kind", [pa.string(), pa.large_string(), pa.binary(), pa.large_binary()])
+def test_every_arrow_layout_and_slice_gives_each_entry_its_own_row(kind):
+    whole = pa.array(TEXTS, kind) if pa.types.is_string(kind) or pa.types.is_large_string(kind) else pa.array(
+        [None if t is None else t.encode() for t in TEXTS], kind)
+    rows = assess_column(whole).to_pylist()
+    alone = [assess_column(pa.array([t], pa.string())).to_pylist()[0] for t in TEXTS]
+    assert rows == alone
+    # A slice shares its parent's buffers; its own offset must be honoured.
+    for start, stop in [(1, 4), (3, 7), (6, 7), (2, 2)]:
+        assert assess_column(whole.slice(start, stop - start)).to_pylist() == rows[start:stop]
+    assert [row["error"] for row in rows] == [None, "null", None, None, None, "null", None]
+
+
+def test_bytes_that_are_not_utf8_fail_their_row_only():
+    rows = assess_column(pa.array([b"SELECT 1", b"SELECT '\xe9'", b"\xef\xbb\xbfSELECT 2"], pa.binary())).to_pylist()
+    assert [row["error"] for row in rows] == [None, "not valid UTF-8 (byte 0xe9 at offset 8)", None]
+    assert rows[2]["bytes"] == 11
+    with pytest.raises(TypeError, match="string or binary"):
+        assess_column(pa.array([1, 2]))
