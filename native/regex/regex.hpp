@@ -25,7 +25,10 @@
 //    a position fails there again whatever the start, so each is explored at most once per scan, and
 //    the successive searches of a findall share the memo (no quadratic findall either);
 //  - a bounded loop of one character test ([\s\S]{0,2000}?) memoises its entry and its continuation by
-//    position, so overlapping windows from many starts try each continuation once;
+//    position, so overlapping windows from many starts try each continuation once; it also remembers
+//    the runs of continuations already tried (or where the continuation cannot start) and how far its
+//    test keeps passing, so a window walks only positions no earlier window reached: O(n) per loop,
+//    not O(n * its bound);
 //  - a lookaround's answer at a position depends on nothing else, so it is computed at most once per
 //    position and scan; a bounded lookaround body costs O(its width * its size) to answer, and a
 //    leading unbounded loop is answered through the recurrence H(q) = rest(q) or (loop(q) and H(q+1)).

@@ -596,6 +596,7 @@ void find_required_run(Program& p) {
     required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
   int best_score = INT32_MAX;
   std::vector<char32_t> chars;
+  std::vector<std::pair<int, Program::Run>> runs;  // every run's best anchor, by score
   for (uint32_t pc = 0; pc < p.code.size();) {
     if (!required[pc]) {
       ++pc;
@@ -603,11 +604,21 @@ void find_required_run(Program& p) {
     }
     uint32_t end = pc + 1;
     while (end < p.code.size() && required[end] && !target[end]) ++end;
+    int run_score = INT32_MAX;
+    Program::Run run;
     for (uint32_t a = pc; a < end; ++a) {
       if (!accepted_chars(p.tests[p.code[a].test], chars)) continue;
       int score = 0;
       for (char32_t c : chars) score += frequency(c);
       score = score * 8 / static_cast<int>(std::min<uint32_t>(end - pc, 8));  // longer runs verify better
+      if (score < run_score) {
+        run_score = score;
+        run.tests.clear();
+        for (uint32_t x = pc; x < end; ++x) run.tests.push_back(p.code[x].test);
+        run.anchor = a - pc;
+        run.nanchor = static_cast<int>(chars.size());
+        std::copy(chars.begin(), chars.end(), run.chars);
+      }
       if (score >= best_score) continue;
       best_score = score;
       p.run.clear();
@@ -616,7 +627,14 @@ void find_required_run(Program& p) {
       p.nanchor = static_cast<int>(chars.size());
       std::copy(chars.begin(), chars.end(), p.anchor_chars);
     }
+    if (run.nanchor > 0 && end - pc >= 3) runs.emplace_back(run_score, std::move(run));
     pc = end;
+  }
+  std::stable_sort(runs.begin(), runs.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (auto& [score, run] : runs) {
+    if (p.more_runs.size() == Program::kMoreRuns) break;
+    if (run.tests == p.run && run.anchor == p.anchor) continue;
+    p.more_runs.push_back(std::move(run));
   }
 }
 
@@ -660,6 +678,23 @@ Closure closure(const Program& p, const std::vector<uint32_t>& from) {
     }
   }
   return c;
+}
+
+// The continuation tables of the bounded loops (see Inst::cont_first).
+void plan_counted(Program& p) {
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
+    Inst& in = p.code[pc];
+    if (in.op != Op::Counted) continue;
+    const Closure c = closure(p, {pc + 1});
+    if (c.match) continue;
+    std::array<uint8_t, 256> table{};
+    for (uint32_t x : c.consumers) {
+      const CharTest& t = p.tests[p.code[x].test];
+      for (int ch = 0; ch < 256; ++ch) table[ch] |= t.latin[ch];
+    }
+    in.cont_first = static_cast<int32_t>(p.cont_first.size());
+    p.cont_first.push_back(table);
+  }
 }
 
 void analyse(Program& p) {
@@ -722,6 +757,7 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   b.seq(seq);
   b.emit(Inst{Op::Match});
   plan_loops(*p);
+  plan_counted(*p);
   find_required(*p);
   find_required_run(*p);
   analyse(*p);
@@ -746,7 +782,10 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
 }
 
 namespace {
-void finish_sub(Program& p) { plan_loops(p); }
+void finish_sub(Program& p) {
+  plan_loops(p);
+  plan_counted(p);
+}
 }  // namespace
 
 }  // namespace tessera::rx::detail

@@ -131,6 +131,10 @@ struct Inst {
   // Counted: lazy loop. Its states are `state` (entering the loop at a position) and `state + 1`
   // (the continuation at a position), both independent of where the attempt started.
   bool lazy = false;
+  // Counted: index in Program::cont_first of the Latin-1 characters the continuation can start with,
+  // or -1 when it may start with anything (or match empty). Positions it can't start at are skipped
+  // untried.
+  int32_t cont_first = -1;
 };
 
 // What a scanner may assume before trying a start position (all derived conservatively).
@@ -205,6 +209,17 @@ struct Program {
   // For an alternation: one program per alternative. The leftmost start of the whole is the least
   // leftmost start of the alternatives, and the whole run there gives its span.
   std::vector<std::shared_ptr<const Program>> probes;
+  std::vector<std::array<uint8_t, 256>> cont_first;
+  // Other required runs (keywords after a span, typically), checked like `run` once it is found: a
+  // pattern whose later keyword never occurs leaves the scan without trying the earlier one's hits.
+  struct Run {
+    std::vector<uint32_t> tests;
+    uint32_t anchor = 0;
+    int nanchor = 0;
+    char32_t chars[3] = {0, 0, 0};
+  };
+  static constexpr size_t kMoreRuns = 3;
+  std::vector<Run> more_runs;
 };
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
@@ -233,6 +248,9 @@ class Memo {
     lo_ = 0;
     last_blk_ = SIZE_MAX;
     for (auto& l : looks_) l.ready = false;
+    if (hints_.size() < nstates) hints_.resize(nstates);
+    ++mark_gen_;
+    ++call_gen_;
   }
   // Attempts from now on start at `lo` or later.
   void set_floor(size_t lo) { lo_ = lo >> 6; }
@@ -267,6 +285,83 @@ class Memo {
     return b + 1;
   }
 
+  // What a bounded loop (Counted, whose continuation marks live in state + 1) has learnt during a call,
+  // so that the many overlapping windows of [\s\S]{0,2000} tried from successive starts don't walk the
+  // same positions again: runs of continuation positions with nothing left to try (marked, or where
+  // the continuation cannot start), and a run of characters that pass the loop's test. Marks only
+  // grow between begin() and forget(), which retire the first. Two runs of positions are kept because
+  // a greedy loop fills a new one downwards from above the old one until they meet.
+  struct LoopHint {
+    uint64_t mark_gen = 0, run_gen = 0;
+    size_t a[2] = {0, 0}, b[2] = {0, 0};  // positions [a[k], b[k]) are done
+    size_t from = 0, end = 0;             // t[from, end) all pass the test
+    bool closed = false;                  // and the test fails at end (or end is the end of the text)
+  };
+  // End of the done run holding pos, or pos when none is known.
+  size_t done_through(uint32_t state, size_t pos) const {
+    const LoopHint& h = hints_[state];
+    if (h.mark_gen != mark_gen_) return pos;
+    for (int k = 0; k < 2; ++k)
+      if (h.a[k] <= pos && pos < h.b[k]) return h.b[k];
+    return pos;
+  }
+  // Start of the done run holding pos, or pos + 1 when none is known.
+  size_t done_from(uint32_t state, size_t pos) const {
+    const LoopHint& h = hints_[state];
+    if (h.mark_gen != mark_gen_) return pos + 1;
+    for (int k = 0; k < 2; ++k)
+      if (h.a[k] <= pos && pos < h.b[k]) return h.a[k];
+    return pos + 1;
+  }
+  // Records that continuations [x, y) of the loop owning `state` have nothing left to try.
+  void note_done(uint32_t state, size_t x, size_t y) {
+    LoopHint& h = hints_[state];
+    if (h.mark_gen != mark_gen_) {
+      h.mark_gen = mark_gen_;
+      h.a[0] = h.b[0] = h.a[1] = h.b[1] = 0;
+    }
+    int k = 0;
+    if (!(x <= h.b[0] && h.a[0] <= y && h.b[0] > h.a[0])) {
+      k = 1;
+      if (!(x <= h.b[1] && h.a[1] <= y && h.b[1] > h.a[1])) {
+        h.a[1] = x;
+        h.b[1] = y;
+        // Keep the newer run in slot 0 only when the old one is empty.
+        if (h.b[0] == h.a[0]) std::swap(h.a[0], h.a[1]), std::swap(h.b[0], h.b[1]);
+        return;
+      }
+    }
+    h.a[k] = std::min(h.a[k], x);
+    h.b[k] = std::max(h.b[k], y);
+    const int o = 1 - k;
+    if (h.b[o] > h.a[o] && h.a[o] <= h.b[k] && h.a[k] <= h.b[o]) {
+      h.a[0] = std::min(h.a[k], h.a[o]);
+      h.b[0] = std::max(h.b[k], h.b[o]);
+      h.a[1] = h.b[1] = 0;
+    }
+  }
+  // The first r in [pos, limit) whose character fails `ct`, else limit (limit <= n). A scan moving
+  // forward extends the run it knows instead of starting again, so successive windows cost their
+  // new characters only.
+  template <class Ch>
+  size_t run_until(uint32_t state, const CharTest& ct, const Ch* t, size_t n, size_t pos, size_t limit) {
+    if (ct.kind == CharTest::AnyAll) return limit;
+    LoopHint& h = hints_[state];
+    size_t r;
+    if (h.run_gen == call_gen_ && h.from <= pos && pos <= h.end) {
+      if (h.closed || h.end >= limit) return std::min(h.end, limit);
+      r = h.end;
+    } else {
+      h.run_gen = call_gen_;
+      h.from = pos;
+      r = pos;
+    }
+    while (r < limit && ct(t[r])) ++r;
+    h.end = r;
+    h.closed = r < limit || r == n;
+    return r;
+  }
+
   // Drops the marks at `pos`: after a match ending there, the states on the successful path (all at or
   // before `pos`) did not fail and must be explorable by the next search, which starts at `pos`.
   void forget(size_t pos) {
@@ -276,6 +371,7 @@ class Memo {
     if (row[0] != ((epoch_ << 40) | blk)) return;
     const uint64_t keep = ~(uint64_t{1} << (pos & 63));
     for (size_t s = 1; s < stride_; ++s) row[s] &= keep;
+    ++mark_gen_;
   }
 
   // A long unterminated span can leave a large ring behind; don't keep it for the thread's lifetime.
@@ -334,6 +430,8 @@ class Memo {
   size_t last_blk_ = SIZE_MAX;
   uint64_t* last_row_ = nullptr;
   std::vector<LookAnswers> looks_;
+  std::vector<LoopHint> hints_;  // by state; only the entry states of Counted loops use theirs
+  uint64_t mark_gen_ = 0, call_gen_ = 0;
 };
 
 // Tracks, for a scan moving forward, whether a pattern's required character and run still occur ahead.
@@ -352,24 +450,36 @@ struct Requirement {
     }
     if (p.nanchor > 0) {
       if (!run_known || next_run < i) {
-        next_run = find_run(p, t, n, i);
+        next_run = find_run(p, p.run, p.anchor, p.anchor_chars, p.nanchor, t, n, i);
         run_known = true;
       }
       if (next_run == SIZE_MAX) return false;
     }
+    for (size_t r = 0; r < p.more_runs.size(); ++r) {
+      const Program::Run& run = p.more_runs[r];
+      if (!more_known[r] || next_more[r] < i) {
+        next_more[r] = find_run(p, run.tests, run.anchor, run.chars, run.nanchor, t, n, i);
+        more_known[r] = true;
+      }
+      if (next_more[r] == SIZE_MAX) return false;
+    }
     return true;
   }
 
+  size_t next_more[Program::kMoreRuns] = {};
+  bool more_known[Program::kMoreRuns] = {};
+
   template <class Ch>
-  static size_t find_run(const Program& p, const Ch* t, size_t n, size_t i) {
-    const size_t k = p.run.size(), j = p.anchor;
+  static size_t find_run(const Program& p, const std::vector<uint32_t>& run, uint32_t anchor,
+                         const char32_t* chars, int nchars, const Ch* t, size_t n, size_t i) {
+    const size_t k = run.size(), j = anchor;
     if (n < k || i > n - k) return SIZE_MAX;
     for (size_t a = i + j;;) {
-      a = find_any(t, a, n - (k - 1 - j), p.anchor_chars, p.nanchor);
+      a = find_any(t, a, n - (k - 1 - j), chars, nchars);
       if (a >= n - (k - 1 - j)) return SIZE_MAX;
       const size_t s = a - j;
       size_t x = 0;
-      while (x < k && p.tests[p.run[x]](t[s + x])) ++x;
+      while (x < k && p.tests[run[x]](t[s + x])) ++x;
       if (x == k) return s;
       ++a;
     }
@@ -538,6 +648,31 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
     }
   };
 
+  // Greedy Counted `ci`: the highest continuation in [lo, q] not tried yet (and marked now), or
+  // SIZE_MAX. Runs already done are jumped over, positions the continuation can't start at are
+  // passed (and noted done) untried.
+  auto counted_down = [&](const Inst& ci, size_t q, size_t lo) -> size_t {
+    const uint8_t* viable =
+        ci.cont_first >= 0 ? P.cont_first[static_cast<uint32_t>(ci.cont_first)].data() : nullptr;
+    for (;;) {
+      const size_t a = memo.done_from(ci.state, q);
+      if (a <= q) {
+        if (a <= lo) return SIZE_MAX;
+        q = a - 1;
+        continue;
+      }
+      if (viable && q < n && (sizeof(Ch) == 1 || t[q] < 256) && !viable[t[q]]) {
+        memo.note_done(ci.state, q, q + 1);
+      } else {
+        const bool fresh = memo.visit(ci.state + 1, q);
+        memo.note_done(ci.state, q, q + 1);
+        if (fresh) return q;
+      }
+      if (q == lo) return SIZE_MAX;
+      --q;
+    }
+  };
+
   for (;;) {
     const Inst& in = code[pc];
     switch (in.op) {
@@ -614,17 +749,12 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
           counted_hi = cap;
           goto counted_lazy;
         }
-        size_t r = pos;
-        while (r < cap && ct(t[r])) ++r;
-        for (size_t q = r;; --q) {
-          if (memo.visit(in.state + 1, q)) {
-            if (q > lo) stack.push_back({Frame::CountedBack, pc, q - 1, lo});
-            pos = q;
-            ++pc;
-            break;
-          }
-          if (q == lo) goto fail;
-        }
+        const size_t r = memo.run_until(in.state, ct, t, n, pos, cap);
+        const size_t q = counted_down(in, r, lo);
+        if (q == SIZE_MAX) goto fail;
+        if (q > lo) stack.push_back({Frame::CountedBack, pc, q - 1, lo});
+        pos = q;
+        ++pc;
         continue;
       }
       case Op::Match:
@@ -638,8 +768,29 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
     const Inst& in = code[pc];
     const CharTest& ct = tests[in.test];
     const size_t hi = counted_hi;
+    const uint8_t* viable = in.cont_first >= 0 ? P.cont_first[static_cast<uint32_t>(in.cont_first)].data() : nullptr;
     for (;;) {
-      if (memo.visit(in.state + 1, pos)) {
+      // Continuations in [pos, b) have nothing left to try: skip them, as far as the loop reaches.
+      const size_t b = memo.done_through(in.state, pos);
+      if (b > pos) {
+        if (memo.run_until(in.state, ct, t, n, pos, hi) < b) goto fail;
+        pos = b;
+      }
+      if (viable) {
+        // The loop can stop at any of [pos, lim]; those where the continuation can't start are done.
+        const size_t lim = memo.run_until(in.state, ct, t, n, pos, hi);
+        size_t x = pos;
+        while (x <= lim && x < n && (sizeof(Ch) == 1 || t[x] < 256) && !viable[t[x]]) ++x;
+        if (x > pos) {
+          memo.note_done(in.state, pos, x);
+          if (x > lim) goto fail;
+          pos = x;
+          continue;
+        }
+      }
+      const bool fresh = memo.visit(in.state + 1, pos);
+      memo.note_done(in.state, pos, pos + 1);
+      if (fresh) {
         stack.push_back({Frame::CountedNext, pc, pos, hi});
         ++pc;
         break;
@@ -705,18 +856,8 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
         }
         case Frame::CountedBack: {
           const size_t lo = f.lo;
-          const uint32_t state = code[f.pc].state + 1;
-          size_t q = f.pos;
-          bool fresh = false;
-          for (;;) {
-            if (memo.visit(state, q)) {
-              fresh = true;
-              break;
-            }
-            if (q == lo) break;
-            --q;
-          }
-          if (!fresh) {
+          const size_t q = counted_down(code[f.pc], f.pos, lo);
+          if (q == SIZE_MAX) {
             stack.pop_back();
             continue;
           }

@@ -47,6 +47,19 @@ def test_lookarounds_give_re_spans(pattern, text, flags):
         (r"x.{1,3}$", "x12\nx1234\nx1"),
         (r"(?:ab){1,3}?c", "ababc abababac"),
         (r"a{0,2000}?b", "a" * 2500 + "b"),
+        # Windows from successive starts overlap and fail, or end in a match that findall resumes after:
+        # the positions a window already tried must be skipped only as far as the loop could reach.
+        (r"\bC[\s\S]{0,40}?\(\s*Z", "CREATE TABLE (" * 12 + "CREATE (Z CREATE ( z"),
+        (r"C[\s\S]{0,40}\(\s*Z", "CREATE TABLE (" * 12 + "CREATE (Z CREATE ( z"),
+        (r"a[^;]{0,9}?b", "a;ab aaa;aab a" + "a a;b" * 6 + "aaaaaaaaaaab aaaaaaaaaaaaaaab"),
+        (r"a[^;]{1,9}b", "a;ab aaa;aab a" + "a a;b" * 6 + "aaaaaaaaaaab aaaaaaaaaaaaaaab"),
+        (r"[ab].{0,6}?x", "ab\nax a.b.....x aaaaaaaaaax" * 3),
+        (r"x.{2,6}y", "xx\nxxyy xxxxxxxxxyyy " * 3),
+        # The keyword after the span is required too: matches must survive the scan's check for it.
+        (
+            r"\bCREATE\s+TABLE\b[\s\S]{0,30}?\b(SMALL|BIG)?SERIAL\b",
+            "create table a (x int); CREATE TABLE b (id bigserial, s SERIAL) create table c (serial2 SERIAL)",
+        ),
     ],
 )
 def test_bounded_loops_give_re_spans(pattern, text):
@@ -79,6 +92,16 @@ def test_what_re_refuses_is_refused_with_res_error():
         _matcher.compile(r"(?<!a*)b", 0)
     with pytest.raises(re.error, match="unterminated character set"):
         _matcher.compile(r"[ab", 0)
+
+
+def test_overlapping_bounded_windows_stay_linear():
+    # Every start opens a window of 2000 characters over the same positions; walking them again from
+    # each start would be about 2 * 10^9 steps here (minutes, where a linear scan takes milliseconds).
+    text = "CREATE TABLE (" * 70_000
+    for lazy in ("?", ""):
+        m = _matcher.compile(r"\bCREATE\s+TABLE\b[\s\S]{0,2000}%s\bZORDER\b" % lazy, re.IGNORECASE)
+        assert m.search(text) is None
+        assert m.findall_spans(text) == []
 
 
 def test_a_long_unterminated_lookahead_run_stays_linear():
