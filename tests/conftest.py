@@ -31,3 +31,35 @@ settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "ci" if os.environ.ge
 
 # Real scripts and documents from public repositories, kept beside the checkout (read-only).
 CORPUS = Path(__file__).resolve().parents[1].parent / "shared" / "corpus"
+
+# The scanners' instruction-set paths: forcing one through the matcher module switches every module.
+import itertools  # noqa: E402
+
+import pytest  # noqa: E402
+
+from agents.tessera import _matcher  # noqa: E402
+
+ISA_PATHS = _matcher.available_isas()
+_next_path = itertools.cycle(ISA_PATHS)
+
+
+@pytest.fixture
+def force_isa():
+    """force_isa(path) for the rest of the test; the automatic choice comes back after it."""
+    yield _matcher.force_isa
+    _matcher.force_isa(None)
+
+
+@pytest.fixture(autouse=True)
+def differential_paths(request):
+    # The differential tests take this CPU's paths in turn, one test each, so that every path is held
+    # to the transcription on generated text and on the corpus without running the tests once per
+    # path. A run under TESSERA_ISA stays on the path it asked for.
+    if os.environ.get("TESSERA_ISA") or not request.module.__name__.rpartition(".")[2].startswith("test_differential_"):
+        yield
+        return
+    _matcher.force_isa(next(_next_path))
+    try:
+        yield
+    finally:
+        _matcher.force_isa(None)

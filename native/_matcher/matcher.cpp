@@ -1,5 +1,6 @@
 // agents.tessera._matcher: the native matcher on its own, for tests that compare it with `re` on any
 // pattern and text. Not public API.
+#include "python/module.hpp"
 #include "python/py.hpp"
 #include "regex/isa.hpp"
 #include "regex/regex.hpp"
@@ -383,6 +384,13 @@ PyMethodDef module_methods[] = {
 };
 
 int exec(PyObject* module) {
+  // The other modules scan on the path forced here: they take this module's cell at load.
+  PyObject* lent = py::boundary([&] {
+    py::lend_isa_state(module);
+    return Ref::borrow(Py_None);
+  });
+  if (lent == nullptr) return -1;
+  Py_DECREF(lent);
   PyObject* type = PyType_FromModuleAndSpec(module, &matcher_spec, nullptr);
   if (!type) return -1;
   state_of(module).matcher_type = type;

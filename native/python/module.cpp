@@ -138,6 +138,53 @@ void bind(PyObject* module, const char* name, const Ref& value) {
   check(PyObject_SetAttrString(module, name, value.get()));
 }
 
+// ---- the instruction-set path ---------------------------------------------------------------------
+
+namespace {
+
+// TESSERA_ISA, a testing aid, picks the scanners' instruction-set path for the whole process; a value
+// that can't be honoured fails the import rather than testing another path than the one asked for.
+void apply_isa_environment() {
+  switch (isa::apply_environment()) {
+    case isa::Forced::Ok:
+      return;
+    case isa::Forced::UnknownName:
+      raise_format(PyExc_ValueError, "TESSERA_ISA=%s names no instruction-set path (generic, sse2, sse4.1, avx2, auto)",
+                   std::getenv("TESSERA_ISA"));
+    case isa::Forced::Unsupported:
+      raise_format(PyExc_ValueError, "TESSERA_ISA=%s names an instruction-set path this CPU cannot run",
+                   std::getenv("TESSERA_ISA"));
+  }
+}
+
+}  // namespace
+
+void lend_isa_state(PyObject* module) {
+  apply_isa_environment();
+  check(PyModule_Add(module, "_isa_state", PyCapsule_New(&isa::own_state(), kIsaCapsule, nullptr)));
+}
+
+void share_isa_state() {
+  // The lending module, held for good: the cell lives in its code, and a module loaded later takes
+  // the same path as the ones before it.
+  static PyObject* lender = nullptr;
+  if (lender != nullptr) return;
+  PyObject* module = PyImport_ImportModule("agents.tessera._matcher");
+  if (module == nullptr) {
+    if (!PyErr_ExceptionMatches(PyExc_ImportError)) throw Error{};
+    PyErr_Clear();
+    apply_isa_environment();
+    return;
+  }
+  auto* cell = static_cast<isa::State*>(PyCapsule_Import(kIsaCapsule, 0));
+  if (cell == nullptr) {
+    Py_DECREF(module);
+    throw Error{};
+  }
+  isa::adopt(*cell);
+  lender = module;
+}
+
 // ---- the module definition ----------------------------------------------------------------------
 
 namespace detail {
@@ -167,21 +214,6 @@ void add_traceback_entry(const char* function, const char* file) {
   PyErr_SetRaisedException(raised);
   PyTraceBack_Here(frame);
   Py_DECREF(frame);
-}
-
-// TESSERA_ISA, a testing aid, picks the scanners' instruction-set path for the whole process; a value
-// that can't be honoured fails the import rather than testing another path than the one asked for.
-void apply_isa_environment() {
-  switch (isa::apply_environment()) {
-    case isa::Forced::Ok:
-      return;
-    case isa::Forced::UnknownName:
-      raise_format(PyExc_ValueError, "TESSERA_ISA=%s names no instruction-set path (generic, sse2, sse4.1, avx2, auto)",
-                   std::getenv("TESSERA_ISA"));
-    case isa::Forced::Unsupported:
-      raise_format(PyExc_ValueError, "TESSERA_ISA=%s names an instruction-set path this CPU cannot run",
-                   std::getenv("TESSERA_ISA"));
-  }
 }
 
 void drop_state(PyObject* module) noexcept {
@@ -220,7 +252,7 @@ int ModuleDefinition::exec(PyObject* module) noexcept {
   }
   self->loaded_ = module;
   PyObject* done = boundary([&] {
-    apply_isa_environment();
+    share_isa_state();
     self->spec_.body(module);
     return Ref::borrow(Py_None);
   });

@@ -48,6 +48,18 @@ inline std::vector<Ref> import_names(PyObject* module, const char* package, std:
 // Binds module.name = value, as an assignment in the module body does.
 void bind(PyObject* module, const char* name, const Ref& value);
 
+// ---- the instruction-set path ---------------------------------------------------------------------
+
+// `_matcher` lends its cell of the forced path (regex/isa.hpp) as this capsule, and applies
+// TESSERA_ISA to it: a value that cannot be honoured fails its import.
+inline constexpr const char* kIsaCapsule = "agents.tessera._matcher._isa_state";
+void lend_isa_state(PyObject* module);
+
+// Every other module takes that cell at load, importing `_matcher` if need be, so that forcing a path
+// there switches this module too. Without `_matcher` the module keeps a cell of its own, set from
+// TESSERA_ISA. Runs before each module body (ModuleDefinition does it).
+void share_isa_state();
+
 // ---- the module definition ----------------------------------------------------------------------
 
 // A module's own data, made by its body and owned by the module object: destroyed when the module is

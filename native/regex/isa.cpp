@@ -21,7 +21,10 @@ Level probe() noexcept {
 }
 
 constexpr int kAutomatic = -1;
-std::atomic<int> g_forced{kAutomatic};
+State g_own{kAutomatic};
+std::atomic<State*> g_forced{&g_own};
+
+State& forced() noexcept { return *g_forced.load(std::memory_order_relaxed); }
 
 }  // namespace
 
@@ -31,8 +34,8 @@ Level detected() noexcept {
 }
 
 Level current() noexcept {
-  const int forced = g_forced.load(std::memory_order_relaxed);
-  return forced == kAutomatic ? detected() : static_cast<Level>(forced);
+  const int level = forced().load(std::memory_order_relaxed);
+  return level == kAutomatic ? detected() : static_cast<Level>(level);
 }
 
 const char* name(Level level) noexcept {
@@ -68,13 +71,17 @@ Forced force(std::string_view wanted) noexcept {
     if (level == Level::Generic) return Forced::Unsupported;
 #endif
     if (level > detected()) return Forced::Unsupported;
-    g_forced.store(static_cast<int>(level), std::memory_order_relaxed);
+    forced().store(static_cast<int>(level), std::memory_order_relaxed);
     return Forced::Ok;
   }
   return Forced::UnknownName;
 }
 
-void automatic() noexcept { g_forced.store(kAutomatic, std::memory_order_relaxed); }
+void automatic() noexcept { forced().store(kAutomatic, std::memory_order_relaxed); }
+
+State& own_state() noexcept { return g_own; }
+
+void adopt(State& state) noexcept { g_forced.store(&state, std::memory_order_relaxed); }
 
 Forced apply_environment() noexcept {
   static const Forced outcome = [] {

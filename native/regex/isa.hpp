@@ -3,6 +3,7 @@
 // every one of them is proven on a machine that could run the fastest.
 #pragma once
 
+#include <atomic>
 #include <string_view>
 #include <vector>
 
@@ -31,9 +32,15 @@ enum class Forced { Ok, UnknownName, Unsupported };
 
 // Forces the named path ("generic", "sse2", "sse4.1", "avx2"); an unknown name or a path this CPU
 // cannot run changes nothing. Meant for tests: scans already running may finish on the old path.
-// Every extension module links its own copy of this state (they load privately), so forcing a path
-// from one module leaves the others alone; TESSERA_ISA, which each module reads at load, sets them all.
 Forced force(std::string_view name) noexcept;
+
+// The forced path, as one cell. Every extension module links its own copy of this file (they load
+// privately, their symbols hidden), so a process has as many cells as modules; one module lends its
+// own cell, and the others adopt it at load, so that forcing a path anywhere switches every module.
+using State = std::atomic<int>;
+State& own_state() noexcept;
+// From now on current(), force() and automatic() work on `state` (which must outlive every scan).
+void adopt(State& state) noexcept;
 
 // Back to the automatic choice.
 void automatic() noexcept;

@@ -12,20 +12,6 @@
 namespace tessera::text {
 namespace {
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) noexcept : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The host words an OSError with strerror's text; the command lowers its first letter.
 std::string reason_of(int error) {
   char buffer[256];
@@ -52,6 +38,28 @@ bool all_ascii(const char* p, size_t n) noexcept {
 bool continuation(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
 
 }  // namespace
+
+Descriptor::~Descriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int read_rest(int fd, size_t expected, std::string& out, bool retry_interrupted) {
+  // One byte more than the size, so that a file that has not grown is read to its end in one call.
+  out.resize(expected > 0 ? expected + 1 : 8192);
+  size_t used = 0;
+  for (;;) {
+    if (used == out.size()) out.resize(out.size() * 2);
+    const ssize_t got = ::read(fd, out.data() + used, out.size() - used);
+    if (got < 0) {
+      if (errno == EINTR && retry_interrupted) continue;
+      return errno;
+    }
+    if (got == 0) break;
+    used += static_cast<size_t>(got);
+  }
+  out.resize(used);
+  return 0;
+}
 
 void translate_newlines(std::string& bytes) {
   char* const begin = bytes.data();
@@ -197,22 +205,10 @@ FileRead read_file(const char* path, std::string& out) {
     return result;
   }
   result.size = static_cast<std::uint64_t>(st.st_size);
-  // One byte more than the size, so that a file that has not grown is read to its end in one call.
-  out.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 8192);
-  size_t used = 0;
-  for (;;) {
-    if (used == out.size()) out.resize(out.size() * 2);
-    const ssize_t got = ::read(fd.get(), out.data() + used, out.size() - used);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      result.reason = reason_of(errno);
-      out.clear();
-      return result;
-    }
-    if (got == 0) break;
-    used += static_cast<size_t>(got);
+  if (const int error = read_rest(fd.get(), static_cast<size_t>(st.st_size), out, true)) {
+    result.reason = reason_of(error);
+    out.clear();
   }
-  out.resize(used);
   return result;
 }
 

@@ -40,6 +40,25 @@ class Decoder {
   std::vector<std::uint8_t> narrow_;
 };
 
+// An open file descriptor, closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) noexcept : fd_(fd) {}
+  ~Descriptor();
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads what is left of `fd` into `out`, whose size becomes the bytes read; `expected` is the size
+// fstat gave. Returns 0, or the errno of the read that failed. An interrupted read is retried when
+// `retry_interrupted`, else it fails with EINTR, for a caller that must let the host run its signal
+// handlers first.
+int read_rest(int fd, size_t expected, std::string& out, bool retry_interrupted);
+
 // The outcome of reading one file. `reason` is empty on success.
 struct FileRead {
   std::uint64_t size = 0;  // as fstat gives it when the file was opened

@@ -16,20 +16,6 @@ namespace {
 constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC;  // what io.open uses for mode "r"
 constexpr size_t kKeptBuffer = size_t{8} << 20;
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) noexcept : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
-
 enum class Read { Ok, NotTaken, Failed };
 
 // Whether the name is worth opening directly: something that exists and is not a directory. What
@@ -42,22 +28,14 @@ bool worth_opening(const char* name) {
 // The whole file. Failed leaves errno set; an interrupted call is NotTaken, so that read_text runs
 // the signal handlers where the host would.
 Read slurp(const char* name, std::string& out) {
-  Descriptor fd(::open(name, kOpenFlags));
+  text::Descriptor fd(::open(name, kOpenFlags));
   if (fd.get() < 0) return errno == EINTR ? Read::NotTaken : Read::Failed;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return Read::NotTaken;
-  // One byte more than the size, so that a file that has not grown is read to its end in one call.
-  size_t capacity = st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 8192;
-  out.resize(capacity);
-  size_t used = 0;
-  for (;;) {
-    if (used == out.size()) out.resize(out.size() * 2);
-    ssize_t got = ::read(fd.get(), out.data() + used, out.size() - used);
-    if (got < 0) return errno == EINTR ? Read::NotTaken : Read::Failed;
-    if (got == 0) break;
-    used += static_cast<size_t>(got);
+  if (const int error = text::read_rest(fd.get(), st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0, out, false)) {
+    errno = error;
+    return error == EINTR ? Read::NotTaken : Read::Failed;
   }
-  out.resize(used);
   return Read::Ok;
 }
 
