@@ -1,7 +1,11 @@
 // Vectorised "find the next occurrence of one of a few characters" over 1-, 2- and 4-byte text.
 // Comment bodies, `.*` runs and `[^)]*` runs end at one known character, and finding it 16 bytes at a
-// time is what keeps those spans cheap. SSE2 is part of every x86-64; elsewhere the scalar loop runs.
+// time is what keeps those spans cheap. SSE2 is part of every x86-64, AVX2 is taken where the CPU has
+// it (isa.hpp); elsewhere the scalar loop runs.
 #pragma once
+#include "isa.hpp"
+
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,8 +13,57 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TESSERA_SIMD_X86 1
+#endif
 
 namespace tessera::rx::detail {
+
+#ifdef TESSERA_SIMD_X86
+// 32 characters of any width as 32 bytes, in order. A character above U+00FF becomes 0x00 or 0xFF
+// (signed saturation, then unsigned), so compared with a byte from 0x01 to 0xFE it never matches;
+// `high` collects the wide characters' bits for callers that must know whether any occurred.
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i narrow32(const Ch* p, __m256i& high) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  } else if constexpr (sizeof(Ch) == 2) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    high = _mm256_or_si256(high, _mm256_or_si256(a, b));
+    // The pack works within 128-bit lanes; the permutation puts the four quarters back in order.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+  } else {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24));
+    high = _mm256_or_si256(high, _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)));
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+  }
+}
+
+// First p in [from, n) with t[p] equal to a, b or c, each from 0x01 to 0xFE, else n: 32 characters
+// a step in every width, where comparing in the text's own width would take 8 four-byte ones.
+template <class Ch>
+__attribute__((target("avx2"))) size_t find_bytes_avx2(const Ch* t, size_t p, size_t n, char a, char b, char c) {
+  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b), vc = _mm256_set1_epi8(c);
+  for (; p + 32 <= n; p += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = narrow32(t + p, high);
+    const __m256i hit = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb)),
+                                        _mm256_cmpeq_epi8(v, vc));
+    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return p + std::countr_zero(bits);
+  }
+  for (; p < n; ++p)
+    if (t[p] == Ch(static_cast<unsigned char>(a)) || t[p] == Ch(static_cast<unsigned char>(b)) ||
+        t[p] == Ch(static_cast<unsigned char>(c)))
+      return p;
+  return n;
+}
+#endif
 
 // First p in [from, n) with t[p] equal to one of c[0..k) (1 <= k <= 3), else n.
 template <class Ch>
@@ -23,6 +76,14 @@ inline size_t find_any(const Ch* t, size_t from, size_t n, const char32_t* c, in
       return hit ? static_cast<size_t>(static_cast<const Ch*>(hit) - t) : n;
     }
   }
+#ifdef TESSERA_SIMD_X86
+  if (n - p >= 64) {
+    const char32_t c1 = k > 1 ? c[1] : c[0], c2 = k > 2 ? c[2] : c[0];
+    auto narrow = [](char32_t v) { return v - 1 < 0xFE; };
+    if (narrow(c[0]) && narrow(c1) && narrow(c2) && isa::current() >= isa::Level::AVX2)
+      return find_bytes_avx2(t, p, n, static_cast<char>(c[0]), static_cast<char>(c1), static_cast<char>(c2));
+  }
+#endif
 #if defined(__SSE2__)
   constexpr size_t kLanes = 16 / sizeof(Ch);
   auto splat = [](char32_t v) {

@@ -5,6 +5,7 @@
 // whitespace in between, and on into the next block), so the count costs a few instructions per block
 // and nothing per line.
 #include "regex/isa.hpp"
+#include "regex/regex_simd.hpp"
 #include "text/sqltext.hpp"
 
 #include <algorithm>
@@ -146,27 +147,6 @@ __attribute__((target("avx2"))) inline __m256i in_range32(__m256i v, char lo, ch
 }
 
 template <class Ch>
-__attribute__((target("avx2"))) inline __m256i narrow32(const Ch* p, __m256i& high) {
-  if constexpr (sizeof(Ch) == 1) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  } else if constexpr (sizeof(Ch) == 2) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-    high = _mm256_or_si256(high, _mm256_or_si256(a, b));
-    // The pack works within 128-bit lanes; the permutation puts the four quarters back in order.
-    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
-  } else {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 8));
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 16));
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24));
-    high = _mm256_or_si256(high, _mm256_or_si256(_mm256_or_si256(a, b), _mm256_or_si256(c, d)));
-    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
-    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
-  }
-}
-
-template <class Ch>
 __attribute__((target("avx2"))) size_t count_avx2(const Ch* s, size_t n) noexcept {
   Counter counter;
   size_t i = 0;
@@ -174,7 +154,7 @@ __attribute__((target("avx2"))) size_t count_avx2(const Ch* s, size_t n) noexcep
     __m256i high = _mm256_setzero_si256();
     std::uint64_t breaks = 0, spaces = 0;
     for (int q = 0; q < 2; ++q) {
-      const __m256i v = narrow32(s + i + 32 * q, high);
+      const __m256i v = rx::detail::narrow32(s + i + 32 * q, high);
       const __m256i nel = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85)));
       const __m256i brk = _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x0A, 4), in_range32(v, 0x1C, 3)), nel);
       const __m256i spc =
@@ -212,21 +192,6 @@ size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcep
   return n;
 }
 
-template <class Ch>
-__attribute__((target("avx2"))) size_t find_either_avx2(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
-  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
-  for (; i + 32 <= n; i += 32) {
-    __m256i high = _mm256_setzero_si256();
-    const __m256i v = narrow32(s + i, high);
-    const unsigned hits = static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb))));
-    if (hits) return i + static_cast<size_t>(std::countr_zero(hits));
-  }
-  for (; i < n; ++i)
-    if (s[i] == Ch(a) || s[i] == Ch(b)) return i;
-  return n;
-}
-
 #endif
 
 }  // namespace
@@ -235,7 +200,7 @@ template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
 #ifdef TESSERA_TEXT_X86
   const isa::Level level = isa::current();
-  if (level >= isa::Level::AVX2) return find_either_avx2(s, i, n, a, b);
+  if (level >= isa::Level::AVX2) return rx::detail::find_bytes_avx2(s, i, n, a, b, b);
   if (level >= isa::Level::SSE2) return find_either_sse2(s, i, n, a, b);
 #endif
   for (; i < n; ++i)
