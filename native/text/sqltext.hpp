@@ -88,26 +88,10 @@ inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
 // behind it, so no new "/*" or "*/" can form across it). Once a "/*" finds no end, no later one
 // can, and only line comments are removed from there on.
 //
-// Returns false, leaving `out` empty, when there is nothing to remove: the text is its own
-// comment-free text, and no copy of it is made.
-template <class Ch>
-bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
-  out.clear();
-  // Until the first removal the kept text is a prefix of s, and only its end is tracked.
-  bool copying = false;
-  size_t verbatim_end = 0;
-  auto keep = [&](size_t from, size_t to) {
-    if (copying)
-      out.insert(out.end(), s + from, s + to);
-    else
-      verbatim_end = to;
-  };
-  auto start_copying = [&] {
-    if (copying) return;
-    copying = true;
-    out.reserve(n);
-    out.assign(s, s + verbatim_end);
-  };
+// Calls keep(from, to) for the stretches of s that stay, in order; together they are the
+// comment-free text. Consecutive stretches touch where nothing was removed between them.
+template <class Ch, class Keep>
+void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
   bool blocks = true;
   size_t i = 0;
   size_t next_dash = find_ascii(s, 0, n, '-');
@@ -118,7 +102,7 @@ bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
     size_t j = blocks ? std::min(next_dash, next_slash) : next_dash;
     if (j + 1 >= n) {
       keep(i, n);
-      return copying;
+      return;
     }
     const bool line_comment = s[j] == Ch('-') && s[j + 1] == Ch('-');
     const bool block_comment = !line_comment && s[j] == Ch('/') && s[j + 1] == Ch('*');
@@ -129,9 +113,7 @@ bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
     }
     if (line_comment) {
       keep(i, j);
-      const size_t end = find_ascii(s, j + 2, n, '\n');
-      start_copying();
-      i = end;
+      i = find_ascii(s, j + 2, n, '\n');
       continue;
     }
     size_t k = j + 2;
@@ -148,7 +130,6 @@ bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
     }
     if (closed) {
       keep(i, j);
-      start_copying();
       i = k + 2;
     } else {
       blocks = false;  // resume at the unclosed "/*", which stays in the text
@@ -156,7 +137,94 @@ bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
       i = j + 1;
     }
   }
+}
+
+// The comment-free text in `out`. Returns false, leaving `out` empty, when there is nothing to
+// remove: the text is its own comment-free text, and no copy of it is made.
+template <class Ch>
+bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
+  out.clear();
+  // Until the first removal the kept text is a prefix of s, and only its end is tracked.
+  bool copying = false;
+  size_t verbatim_end = 0;
+  auto start_copying = [&] {
+    copying = true;
+    out.reserve(n);
+    out.assign(s, s + verbatim_end);
+  };
+  for_each_kept(s, n, [&](size_t from, size_t to) {
+    if (!copying && from == verbatim_end) {
+      verbatim_end = to;
+      return;
+    }
+    if (!copying) start_copying();
+    out.insert(out.end(), s + from, s + to);
+  });
+  if (!copying && verbatim_end < n) start_copying();  // only the end was removed
   return copying;
+}
+
+// Calls f(chars, size) for consecutive windows of the comment-free text, in order; together they
+// are all of it. A window ends only at a position p of the comment-free text where cut(chars, p)
+// holds (0 < p < size: the cut falls between chars[p - 1] and chars[p]), so a caller whose patterns
+// cannot match across such a cut sees, window by window, what it would see in the whole text,
+// without the whole text ever being copied: windows are scanned in place while nothing has been
+// removed, and are otherwise copied into a buffer of about `limit` characters, which grows only
+// where the text offers no cut.
+template <class Ch, class Cut, class F>
+void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut, F&& f) {
+  size_t verbatim_end = 0;
+  bool copying = false;
+  std::vector<Ch> buffer;
+  size_t uncut = 0;  // no cut in buffer at the positions 1 .. uncut-1
+  // The last cut of w[0, m) at a position from `from` on, else 0.
+  auto last_cut = [&](const Ch* w, size_t m, size_t from) -> size_t {
+    for (size_t p = m; p-- > std::max<size_t>(from, 1);)
+      if (cut(w, p)) return p;
+    return 0;
+  };
+  auto flush = [&]() -> bool {
+    const size_t c = last_cut(buffer.data(), buffer.size(), uncut);
+    if (c > 0) {
+      f(static_cast<const Ch*>(buffer.data()), c);
+      buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(c));
+    }
+    uncut = buffer.size();
+    return c > 0;
+  };
+  auto start_copying = [&] {
+    copying = true;
+    // What precedes the first removal is scanned in place up to its last cut.
+    const size_t c = last_cut(s, verbatim_end, 1);
+    if (c > 0) f(s, c);
+    buffer.reserve(std::max(limit, verbatim_end - c));
+    buffer.assign(s + c, s + verbatim_end);
+    uncut = buffer.size();
+  };
+  for_each_kept(s, n, [&](size_t from, size_t to) {
+    if (!copying && from == verbatim_end) {
+      verbatim_end = to;
+      return;
+    }
+    if (!copying) start_copying();
+    const Ch* p = s + from;
+    size_t left = to - from;
+    while (left > 0) {
+      if (buffer.size() >= limit && !flush()) {
+        buffer.insert(buffer.end(), p, p + left);  // no cut yet: the window grows
+        return;
+      }
+      const size_t take = buffer.size() < limit ? std::min(left, limit - buffer.size()) : left;
+      buffer.insert(buffer.end(), p, p + take);
+      p += take;
+      left -= take;
+    }
+  });
+  if (!copying) {
+    f(s, verbatim_end);
+    return;
+  }
+  f(static_cast<const Ch*>(buffer.data()), buffer.size());
 }
 
 // The line boundaries of str.splitlines, spelled out so a scan can test many characters at once:

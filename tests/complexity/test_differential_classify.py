@@ -2,10 +2,11 @@
 give equal records, and the exposed tables must hold the transcription's patterns."""
 
 import dataclasses
+import random
 from pathlib import Path
 
 import pytest
-from hypothesis import example, given
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import oracle
@@ -81,6 +82,25 @@ WIDENERS = ["", "\u0100", "\u2014", "\u2028", "\u3000", "\U0001f600"]
 def test_mostly_narrow_text_in_every_storage(sql, widener, at):
     at %= len(sql) + 1
     check(sql[:at] + widener + sql[at:])
+
+
+# Long scripts are scanned in windows, cut between a ")" and punctuation: these put such cuts beside
+# every construct, between the parts of a CTE, at the edges of comments and across removed ones.
+CUT_PIECES = NARROW_PIECES + [")", ")", "),", ");", "))", ")#t", ")(", ") AS (", ")\nAS (", " x (a) ", "WITH t ",
+                              "WITH t (a)", "--)\n", "/*)*/", ")/**/,", ")--\n;", "OVER(", "EXEC(", "#tmp"]
+
+
+@settings(max_examples=25)
+@given(st.integers(0, 2**32 - 1), st.sampled_from(WIDENERS))
+def test_long_text_scanned_in_windows(seed, widener):
+    rng = random.Random(seed)
+    parts, size = [], 0
+    while size < 40_000:
+        piece = rng.choice(CUT_PIECES) if rng.random() < 0.6 else rng.choice(KEYWORDS)
+        parts.append(piece)
+        size += len(piece)
+    at = rng.randrange(len(parts))
+    check("".join(parts[:at]) + widener + "".join(parts[at:]))
 
 
 CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file()) if CORPUS.is_dir() else []
