@@ -4,6 +4,7 @@
 #include "text/sqltext.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
@@ -36,13 +37,8 @@ class Classifier {
   Counts run(const Ch* s, size_t n) const {
     std::vector<size_t> hits(set_.size()), window_hits;
     size_t lines = 0, windows = 0;
-    // Windows end after a ")" followed by punctuation, where no match of the 27 patterns can span: of
-    // their pieces only the CTE pattern's "\)" takes a ")", and what must follow it (\s*AS) cannot
-    // begin with punctuation; "\b" is false at the cut in the window as in the whole text, and no
-    // pattern looks behind or at line ends. So each window has exactly the matches the whole text has
-    // there, and a find-all that resumes at the cut resumes where it would in the whole text.
-    text::for_each_comment_free_window(s, n, text::window_limit(n), text::closes_before_punctuation<Ch>,
-                                       [&](const Ch* w, size_t m) {
+    text::for_each_comment_free_window(s, n, window_limit(n), [](const Ch* w, size_t p) { return cuts_no_match(w, p); },
+                                      [&](const Ch* w, size_t m) {
       ++windows;
       lines += text::count_nonblank_lines(w, m);
       set_.run(w, m, window_hits);
@@ -58,6 +54,23 @@ class Classifier {
     c.temp_tables = hits[i++];
     c.ctes = hits[i++];
     return c;
+  }
+
+  // The comment-free text is scanned in windows of a fifth of the script (small scripts in one or a
+  // few), so that a script with comments costs no copy of itself. Each window gives the pass a fresh
+  // start (patterns found earlier are looked for again), so windows are as large as that bound allows.
+  static size_t window_limit(size_t n) { return std::max<size_t>(n / 5, 8192); }
+
+  // Where no match of the 27 patterns can span: after a ")" followed by ASCII punctuation. Of the
+  // patterns' pieces only the CTE pattern's "\)" takes a ")", and what must follow it (\s*AS) cannot
+  // begin with punctuation; "\b" is false at the cut in the window as in the whole text, and no
+  // pattern looks behind or at line ends. So each window has exactly the matches the whole text has
+  // there, and a find-all that resumes at the cut resumes where it would in the whole text.
+  template <class Ch>
+  static bool cuts_no_match(const Ch* w, size_t p) {
+    const auto next = static_cast<std::uint32_t>(w[p]);
+    const bool word = (next >= '0' && next <= '9') || ((next | 0x20) >= 'a' && (next | 0x20) <= 'z') || next == '_';
+    return w[p - 1] == Ch(')') && next > 0x20 && next < 0x7F && !word;
   }
 
  private:

@@ -23,17 +23,15 @@ class Detector {
 
   template <class Ch>
   CategorySet run(const Ch* s, size_t n) const {
-    // The comment-free text in windows, cut after a ")" followed by punctuation: only the CTE pattern
-    // takes a ")" (its "\)", which \s*AS must follow), so no match spans a cut, and each window has
-    // exactly the matches the whole text has there.
+    std::vector<Ch> stripped;
+    if (text::strip_comments(s, n, stripped)) {
+      s = stripped.data();
+      n = stripped.size();
+    }
     std::vector<size_t> hits;
+    set_.run(s, n, hits);
     CategorySet found = 0;
-    text::for_each_comment_free_window(s, n, text::window_limit(n), text::closes_before_punctuation<Ch>,
-                                       [&](const Ch* w, size_t m) {
-                                         set_.run(w, m, hits);
-                                         for (size_t i = 0; i < kCategoryCount; ++i)
-                                           found |= static_cast<CategorySet>(hits[i] != 0) << i;
-                                       });
+    for (size_t i = 0; i < kCategoryCount; ++i) found |= static_cast<CategorySet>(hits[i] != 0) << i;
     return found;
   }
 

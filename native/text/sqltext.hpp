@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -140,14 +139,29 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
   }
 }
 
-// Whether chars[p - 1] is ")" and chars[p] ASCII punctuation: a cut there splits no match of a
-// pattern in which ")" is taken only by a literal "\)" that is followed by whitespace or letters, or by
-// nothing that can take punctuation, and whose "\b" sits beside word characters only.
+// The comment-free text in `out`. Returns false, leaving `out` empty, when there is nothing to
+// remove: the text is its own comment-free text, and no copy of it is made.
 template <class Ch>
-inline bool closes_before_punctuation(const Ch* chars, size_t p) noexcept {
-  const auto next = static_cast<std::uint32_t>(chars[p]);
-  const bool word = (next >= '0' && next <= '9') || ((next | 0x20) >= 'a' && (next | 0x20) <= 'z') || next == '_';
-  return chars[p - 1] == Ch(')') && next > 0x20 && next < 0x7F && !word;
+bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
+  out.clear();
+  // Until the first removal the kept text is a prefix of s, and only its end is tracked.
+  bool copying = false;
+  size_t verbatim_end = 0;
+  auto start_copying = [&] {
+    copying = true;
+    out.reserve(n);
+    out.assign(s, s + verbatim_end);
+  };
+  for_each_kept(s, n, [&](size_t from, size_t to) {
+    if (!copying && from == verbatim_end) {
+      verbatim_end = to;
+      return;
+    }
+    if (!copying) start_copying();
+    out.insert(out.end(), s + from, s + to);
+  });
+  if (!copying && verbatim_end < n) start_copying();  // only the end was removed
+  return copying;
 }
 
 // Calls f(chars, size) for consecutive windows of the comment-free text, in order; together they
@@ -157,11 +171,6 @@ inline bool closes_before_punctuation(const Ch* chars, size_t p) noexcept {
 // without the whole text ever being copied: windows are scanned in place while nothing has been
 // removed, and are otherwise copied into a buffer of about `limit` characters, which grows only
 // where the text offers no cut.
-// Windows of a fifth of the text (small texts in one or a few): a text with comments then costs no
-// copy of itself. Each window gives a pattern set a fresh start (patterns found earlier are looked for
-// again), so windows are as large as that bound allows.
-inline size_t window_limit(size_t n) noexcept { return std::max<size_t>(n / 5, 8192); }
-
 template <class Ch, class Cut, class F>
 void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut, F&& f) {
   size_t verbatim_end = 0;
