@@ -89,10 +89,11 @@ inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
 // can, and only line comments are removed from there on.
 //
 // Calls keep(from, to) for the stretches of s that stay, in order; together they are the
-// comment-free text. Consecutive stretches touch where nothing was removed between them.
+// comment-free text. A comment (and nothing else) lies between consecutive stretches.
 template <class Ch, class Keep>
 void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
   bool blocks = true;
+  size_t from = 0;  // start of the stretch kept so far: only a comment ends it
   size_t i = 0;
   size_t next_dash = find_ascii(s, 0, n, '-');
   size_t next_slash = find_ascii(s, 0, n, '/');
@@ -101,19 +102,18 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
     if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
     size_t j = blocks ? std::min(next_dash, next_slash) : next_dash;
     if (j + 1 >= n) {
-      keep(i, n);
+      keep(from, n);
       return;
     }
     const bool line_comment = s[j] == Ch('-') && s[j + 1] == Ch('-');
     const bool block_comment = !line_comment && s[j] == Ch('/') && s[j + 1] == Ch('*');
     if (!line_comment && !block_comment) {
-      keep(i, j + 1);
       i = j + 1;
       continue;
     }
     if (line_comment) {
-      keep(i, j);
-      i = find_ascii(s, j + 2, n, '\n');
+      keep(from, j);
+      from = i = find_ascii(s, j + 2, n, '\n');
       continue;
     }
     size_t k = j + 2;
@@ -129,11 +129,10 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
       }
     }
     if (closed) {
-      keep(i, j);
-      i = k + 2;
+      keep(from, j);
+      from = i = k + 2;
     } else {
       blocks = false;  // resume at the unclosed "/*", which stays in the text
-      keep(i, j + 1);
       i = j + 1;
     }
   }
