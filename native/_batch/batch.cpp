@@ -66,7 +66,8 @@ struct State : py::ModuleState {
   // Held so that the detector's runtime outlives every batch; each batch holds it too.
   Ref detector_module;
   const dialect_detect::Detector* detector = nullptr;
-  std::vector<Ref> dialects;  // the column's value for each platform index
+  bool dialect_column = false;  // fixed at load, as COLUMNS is
+  std::vector<Ref> dialects;    // the column's value for each platform index
   Ref undecided;
 
   int traverse(visitproc visit, void* arg) override {
@@ -80,7 +81,7 @@ struct State : py::ModuleState {
     detector_module = Ref{};
   }
   // Whether a row carries this value: the dialect only when the detector answers it.
-  bool carries(size_t value) const noexcept { return value != kDialectValue || detector != nullptr; }
+  bool carries(size_t value) const noexcept { return value != kDialectValue || dialect_column; }
 };
 
 State& state_of(PyObject* module) { return py::state_of<State>(module); }
@@ -121,7 +122,7 @@ std::array<Ref, kValueCount> values(State& st, const Result& r) {
   v[13] = py::boolean(r.chunked);
   v[14] = size(r.sections);
   v[15] = categories_of(st, r.categories);
-  if (st.detector != nullptr) v[16] = r.dialect >= 0 ? st.dialects[static_cast<size_t>(r.dialect)] : st.undecided;
+  if (st.dialect_column) v[16] = r.dialect >= 0 ? st.dialects[static_cast<size_t>(r.dialect)] : st.undecided;
   v[17] = Ref::borrow(Py_None);
   return v;
 }
@@ -168,7 +169,10 @@ struct Kit {
   Ref detector_module;
   Tools tools;
 
-  explicit Kit(const State& st) : detector_module(st.detector_module), tools{st.detector} {}
+  explicit Kit(const State& st) : detector_module(st.detector_module), tools{st.detector} {
+    // Only a module torn down at exit has a column without its detector.
+    if (st.dialect_column && st.detector == nullptr) py::raise(PyExc_RuntimeError, "the batch module has been cleared");
+  }
 };
 
 struct Batch {
@@ -542,6 +546,7 @@ void take_detector(PyObject* module, State& st) {
     st.undecided = py::intern("undecided");
     st.detector_module = std::move(detector_module);
     st.detector = detector;
+    st.dialect_column = true;
   } catch (const Error&) {
     if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
     PyErr_Clear();
