@@ -50,7 +50,6 @@ constexpr size_t value_index(std::string_view name) {
 constexpr size_t kCategoriesValue = value_index("categories");
 constexpr size_t kDialectValue = value_index("dialect");
 
-
 // How often a wait for the workers comes back to run the interpreter's signal handlers, so that
 // Ctrl-C stops a long batch promptly.
 constexpr std::chrono::milliseconds kSignalCheck{50};
