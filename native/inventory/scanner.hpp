@@ -732,7 +732,7 @@ class Scanner {
     }
     if (parts == 0) return false;
     if (parts == 1 && bare_only)
-      for (const char* word : kNotNames)
+      for (const std::string_view word : kNotNames)
         if (lex::is(s_, begin, end, word)) return false;
     return true;
   }
@@ -743,7 +743,7 @@ class Scanner {
     for (const KindForm& form : kKindForms) {
       if (!lex::is(s_, p, e, form.words[0])) continue;
       size_t after = e;
-      if (form.words[1] != nullptr) {
+      if (!form.words[1].empty()) {
         const size_t q = next_token(e);
         const size_t qe = keyword_at(q);
         if (qe == q || !lex::is(s_, q, qe, form.words[1])) continue;
@@ -786,7 +786,7 @@ class Scanner {
       for (bool more = true; more;) {
         more = false;
         e = keyword_at(q);
-        for (const char* modifier : kModifiers) {
+        for (const std::string_view modifier : kModifiers) {
           if (lex::is(s_, q, e, modifier)) {
             // SET TABLE is a modifier; SET on its own is not a kind.
             q = next_token(e);
@@ -882,7 +882,7 @@ class Scanner {
     const size_t q = next_token(e);
     if (q < n_ && s_[q] == Ch('@')) return false;
     const size_t qe = keyword_at(q);
-    for (const char* option : kSessionOptions)
+    for (const std::string_view option : kSessionOptions)
       if (lex::is(s_, q, qe, option)) return false;
     return true;
   }
@@ -905,7 +905,7 @@ class Scanner {
     if (!pending_ || pending_depth_ != 0) return e;
     const bool as = lex::is(s_, i, e, "AS");
     bool body = false;
-    for (const char* word : kBodyWords) body = body || lex::is(s_, i, e, word);
+    for (const std::string_view word : kBodyWords) body = body || lex::is(s_, i, e, word);
     if (body && !(as && after_execute_)) {
       pending_ = false;
       start(pending_object_, pending_line_, pending_begin_);
