@@ -71,8 +71,9 @@ inline constexpr std::array<unsigned char, 256> kClasses = [] {
   return t;
 }();
 
+// Asked of nearly every character the line-by-line scan visits: kept inline in every loop.
 template <class Ch>
-inline unsigned char of(Ch c) noexcept {
+__attribute__((always_inline)) inline unsigned char of(Ch c) noexcept {
   const Py_UCS4 u = static_cast<Py_UCS4>(c);
   if (u < 256) return kClasses[u];
   if (u == 0x2028 || u == 0x2029) return kSpecial | kBreak | kBlank;
@@ -823,7 +824,9 @@ class Scanner {
     const size_t e = word_end(p);
     if (Plan && depth_ == 0) {
       const size_t verbs = std::size(kStatementVerbs) - (after_semicolon ? 0 : kAfterSemicolonOnly);
+      const Ch initial = lex::upper(s_[p]);
       for (size_t k = 0; k < verbs; ++k) {
+        if (initial != Ch(kStatementVerbs[k][0])) continue;
         if (lex::is(s_, p, e, kStatementVerbs[k]) && (after_semicolon || !set_clause(p, e))) {
           if (out_.starts.empty() || out_.starts.back().line != line_) out_.starts.push_back({line_, p});
           break;
