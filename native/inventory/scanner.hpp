@@ -397,6 +397,19 @@ class Scanner {
     return 0;
   }
 
+  // The line boundary that ends the line comment opening at bit `open` of the current block, when
+  // the block holds it (0 otherwise). A CR is an event rather than a line in the masks.
+  unsigned comment_end(const lex::Masks& m, unsigned open) const {
+    const uint64_t after = ~below(open + 2);
+    const uint64_t lines = m.lines & after;
+    const unsigned line = lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 64u;
+    for (uint64_t rest = m.events & after & below(line); rest; rest &= rest - 1) {
+      const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
+      if (s_[block_base_ + c] == Ch('\r')) return c;
+    }
+    return line == 64 ? 0 : line;
+  }
+
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
   // tested in bulk, and only head candidates and the first character that needs the one-by-one
   // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
@@ -462,6 +475,14 @@ class Scanner {
       const size_t p = i + stop;
       // An event that opens a line (a comment, a quoted name) is where a statement may start.
       if ((firsts >> stop) & 1) return head(p, true, false);
+      // A line comment after code, ending in the block, is passed over here: nothing in it counts.
+      if (s_[p] == Ch('-') && s_[p + 1] == Ch('-')) {
+        const unsigned end = comment_end(m, stop);
+        if (end != 0) {
+          pos = done = end;
+          continue;
+        }
+      }
       const unsigned closing = (s_[p] == Ch('\'') || s_[p] == Ch('"')) ? closing_quote(m, stop) : 0;
       if (closing != 0) {
         lines_in_chunk(i, m, code, stop, closing + 1);

@@ -100,6 +100,16 @@ def test_bulk_and_line_by_line_scans_agree(text, wide):
     check_both_scans(text.replace("\n", "\n" + " " * 30))
 
 
+@pytest.mark.parametrize("boundary", ["\r", "\r\n", "\n", "\x0b", "\x1c", "\x85"])
+@pytest.mark.parametrize("padding", [0, 20, 50, 60])
+def test_line_comment_after_code_ends_at_any_line_boundary(boundary, padding):
+    # However the 64-character blocks fall, the comment ends at its line's boundary, and a head
+    # that follows on the next line starts an object.
+    text = " " * padding + "CREATE VIEW v AS SELECT 1 -- 'note' [x]" + boundary + "CREATE VIEW w AS SELECT 2\n" + "-" * 70 + "\n"
+    check_both_scans(text)
+    assert [(o.name, o.first_line) for o in find_objects(text)] == [("v", 1), ("w", 2)]
+
+
 @pytest.mark.skipif(not CORPUS, reason="corpus not present beside the checkout")
 def test_bulk_and_line_by_line_scans_agree_on_the_corpus():
     for path in sorted(CORPUS.rglob("*.sql")):
