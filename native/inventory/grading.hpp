@@ -13,6 +13,7 @@
 #include "text/sqltext.hpp"
 #include "text/view.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,9 +32,10 @@ template <class To>
 class Buffer {
  public:
   To* get(size_t n) {
-    if (n > capacity_) {
-      data_ = std::make_unique_for_overwrite<To[]>(n);
-      capacity_ = n;
+    if (n > capacity_ || !data_) {
+      // Never empty, so that even an empty copy is handed on as a real address.
+      capacity_ = std::max<size_t>(n, 1);
+      data_ = std::make_unique_for_overwrite<To[]>(capacity_);
     }
     return data_.get();
   }
