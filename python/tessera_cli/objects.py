@@ -17,7 +17,7 @@ from rich.text import Text
 from agents.tessera.complexity import SQLComplexity
 from agents.tessera.inventory import ObjectKind, format_object_reading_instructions, grade_objects, plan_object_reading
 
-from .estate import Target, UnreadableFile, read_sql, shown
+from .estate import Target, UnreadableFile, graded_fields, read_sql, shown
 
 OBJECT_FIELDS: tuple[str, ...] = (
     "row",
@@ -59,16 +59,7 @@ def object_rows(path: str, text: str) -> list[dict[str, object]]:
             "first_line": o.first_line,
             "last_line": o.last_line,
             "lines": o.last_line - o.first_line + 1,
-            "grade": str(result.complexity),
-            "effective_lines": result.effective_lines,
-            "stored_proc_count": result.stored_proc_count,
-            "complex_construct_count": result.complex_construct_count,
-            "moderate_construct_count": result.moderate_construct_count,
-            "temp_table_count": result.temp_table_count,
-            "cte_count": result.cte_count,
-            "analysis_turns": result.recommended_analysis_turns,
-            "conversion_turns": result.recommended_conversion_turns,
-            "audit_turns": result.recommended_audit_turns,
+            **graded_fields(result),
         })
     return rows
 
