@@ -42,7 +42,7 @@ from .estate import (
     read_sql,
     shown,
 )
-from .objects import assess_objects, by_object_instructions, max_lines_option, objects_command
+from .objects import by_object_instructions, file_object_rows, max_lines_option, objects_command
 from .output import (
     CLASSIFY_COLUMNS,
     CLASSIFY_FIELDS,
@@ -237,8 +237,9 @@ def _assess(
                 builder.add(row)
                 report.row(row)
                 if object_rows is not None:
-                    # In jsonl each file's objects follow its own row.
-                    object_rows += assess_objects(target, row[_ERROR_AT] is not None, fmt, out)
+                    found = [] if row[_ERROR_AT] is not None else file_object_rows(target)
+                    report.objects_of_row(found)
+                    object_rows += found
                 if advance is not None:
                     advance()
         summary = builder.summary(skipped)
