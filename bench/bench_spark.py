@@ -17,8 +17,6 @@ from __future__ import annotations
 
 import argparse
 import sys
-import time
-from collections.abc import Callable
 from pathlib import Path
 
 import pyarrow as pa
@@ -27,20 +25,12 @@ from pyspark.sql import functions as F
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "examples"))
 
+from _timing import best_of  # noqa: E402
 from query_log import statements  # noqa: E402
 from tessera_spark import assess_texts, session  # noqa: E402
 from tessera_spark._rows import assess_column  # noqa: E402
 
 BATCH = 10_000
-
-
-def best_of(repeat: int, run: Callable[[], object]) -> float:
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return min(times)
 
 
 def scripts(corpus: Path) -> list[str]:
