@@ -12,7 +12,13 @@ import click
 from rich.console import Console
 
 from agents.tessera.complexity import SQLComplexity
-from agents.tessera.inventory import ObjectKind, format_object_reading_instructions, grade_objects, plan_object_reading
+from agents.tessera.inventory import (
+    GradedObject,
+    ObjectKind,
+    format_object_reading_instructions,
+    grade_objects,
+    plan_object_reading,
+)
 
 from .estate import Target, UnreadableFile, graded_fields, read_sql, shown
 from .output import grade_text, small_table, write_csv, write_json, write_jsonl_row
@@ -40,26 +46,29 @@ OBJECT_FIELDS: tuple[str, ...] = (
 )
 
 HARDEST_SHOWN = 20
+# What the summary tells of each of the hardest objects.
+HARDEST_KEYS = ("path", "kind", "name", "first_line", "last_line", "grade", "effective_lines", "conversion_turns")
+
+
+def object_fields(graded: GradedObject) -> dict[str, object]:
+    """An object's row without its ``row`` and ``path``: what it is, where, and its grading on
+    its own lines."""
+    o = graded.object
+    return {
+        "kind": str(o.kind),
+        "name": o.name,
+        "raw_name": o.raw_name,
+        "statement": o.statement,
+        "first_line": o.first_line,
+        "last_line": o.last_line,
+        "lines": o.last_line - o.first_line + 1,
+        **graded_fields(graded.result),
+    }
 
 
 def object_rows(path: str, text: str) -> list[dict[str, object]]:
     """One row per object that the script defines, graded on the object's own lines."""
-    rows: list[dict[str, object]] = []
-    for graded in grade_objects(text):
-        o, result = graded.object, graded.result
-        rows.append({
-            "row": "object",
-            "path": path,
-            "kind": str(o.kind),
-            "name": o.name,
-            "raw_name": o.raw_name,
-            "statement": o.statement,
-            "first_line": o.first_line,
-            "last_line": o.last_line,
-            "lines": o.last_line - o.first_line + 1,
-            **graded_fields(result),
-        })
-    return rows
+    return [{"row": "object", "path": path, **object_fields(graded)} for graded in grade_objects(text)]
 
 
 def file_object_rows(target: Target) -> list[dict[str, object]]:
@@ -93,8 +102,7 @@ def summarize_objects(rows: Sequence[dict[str, object]]) -> dict[str, object]:
             for phase in ("analysis", "conversion", "audit")
         },
         "hardest": [
-            {key: row[key] for key in ("path", "kind", "name", "first_line", "last_line", "grade",
-                                       "effective_lines", "conversion_turns")}
+            {key: row[key] for key in HARDEST_KEYS}
             for row in hardest(rows)
         ],
     }
