@@ -75,8 +75,9 @@ def session(master: str = "local[*]", app_name: str = "tessera", conf: dict[str,
     return spark
 
 
-def _quiet_worker() -> None:
-    """Keep the modules' per-call debug events out of a Python worker's stderr.
+def quiet_logging() -> None:
+    """Keep the modules' per-call debug events out of a Python worker's stderr (or out of the
+    timings of a benchmark that stands for one).
 
     A worker runs none of the driver's set-up, so structlog there prints every event: a line per
     row, millions over a query log, on each executor's log. Info and above still show; a worker
@@ -90,7 +91,7 @@ def _mapper(
     text_index: int, keep: Sequence[int], objects: bool
 ) -> Callable[[Iterator[pa.RecordBatch]], Iterator[pa.RecordBatch]]:
     def assess_batches(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-        _quiet_worker()
+        quiet_logging()
         for batch in batches:
             texts = batch.column(text_index)
             added = assess_column(texts)
@@ -224,7 +225,7 @@ def _unread_row(name: str, objects: bool) -> dict[str, object]:
 
 
 def _complete(batches: Iterator[pa.RecordBatch]) -> Iterator[pa.RecordBatch]:
-    _quiet_worker()
+    quiet_logging()
     for batch in batches:
         read = batch.column(_READ)
         kept = batch.drop_columns([_READ])
