@@ -699,6 +699,17 @@ struct SetImpl {
     size_t owner;
     bool probe, counting;
   };
+  // Search members with a factor (Program::Factor) are found through the shared literal scan instead
+  // of a group's pass: keyed[] lists them by the fold classes of their key pair, key_bits says which
+  // of the 65536 pairs occur at all.
+  struct Keyed {
+    uint32_t key;
+    uint32_t slot;  // index in factored
+  };
+  std::vector<size_t> factored;  // member indices
+  std::vector<Keyed> keyed;      // sorted by key
+  std::vector<uint64_t> key_bits = std::vector<uint64_t>(1024, 0);
+  uint8_t lat_class[256] = {};
   struct Group {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
     Prefilter pf;
@@ -713,6 +724,30 @@ struct SetImpl {
   size_t open[2] = {SIZE_MAX, SIZE_MAX};
 
   void add_member(const Member& m) {
+    const Program::Factor& f = m.prog->factor;
+    if (!m.counting && !f.tests.empty()) {
+      if (factored.empty())
+        for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
+      const uint32_t slot = static_cast<uint32_t>(factored.size());
+      factored.push_back(members.size());
+      members.push_back(m);
+      uint64_t first[4], second[4];
+      test_classes(m.prog->tests[f.tests[f.key]], first);
+      test_classes(m.prog->tests[f.tests[f.key + 1]], second);
+      for (uint32_t a = 0; a < 256; ++a) {
+        if (!((first[a >> 6] >> (a & 63)) & 1)) continue;
+        for (uint32_t b = 0; b < 256; ++b) {
+          if (!((second[b >> 6] >> (b & 63)) & 1)) continue;
+          const uint32_t key = a << 8 | b;
+          key_bits[key >> 6] |= uint64_t{1} << (key & 63);
+          const Keyed k{key, slot};
+          keyed.insert(std::upper_bound(keyed.begin(), keyed.end(), k,
+                                        [](const Keyed& x, const Keyed& y) { return x.key < y.key; }),
+                       k);
+        }
+      }
+      return;
+    }
     const auto lead = m.prog->start.lead;
     const int cls = lead == StartInfo::BeginLine || lead == StartInfo::BeginText;
     if (open[cls] == SIZE_MAX || groups[open[cls]].members.size() == 64) {
@@ -726,6 +761,137 @@ struct SetImpl {
     for (size_t e : g.members) progs.push_back(members[e].prog);
     build_prefilter(g.pf, progs);
   }
+};
+
+// Whether a pattern scanned alone (its solo prefilter, bit 0) may start at i: its first three
+// characters and the one before. Characters beyond Latin-1 are left to the attempt.
+template <class Ch>
+bool may_start(const Prefilter& pf, const Ch* t, size_t n, size_t i) {
+  for (size_t k = 0; k < 3; ++k) {
+    if (i + k >= n) {
+      if (!(pf.any[k] & 1)) return false;
+      continue;
+    }
+    const Ch c = t[i + k];
+    if ((sizeof(Ch) == 1 || c < 256) && !(pf.table[k][c] & 1)) return false;
+  }
+  if (i == 0) return pf.prev_start & 1;
+  const Ch before = t[i - 1];
+  if (sizeof(Ch) > 1 && (before >= 256 || (i < n && t[i] >= 256))) return true;
+  return pf.prev[before] & 1;
+}
+
+// The shared literal scan of the factored members: one left-to-right pass looks up each pair of
+// adjacent characters by fold class; a hit whose whole run checks out lets its member try the starts
+// its offset bounds allow, in increasing order and each at most once (a watermark per member), with
+// the member's memo shared by all its tries. A start no run occurrence allows cannot match (every
+// match contains one), so the first start that matches is the pattern's leftmost match.
+template <class Ch, class Filter, class Found>
+void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
+                 const std::vector<size_t>& probe_first, Found&& found) {
+  const size_t count = s.factored.size();
+  if (count == 0 || n < 2) return;
+  Scratch& sc = scratch();
+  if (sc.memos.size() < count) sc.memos.resize(count);
+  std::vector<size_t> watermark(count, 0);
+  std::vector<char> done(count, 0);
+  std::vector<Requirement> req(count);
+  size_t left = count;
+  for (size_t f = 0; f < count; ++f) sc.memos[f].begin(s.members[s.factored[f]].prog->nstates);
+  auto finish = [&](size_t f) {
+    done[f] = 1;
+    --left;
+    sc.memos[f].trim();
+  };
+  auto attempt = [&](size_t f, size_t run_at) {
+    const SetImpl::Member& me = s.members[s.factored[f]];
+    const Program& p = *me.prog;
+    const Program::Factor& fa = p.factor;
+    if (run_at < fa.min_offset) return;
+    size_t hi = run_at - fa.min_offset;
+    size_t lo = fa.max_offset > run_at ? 0 : run_at - fa.max_offset;
+    lo = std::max(lo, watermark[f]);
+    if (lo > hi) return;
+    watermark[f] = hi + 1;
+    if (hi - lo > 16) {
+      // Every character between the start and the run passes a test before it.
+      size_t back = run_at;
+      while (back > lo) {
+        const Ch c = t[back - 1];
+        if ((sizeof(Ch) == 1 || c < 256) ? !fa.before[c] : !fa.wide) break;
+        --back;
+      }
+      if (back > hi) return;
+      lo = back;
+    }
+    // Another alternative of the same pattern already matched no later: this one cannot do better.
+    if (me.probe && probe_first[me.owner] <= lo) return finish(f);
+    // A character or keyword every match contains that no longer occurs: no match is left.
+    if (!req[f].still_possible(p, t, n, lo)) return finish(f);
+    Memo& memo = sc.memos[f];
+    const Prefilter& pf = p.solo;
+    if (pf.rule_bot & 1) {
+      if (lo > 0) return;
+      hi = 0;
+    }
+    const char32_t newline = U'\n';
+    for (size_t st = lo; st <= hi; ++st) {
+      // A literal far from the start (after a `^\s*`, say) leaves a wide range: walk it by line starts
+      // or by the possible first characters where the pattern says so.
+      if (pf.rule_bol & 1) {
+        if (st > 0 && t[st - 1] != '\n') st = find_any(t, st, std::min(n, hi), &newline, 1) + 1;
+        if (st > hi) return;
+      } else if (pf.sparse) {
+        st = find_any(t, st, std::min(n, hi + 1), pf.first_chars, pf.nfirst);
+        if (st > hi || st >= n) return;
+      }
+      if (!may_start(pf, t, n, st)) continue;
+      const size_t allowed = filter.next(me.owner, st);
+      if (allowed != st) {
+        if (allowed > hi) return;
+        st = allowed - 1;
+        continue;
+      }
+      memo.set_floor(st);
+      if (std::optional<size_t> e = execute(p, t, n, st, false, memo, sc.stack)) {
+        found(me, st, *e);
+        return finish(f);
+      }
+    }
+  };
+  auto cls = [&](Ch c) -> uint32_t {
+    if (sizeof(Ch) == 1 || c < 256) return s.lat_class[c];
+    return fold_class(c);
+  };
+  const uint64_t* bits = s.key_bits.data();
+  uint32_t c0 = cls(t[0]);
+  for (size_t q = 0; q + 1 < n && left; ++q) {
+    const uint32_t c1 = cls(t[q + 1]);
+    const uint32_t key = c0 << 8 | c1;
+    c0 = c1;
+    if (!((bits[key >> 6] >> (key & 63)) & 1)) continue;
+    auto it = std::lower_bound(s.keyed.begin(), s.keyed.end(), key,
+                               [](const SetImpl::Keyed& k, uint32_t v) { return k.key < v; });
+    for (; it != s.keyed.end() && it->key == key; ++it) {
+      const size_t f = it->slot;
+      if (done[f]) continue;
+      const Program& p = *s.members[s.factored[f]].prog;
+      const Program::Factor& fa = p.factor;
+      if (q < fa.key) continue;
+      const size_t run_at = q - fa.key, len = fa.tests.size();
+      if (run_at + len > n) continue;
+      size_t x = 0;
+      while (x < len && p.tests[fa.tests[x]](t[run_at + x])) ++x;
+      if (x == len) attempt(f, run_at);
+    }
+  }
+  for (size_t f = 0; f < count; ++f)
+    if (!done[f]) sc.memos[f].trim();
+}
+
+// Every start allowed.
+struct AnyStart {
+  size_t next(size_t, size_t pos) const { return pos; }
 };
 
 }  // namespace detail
@@ -758,12 +924,19 @@ size_t PatternSet::size() const { return impl_->entries.size(); }
 
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
-template <class Ch, class Report>
-void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
+template <class Ch, class Filter, class Report>
+void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& report) const {
   const SetImpl& s = *impl_;
   Scratch& sc = scratch();
   // The least start at which some alternative of a probed pattern matched.
   std::vector<size_t> probe_first(s.has_probes ? s.entries.size() : 0, SIZE_MAX);
+  factor_pass(s, text, n, filter, probe_first, [&](const SetImpl::Member& me, size_t from, size_t to) {
+    if (me.probe) {
+      probe_first[me.owner] = std::min(probe_first[me.owner], from);
+    } else {
+      report(me.owner, from, to);
+    }
+  });
   for (const SetImpl::Group& g : s.groups) {
     const size_t k = g.members.size();
     if (sc.memos.size() < k) sc.memos.resize(k);
@@ -787,6 +960,10 @@ void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
         m &= m - 1;
         if (!(active >> b & 1)) continue;
         const SetImpl::Member& me = *mem[b];
+        if (me.probe && probe_first[me.owner] <= i) {
+          leave(b);
+          continue;
+        }
         if (!req[b].still_possible(*me.prog, text, n, i)) {
           leave(b);
           continue;
@@ -797,6 +974,7 @@ void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
                         [&](size_t from, size_t to) { report(me.owner, from, to); });
           continue;
         }
+        if (filter.next(me.owner, i) != i) continue;
         sc.memos[b].set_floor(i);
         std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack);
         if (!e) continue;
@@ -834,14 +1012,24 @@ void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
 template <class Ch>
 void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
   out.assign(impl_->entries.size(), 0);
-  pass(text, n, [&](size_t index, size_t, size_t) { ++out[index]; });
+  pass(text, n, AnyStart{}, [&](size_t index, size_t, size_t) { ++out[index]; });
 }
 
 template <class Ch>
 void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const {
   spans.resize(impl_->entries.size());
   for (auto& v : spans) v.clear();
-  pass(text, n, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
+  pass(text, n, AnyStart{}, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
+}
+
+template <class Ch>
+void PatternSet::run_first_where(const Ch* text, size_t n, const StartFilter& filter,
+                                 std::vector<std::vector<Span>>& spans) const {
+  spans.resize(impl_->entries.size());
+  for (auto& v : spans) v.clear();
+  pass(text, n, filter, [&](size_t index, size_t from, size_t to) {
+    if (impl_->entries[index].mode == Mode::Search) spans[index].emplace_back(from, to);
+  });
 }
 
 #define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
@@ -852,7 +1040,9 @@ void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Spa
   template std::optional<size_t> Pattern::match<Ch>(const Ch*, size_t, size_t) const;              \
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
-  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;
+  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;              \
+  template void PatternSet::run_first_where<Ch>(const Ch*, size_t, const StartFilter&,            \
+                                                std::vector<std::vector<Span>>&) const;
 
 TESSERA_RX_INSTANTIATE(uint8_t)
 TESSERA_RX_INSTANTIATE(uint16_t)

@@ -220,7 +220,31 @@ struct Program {
   };
   static constexpr size_t kMoreRuns = 3;
   std::vector<Run> more_runs;
+  // A run of consecutive char tests every match passes through, with the bounds of its offset from the
+  // match start, for a PatternSet's shared literal scan: a set finds the pair of adjacent tests
+  // tests[key], tests[key + 1] by their fold classes (fold_class), checks the whole run, and then only
+  // starts in [run start - max_offset, run start - min_offset] can match. Empty when no run has two
+  // adjacent tests that accept a few known characters only.
+  struct Factor {
+    std::vector<uint32_t> tests;
+    uint32_t key = 0;
+    size_t min_offset = 0, max_offset = 0;  // max_offset SIZE_MAX: unbounded
+    // What the characters between the start and the run can be (every char test before the run
+    // accepts these, `wide`: some may accept a code point >= 256), so that a run far from the start
+    // need not look further back than the last character none of them accepts.
+    std::array<uint8_t, 256> before{};
+    bool wide = false;
+  };
+  Factor factor;
 };
+
+// A byte standing for a character under case folding: its lowercase when that is Latin-1, the Latin-1
+// character IGNORECASE equates it with otherwise (U+017F and 's'), else 0 ("some other character").
+// Whatever the mapping, a test's classes are the classes of the characters it accepts, so a character
+// a test accepts always has one of the test's classes.
+uint8_t fold_class(char32_t c);
+// The classes of the characters a Lit or Fold test accepts, as a 256-bit set; false for other tests.
+bool test_classes(const CharTest& t, uint64_t out[4]);
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
 
