@@ -700,15 +700,32 @@ struct SetImpl {
     bool probe, counting;
   };
   // Search members with a factor (Program::Factor) are found through the shared literal scan instead
-  // of a group's pass: keyed[] lists them by the fold classes of their key pair, key_bits says which
-  // of the 65536 pairs occur at all.
+  // of a group's pass. Their keys (the fold classes of two or three adjacent characters of the factor,
+  // three hashed to 16 bits) index two tables; bits says which keys occur at all.
   struct Keyed {
-    uint32_t key;
     uint32_t slot;  // index in factored
+    uint32_t at;    // where the key starts in the factor's run
   };
+  struct KeyTable {
+    std::vector<uint64_t> bits = std::vector<uint64_t>(1024, 0);
+    std::vector<std::pair<uint32_t, Keyed>> pending;  // (key, entry), in the order added
+    std::vector<uint32_t> start;  // entries[start[k], start[k + 1]) have key k
+    std::vector<Keyed> entries;
+    bool has(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
+    void add(uint32_t key, Keyed e) {
+      bits[key >> 6] |= uint64_t{1} << (key & 63);
+      pending.push_back({key, e});
+      start.assign(65537, 0);
+      for (const auto& [k, x] : pending) ++start[k + 1];
+      for (size_t k = 0; k < 65536; ++k) start[k + 1] += start[k];
+      entries.assign(pending.size(), Keyed{});
+      std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+      for (const auto& [k, x] : pending) entries[fill[k]++] = x;
+    }
+  };
+  static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> 16; }
   std::vector<size_t> factored;  // member indices
-  std::vector<Keyed> keyed;      // sorted by key
-  std::vector<uint64_t> key_bits = std::vector<uint64_t>(1024, 0);
+  KeyTable pairs, triples;
   uint8_t lat_class[256] = {};
   struct Group {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
@@ -731,21 +748,32 @@ struct SetImpl {
       const uint32_t slot = static_cast<uint32_t>(factored.size());
       factored.push_back(members.size());
       members.push_back(m);
-      uint64_t first[4], second[4];
-      test_classes(m.prog->tests[f.tests[f.key]], first);
-      test_classes(m.prog->tests[f.tests[f.key + 1]], second);
-      for (uint32_t a = 0; a < 256; ++a) {
-        if (!((first[a >> 6] >> (a & 63)) & 1)) continue;
-        for (uint32_t b = 0; b < 256; ++b) {
-          if (!((second[b >> 6] >> (b & 63)) & 1)) continue;
-          const uint32_t key = a << 8 | b;
-          key_bits[key >> 6] |= uint64_t{1} << (key & 63);
-          const Keyed k{key, slot};
-          keyed.insert(std::upper_bound(keyed.begin(), keyed.end(), k,
-                                        [](const Keyed& x, const Keyed& y) { return x.key < y.key; }),
-                       k);
-        }
+      const Program::Factor& fa = m.prog->factor;
+      // The rarest three adjacent characters of the run, or its two when it is that short.
+      uint64_t cls[3][4];
+      auto classes = [&](size_t i, uint64_t* out) {
+        return i < fa.tests.size() && test_classes(m.prog->tests[fa.tests[i]], out) && !(out[0] & 1);
+      };
+      // The pair extended by the character after it, or else by the one before.
+      uint32_t at = fa.key;
+      bool three = false;
+      if (classes(fa.key + 2, cls[2])) {
+        three = true;
+      } else if (fa.key > 0 && classes(fa.key - 1, cls[2])) {
+        three = true;
+        at = fa.key - 1;
       }
+      for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) classes(at + k, cls[k]);
+      auto each = [](const uint64_t* set, auto&& fn) {
+        for (uint32_t c = 0; c < 256; ++c)
+          if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
+      };
+      each(cls[0], [&](uint32_t a) {
+        each(cls[1], [&](uint32_t b) {
+          if (!three) return pairs.add(a << 8 | b, Keyed{slot, at});
+          each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at}); });
+        });
+      });
       return;
     }
     const auto lead = m.prog->start.lead;
@@ -796,6 +824,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   std::vector<size_t> watermark(count, 0);
   std::vector<char> done(count, 0);
   std::vector<Requirement> req(count);
+  std::vector<uint32_t> tries(count, 0);
   size_t left = count;
   for (size_t f = 0; f < count; ++f) sc.memos[f].begin(s.members[s.factored[f]].prog->nstates);
   auto finish = [&](size_t f) {
@@ -826,8 +855,10 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     }
     // Another alternative of the same pattern already matched no later: this one cannot do better.
     if (me.probe && probe_first[me.owner] <= lo) return finish(f);
-    // A character or keyword every match contains that no longer occurs: no match is left.
-    if (!req[f].still_possible(p, t, n, lo)) return finish(f);
+    // A character or keyword every match contains that no longer occurs: no match is left. Looking
+    // ahead for it costs a scan of its own, worth it only for a pattern whose literal keeps occurring
+    // without a match (text made of the one keyword).
+    if (++tries[f] > 256 && !req[f].still_possible(p, t, n, lo)) return finish(f);
     Memo& memo = sc.memos[f];
     const Prefilter& pf = p.solo;
     if (pf.rule_bot & 1) {
@@ -863,27 +894,35 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     if (sizeof(Ch) == 1 || c < 256) return s.lat_class[c];
     return fold_class(c);
   };
-  const uint64_t* bits = s.key_bits.data();
-  uint32_t c0 = cls(t[0]);
-  for (size_t q = 0; q + 1 < n && left; ++q) {
-    const uint32_t c1 = cls(t[q + 1]);
-    const uint32_t key = c0 << 8 | c1;
-    c0 = c1;
-    if (!((bits[key >> 6] >> (key & 63)) & 1)) continue;
-    auto it = std::lower_bound(s.keyed.begin(), s.keyed.end(), key,
-                               [](const SetImpl::Keyed& k, uint32_t v) { return k.key < v; });
-    for (; it != s.keyed.end() && it->key == key; ++it) {
-      const size_t f = it->slot;
-      if (done[f]) continue;
+  auto check = [&](const SetImpl::Keyed* e, const SetImpl::Keyed* end, size_t q) {
+    for (; e < end; ++e) {
+      const size_t f = e->slot;
+      if (done[f] || q < e->at) continue;
       const Program& p = *s.members[s.factored[f]].prog;
       const Program::Factor& fa = p.factor;
-      if (q < fa.key) continue;
-      const size_t run_at = q - fa.key, len = fa.tests.size();
+      const size_t run_at = q - e->at, len = fa.tests.size();
       if (run_at + len > n) continue;
       size_t x = 0;
       while (x < len && p.tests[fa.tests[x]](t[run_at + x])) ++x;
       if (x == len) attempt(f, run_at);
     }
+  };
+  const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
+  uint32_t c0 = cls(t[0]), c1 = cls(t[1]);
+  for (size_t q = 0; q + 1 < n && left; ++q) {
+    const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
+    if (any_pairs) {
+      const uint32_t key = c0 << 8 | c1;
+      if (s.pairs.has(key))
+        check(s.pairs.entries.data() + s.pairs.start[key], s.pairs.entries.data() + s.pairs.start[key + 1], q);
+    }
+    if (any_triples && q + 2 < n) {
+      const uint32_t key = SetImpl::hash3(c0, c1, c2);
+      if (s.triples.has(key))
+        check(s.triples.entries.data() + s.triples.start[key], s.triples.entries.data() + s.triples.start[key + 1], q);
+    }
+    c0 = c1;
+    c1 = c2;
   }
   for (size_t f = 0; f < count; ++f)
     if (!done[f]) sc.memos[f].trim();
