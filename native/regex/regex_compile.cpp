@@ -1,6 +1,7 @@
 // Compiler from the parse tree to a program, plus the start analysis the scanners use to skip positions
 // where a pattern cannot begin.
 #include <algorithm>
+#include <climits>
 #include <bitset>
 
 #include "regex_ast.hpp"
@@ -541,6 +542,7 @@ int frequency(char32_t c) {
       case '\n': case '\t': case '\r': return 30;
       case '(': case ')': case ',': case '_': return 15;
       case '.': case '@': return 10;
+      case '-': return 20;  // comments
       case '=': case '\'': case '[': case ']': return 8;
       default: break;
     }
@@ -781,19 +783,27 @@ void find_factor(Program& p) {
       const int r0 = rarity(p.code[a].test), r1 = r0 < 0 ? -1 : rarity(p.code[a + 1].test);
       if (r1 < 0) continue;
       const auto [lo, hi] = offset_bounds(p, pc);
+      Program::Factor candidate;
+      chars_before(p, pc, candidate);
       long score = static_cast<long>(r0) * r1 * 8 / std::min<uint32_t>(end - pc, 8);
-      // Each occurrence makes the pattern try the starts hi - lo + 1 apart from it: a literal far
-      // from the start (after a `\s+`, say) costs a walk back over every position since the last one,
-      // so a bounded one is preferred unless it is much more common.
-      score *= hi == SIZE_MAX ? 64 : static_cast<long>(std::min<size_t>(hi - lo, 63) + 1);
+      // Each occurrence makes the pattern try the starts up to hi - lo apart from it. A literal after
+      // an unbounded loop (`\s+`) walks back over the characters that loop accepts: cheap when they
+      // are a few (spaces), a long walk when they include letters.
+      if (hi != SIZE_MAX) {
+        score *= static_cast<long>(std::min<size_t>(hi - lo, 63) + 1);
+      } else {
+        const auto wide = std::count_if(candidate.before.begin(), candidate.before.end(), [](uint8_t b) { return b != 0; });
+        score *= wide <= 16 ? 4 : 64;
+      }
       if (best >= 0 && score >= best) continue;
       best = score;
-      p.factor.tests.clear();
-      for (uint32_t x = pc; x < end; ++x) p.factor.tests.push_back(p.code[x].test);
-      p.factor.key = a - pc;
-      p.factor.min_offset = lo;
-      p.factor.max_offset = hi;
-      chars_before(p, pc, p.factor);
+      candidate.tests.clear();
+      for (uint32_t x = pc; x < end; ++x) candidate.tests.push_back(p.code[x].test);
+      candidate.key = a - pc;
+      candidate.min_offset = lo;
+      candidate.max_offset = hi;
+      candidate.score = score;
+      p.factor = std::move(candidate);
     }
     pc = end;
   }
@@ -963,10 +973,17 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   // conditions of its own (a keyword after \b, a line start), much sharper than their union.
   if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16) {
     for (const Seq& alt : parsed.seq[0].alts) p->probes.push_back(build(alt, flags));
-  } else if (p->factor.tests.empty() || p->factor.max_offset == SIZE_MAX) {
+  } else {
     // An alternation with items around it (`\b(LEN|CHARINDEX)\s*\(`, where the shared `\b` was moved
-    // out) has no literal every match contains, but each of its alternatives with those items has one.
-    for (const Seq& alt : spelled_out(parsed.seq)) p->probes.push_back(build(alt, flags));
+    // out) has no literal every match contains, or only a common one (`\bSET\s+(NAMES|SQL_MODE)`), but
+    // each of its alternatives with those items has one of its own.
+    std::vector<std::shared_ptr<const Program>> alts;
+    long worst = 0;
+    for (const Seq& alt : spelled_out(parsed.seq)) {
+      alts.push_back(build(alt, flags));
+      worst = alts.back()->factor.tests.empty() ? LONG_MAX : std::max(worst, alts.back()->factor.score);
+    }
+    if (!alts.empty() && (p->factor.tests.empty() || worst < p->factor.score)) p->probes = std::move(alts);
   }
   return p;
 }

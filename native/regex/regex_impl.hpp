@@ -234,6 +234,7 @@ struct Program {
     // need not look further back than the last character none of them accepts.
     std::array<uint8_t, 256> before{};
     bool wide = false;
+    long score = 0;  // the expected cost of its occurrences, lower is better
   };
   Factor factor;
 };
