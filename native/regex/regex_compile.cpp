@@ -938,26 +938,42 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
 }
 
 // The first alternation of a sequence (a capturing group that holds only one counts too: captures are
-// not reported) spelled out as one sequence per alternative, with the items before and after it; the
-// leftmost start of the whole is the least leftmost start of these. Empty when there is none.
-std::vector<Seq> spelled_out(const Seq& seq) {
+// not reported): its alternatives, and each spelled out with the items before and after it. The
+// leftmost start of the whole is the least leftmost start of the spelled-out sequences, and every
+// match contains a match of some bare alternative. Empty when there is none.
+struct SpelledOut {
+  std::vector<Seq> whole, bare;
+};
+SpelledOut spelled_out(const Seq& seq) {
+  SpelledOut out;
   for (size_t k = 0; k < seq.size(); ++k) {
     const Node& n = seq[k];
     const std::vector<Seq>* alts = nullptr;
     if (n.kind == Node::Branch) alts = &n.alts;
     if (n.kind == Node::Group && n.body.size() == 1 && n.body[0].kind == Node::Branch) alts = &n.body[0].alts;
     if (alts == nullptr) continue;
-    if (alts->size() > 16) return {};
-    std::vector<Seq> out;
+    if (alts->size() > 16) return out;
     for (const Seq& alt : *alts) {
       Seq whole(seq.begin(), seq.begin() + static_cast<std::ptrdiff_t>(k));
       whole.insert(whole.end(), alt.begin(), alt.end());
       whole.insert(whole.end(), seq.begin() + static_cast<std::ptrdiff_t>(k) + 1, seq.end());
-      out.push_back(std::move(whole));
+      out.whole.push_back(std::move(whole));
+      out.bare.push_back(alt);
     }
     return out;
   }
-  return {};
+  return out;
+}
+
+// Program::alternatives from the bare alternatives, when each has a required run to look ahead for.
+void attach_alternatives(Program& p, const std::vector<Seq>& bare, unsigned flags) {
+  std::vector<std::shared_ptr<const Program>> alts;
+  for (const Seq& alt : bare) {
+    if (alt.empty()) return;
+    alts.push_back(build(alt, flags));
+    if (alts.back()->nanchor == 0) return;
+  }
+  p.alternatives = std::move(alts);
 }
 
 }  // namespace
@@ -972,18 +988,27 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   // A pattern that is an alternation also gets one program per alternative: each has start
   // conditions of its own (a keyword after \b, a line start), much sharper than their union.
   if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16) {
-    for (const Seq& alt : parsed.seq[0].alts) p->probes.push_back(build(alt, flags));
-  } else {
-    // An alternation with items around it (`\b(LEN|CHARINDEX)\s*\(`, where the shared `\b` was moved
-    // out) has no literal every match contains, or only a common one (`\bSET\s+(NAMES|SQL_MODE)`), but
-    // each of its alternatives with those items has one of its own.
-    std::vector<std::shared_ptr<const Program>> alts;
-    long worst = 0;
-    for (const Seq& alt : spelled_out(parsed.seq)) {
-      alts.push_back(build(alt, flags));
-      worst = alts.back()->factor.tests.empty() ? LONG_MAX : std::max(worst, alts.back()->factor.score);
+    for (const Seq& alt : parsed.seq[0].alts) {
+      std::shared_ptr<Program> probe = build(alt, flags);
+      attach_alternatives(*probe, spelled_out(alt).bare, flags);
+      p->probes.push_back(std::move(probe));
     }
-    if (!alts.empty() && (p->factor.tests.empty() || worst < p->factor.score)) p->probes = std::move(alts);
+    return p;
+  }
+  // An alternation with items around it (`\b(LEN|CHARINDEX)\s*\(`, where the shared `\b` was moved
+  // out) has no literal every match contains, or only a common one (`\bSET\s+(NAMES|SQL_MODE)`), but
+  // each of its alternatives with those items has one of its own.
+  const SpelledOut spelled = spelled_out(parsed.seq);
+  std::vector<std::shared_ptr<const Program>> alts;
+  long worst = 0;
+  for (const Seq& alt : spelled.whole) {
+    alts.push_back(build(alt, flags));
+    worst = alts.back()->factor.tests.empty() ? LONG_MAX : std::max(worst, alts.back()->factor.score);
+  }
+  if (!alts.empty() && (p->factor.tests.empty() || worst < p->factor.score)) {
+    p->probes = std::move(alts);
+  } else {
+    attach_alternatives(*p, spelled.bare, flags);
   }
   return p;
 }

@@ -209,6 +209,9 @@ struct Program {
   // For an alternation: one program per alternative. The leftmost start of the whole is the least
   // leftmost start of the alternatives, and the whole run there gives its span.
   std::vector<std::shared_ptr<const Program>> probes;
+  // The same alternatives where they are not probes (the whole's literal was the better one): each has
+  // a required run, and once none of those runs occurs any more, neither can a match.
+  std::vector<std::shared_ptr<const Program>> alternatives;
   std::vector<std::array<uint8_t, 256>> cont_first;
   // Other required runs (keywords after a span, typically), checked like `run` once it is found: a
   // pattern whose later keyword never occurs leaves the scan without trying the earlier one's hits.
@@ -493,6 +496,28 @@ struct Requirement {
 
   size_t next_more[Program::kMoreRuns] = {};
   bool more_known[Program::kMoreRuns] = {};
+
+  // Whether the required run of some alternative (Program::alternatives) still occurs at or after i.
+  template <class Ch>
+  bool some_alternative_possible(const Program& p, const Ch* t, size_t n, size_t i) {
+    const size_t k = p.alternatives.size();
+    if (k == 0) return true;
+    if (next_alt.empty()) {
+      next_alt.assign(k, 0);
+      alt_known.assign(k, 0);
+    }
+    for (size_t a = 0; a < k; ++a) {
+      const Program& alt = *p.alternatives[a];
+      if (!alt_known[a] || (next_alt[a] != SIZE_MAX && next_alt[a] < i)) {
+        next_alt[a] = find_run(alt, alt.run, alt.anchor, alt.anchor_chars, alt.nanchor, t, n, i);
+        alt_known[a] = 1;
+      }
+      if (next_alt[a] != SIZE_MAX) return true;
+    }
+    return false;
+  }
+  std::vector<size_t> next_alt;  // per alternative: where its run occurs next (SIZE_MAX: nowhere)
+  std::vector<char> alt_known;
 
   template <class Ch>
   static size_t find_run(const Program& p, const std::vector<uint32_t>& run, uint32_t anchor,
