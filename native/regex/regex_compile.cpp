@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <bitset>
+#include <tuple>
 
 #include "regex_ast.hpp"
 
@@ -779,12 +780,17 @@ void find_factor(Program& p) {
     }
     uint32_t end = pc + 1;
     while (end < p.code.size() && !target[end] && p.code[end].op == Op::Char && !reaches_match_without(p, end)) ++end;
+    bool analysed = false;
+    size_t lo = 0, hi = 0;
+    Program::Factor candidate;
     for (uint32_t a = pc; a + 1 < end; ++a) {
       const int r0 = rarity(p.code[a].test), r1 = r0 < 0 ? -1 : rarity(p.code[a + 1].test);
       if (r1 < 0) continue;
-      const auto [lo, hi] = offset_bounds(p, pc);
-      Program::Factor candidate;
-      chars_before(p, pc, candidate);
+      if (!analysed) {
+        std::tie(lo, hi) = offset_bounds(p, pc);
+        chars_before(p, pc, candidate);
+        analysed = true;
+      }
       long score = static_cast<long>(r0) * r1 * 8 / std::min<uint32_t>(end - pc, 8);
       // Each occurrence makes the pattern try the starts up to hi - lo apart from it. A literal after
       // an unbounded loop (`\s+`) walks back over the characters that loop accepts: cheap when they
@@ -803,7 +809,7 @@ void find_factor(Program& p) {
       candidate.min_offset = lo;
       candidate.max_offset = hi;
       candidate.score = score;
-      p.factor = std::move(candidate);
+      p.factor = candidate;
     }
     pc = end;
   }
