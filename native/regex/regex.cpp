@@ -858,7 +858,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     // A character or keyword every match contains that no longer occurs: no match is left. Looking
     // ahead for it costs a scan of its own, worth it only for a pattern whose literal keeps occurring
     // without a match (text made of the one keyword).
-    if (++tries[f] > 256 && (!req[f].still_possible(p, t, n, lo) || !req[f].some_alternative_possible(p, t, n, lo)))
+    if (++tries[f] > 1024 && (!req[f].still_possible(p, t, n, lo) || !req[f].some_alternative_possible(p, t, n, lo)))
       return finish(f);
     Memo& memo = sc.memos[f];
     const Prefilter& pf = p.solo;
