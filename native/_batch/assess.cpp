@@ -28,7 +28,7 @@ Scratch& scratch() {
   return instance;
 }
 
-void analyse(text::View view, Result& out) {
+void analyse(text::View view, const Tools& tools, Result& out) {
   const complexity::Classification c = complexity::classify(view);
   out.counts = c.counts;
   out.grade = c.grade;
@@ -38,10 +38,14 @@ void analyse(text::View view, Result& out) {
   out.chunked = plan.chunked;
   out.sections = plan.sections.size();
   out.categories = curator::detect_categories(view);
+  if (const dialect_detect::Detector* d = tools.detector) {
+    out.dialect = d->platform_index(d->context, view.kind, view.data, view.size);
+    if (out.dialect == dialect_detect::kDetectorFailed) throw std::bad_alloc();
+  }
 }
 
 // `bytes` holds the script as read; checked, translated and decoded in place.
-void assess_scratch(Scratch& s, Result& out) {
+void assess_scratch(Scratch& s, const Tools& tools, Result& out) {
   const size_t bad = text::first_invalid_utf8(s.bytes.data(), s.bytes.size());
   if (bad != text::kValid) {
     // The offset is the one in the bytes as given, before line ends were translated.
@@ -49,7 +53,7 @@ void assess_scratch(Scratch& s, Result& out) {
     return;
   }
   text::translate_newlines(s.bytes);
-  analyse(s.decoder.decode(s.bytes), out);
+  analyse(s.decoder.decode(s.bytes), tools, out);
 }
 
 // A script too large for memory is one failed row, as the per-file path reports it; the rest of the
@@ -73,7 +77,7 @@ void prepare() {
   curator::prepare();
 }
 
-void assess_file(const char* path, Result& out) {
+void assess_file(const char* path, const Tools& tools, Result& out) {
   guarded(out, [&](Scratch& s) {
     text::FileRead read = text::read_file(path, s.bytes);
     if (!read.reason.empty()) {
@@ -81,15 +85,15 @@ void assess_file(const char* path, Result& out) {
       return;
     }
     out.bytes = read.size;
-    assess_scratch(s, out);
+    assess_scratch(s, tools, out);
   });
 }
 
-void assess_bytes(const char* data, size_t size, Result& out) {
+void assess_bytes(const char* data, size_t size, const Tools& tools, Result& out) {
   guarded(out, [&](Scratch& s) {
     s.bytes.assign(data, size);
     out.bytes = size;
-    assess_scratch(s, out);
+    assess_scratch(s, tools, out);
   });
 }
 

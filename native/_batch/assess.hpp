@@ -3,6 +3,7 @@
 #pragma once
 
 #include "complexity/core.hpp"
+#include "dialect_detect/detector.hpp"
 #include "reference_curator/core.hpp"
 
 #include <cstdint>
@@ -21,6 +22,7 @@ struct Result {
   bool chunked = false;
   size_t sections = 0;
   curator::CategorySet categories = 0;
+  int dialect = dialect_detect::kUndecided;  // the platform's index in the detector's table
 
   bool failed() const noexcept { return !error.empty(); }
 };
@@ -28,10 +30,16 @@ struct Result {
 // Compiles every matcher the rows need, so that a bad pattern fails the module's load.
 void prepare();
 
+// What a row is worked out with besides the modules' cores: the detector names the dialect, and
+// without one the row leaves it undecided (the caller asks elsewhere).
+struct Tools {
+  const dialect_detect::Detector* detector = nullptr;
+};
+
 // The row of the file at `path` (a file-system path in its own bytes).
-void assess_file(const char* path, Result& out);
+void assess_file(const char* path, const Tools& tools, Result& out);
 
 // The row of a script given as the bytes a file would hold.
-void assess_bytes(const char* data, size_t size, Result& out);
+void assess_bytes(const char* data, size_t size, const Tools& tools, Result& out);
 
 }  // namespace tessera::batch

@@ -16,6 +16,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -29,15 +30,25 @@ using py::Ref;
 constexpr const char* kModuleName = "agents.tessera._batch";
 
 // A row is the key the caller gave, then these values; a new column is added here and in values().
-constexpr std::array<const char*, 18> kColumns = {
+constexpr std::array<const char*, 19> kColumns = {
     "path",           "bytes",          "empty",
     "total_lines",    "effective_lines", "grade",
     "stored_proc_count", "complex_construct_count", "moderate_construct_count",
     "temp_table_count", "cte_count",      "analysis_turns",
     "conversion_turns", "audit_turns",    "chunked",
-    "sections",       "categories",     "error",
+    "sections",       "categories",     "dialect",
+    "error",
 };
 constexpr size_t kValueCount = kColumns.size() - 1;
+
+// Where a column's value sits among a row's values (after the key).
+constexpr size_t value_index(std::string_view name) {
+  for (size_t i = 1; i < kColumns.size(); ++i)
+    if (kColumns[i] == name) return i - 1;
+  throw "no such column";
+}
+constexpr size_t kCategoriesValue = value_index("categories");
+constexpr size_t kDialectValue = value_index("dialect");
 
 // How often a wait for the workers comes back to run the interpreter's signal handlers, so that
 // Ctrl-C stops a long batch promptly.
@@ -51,12 +62,25 @@ struct State : py::ModuleState {
   std::unordered_map<curator::CategorySet, Ref> category_tuples;
   Ref columns;
   Ref rows_type;  // made from the module, so it refers back to it
+  // Held so that the detector's runtime outlives every batch; each batch holds it too.
+  Ref detector_module;
+  const dialect_detect::Detector* detector = nullptr;
+  bool dialect_column = false;  // fixed at load, as COLUMNS is
+  std::vector<Ref> dialects;    // the column's value for each platform index
+  Ref undecided;
 
   int traverse(visitproc visit, void* arg) override {
     Py_VISIT(rows_type.get());
+    Py_VISIT(detector_module.get());
     return 0;
   }
-  void clear() override { rows_type = Ref{}; }
+  void clear() override {
+    rows_type = Ref{};
+    detector = nullptr;
+    detector_module = Ref{};
+  }
+  // Whether a row carries this value: the dialect only when the detector answers it.
+  bool carries(size_t value) const noexcept { return value != kDialectValue || dialect_column; }
 };
 
 State& state_of(PyObject* module) { return py::state_of<State>(module); }
@@ -97,7 +121,8 @@ std::array<Ref, kValueCount> values(State& st, const Result& r) {
   v[13] = py::boolean(r.chunked);
   v[14] = size(r.sections);
   v[15] = categories_of(st, r.categories);
-  v[16] = Ref::borrow(Py_None);
+  if (st.dialect_column) v[16] = r.dialect >= 0 ? st.dialects[static_cast<size_t>(r.dialect)] : st.undecided;
+  v[17] = Ref::borrow(Py_None);
   return v;
 }
 
@@ -131,14 +156,27 @@ std::unique_ptr<Pool> pool_for(size_t jobs) { return std::make_unique<Pool>(jobs
 
 struct FileJob final : Pool::Job {
   std::string path;
+  const Tools* tools;
   Result result;
   Ref key;  // touched only under the GIL
 
-  void run() noexcept override { assess_file(path.c_str(), result); }
+  void run() noexcept override { assess_file(path.c_str(), *tools, result); }
+};
+
+// What the workers of one batch use, kept alive by the batch itself whatever becomes of the module.
+struct Kit {
+  Ref detector_module;
+  Tools tools;
+
+  explicit Kit(const State& st) : detector_module(st.detector_module), tools{st.detector} {
+    // Only a module torn down at exit has a column without its detector.
+    if (st.dialect_column && st.detector == nullptr) py::raise(PyExc_RuntimeError, "the batch module has been cleared");
+  }
 };
 
 struct Batch {
   Ref module;
+  Kit kit;
   Ref source;  // the items' iterator; empty once it is exhausted
   std::deque<std::unique_ptr<FileJob>> in_flight;
   size_t window = 1;
@@ -168,6 +206,7 @@ void top_up(Batch& b) {
         py::raise_format(PyExc_TypeError, "items must be (key, path) pairs, not %.200s", Py_TYPE(item.get())->tp_name);
       PyObject* source = PyTuple_GET_ITEM(item.get(), 1);
       auto job = std::make_unique<FileJob>();
+      job->tools = &b.kit.tools;
       job->key = Ref::borrow(PyTuple_GET_ITEM(item.get(), 0));
       if (PyBytes_Check(source)) {
         const char* path = PyBytes_AS_STRING(source);
@@ -220,9 +259,11 @@ Ref next_row(RowsObject* self) {
 
   State& st = state_of(b.module.get());
   std::array<Ref, kValueCount> v = values(st, job->result);
-  Ref row = own(PyTuple_New(static_cast<Py_ssize_t>(kColumns.size())));
-  PyTuple_SET_ITEM(row.get(), 0, job->key.release());
-  for (size_t i = 0; i < kValueCount; ++i) PyTuple_SET_ITEM(row.get(), static_cast<Py_ssize_t>(i + 1), v[i].release());
+  Ref row = own(PyTuple_New(PyTuple_GET_SIZE(st.columns.get())));
+  Py_ssize_t at = 0;
+  PyTuple_SET_ITEM(row.get(), at++, job->key.release());
+  for (size_t i = 0; i < kValueCount; ++i)
+    if (st.carries(i)) PyTuple_SET_ITEM(row.get(), at++, v[i].release());
   return row;
 }
 
@@ -296,8 +337,7 @@ PyObject* assess_paths(PyObject* module, PyObject* const* args, Py_ssize_t nargs
     State& st = state_of(module);
     auto* type = reinterpret_cast<PyTypeObject*>(st.rows_type.get());
     Ref rows = own(type->tp_alloc(type, 0));
-    auto batch = std::make_unique<Batch>();
-    batch->module = Ref::borrow(module);
+    auto batch = std::make_unique<Batch>(Ref::borrow(module), Kit(st));
     batch->source = std::move(source);
     batch->pool = pool_for(jobs);
     // Enough files queued that no worker waits while the caller writes rows, few enough that the
@@ -361,6 +401,7 @@ struct Entries {
 
 struct RangeJob final : Pool::Job {
   const Entries* entries;
+  const Tools* tools;
   size_t begin, end;
   Result* out;
 
@@ -373,7 +414,7 @@ struct RangeJob final : Pool::Job {
       }
       const long long from = entries->offset(at);
       const long long to = entries->offset(at + 1);
-      assess_bytes(entries->data + from, static_cast<size_t>(to - from), out[i]);
+      assess_bytes(entries->data + from, static_cast<size_t>(to - from), *tools, out[i]);
     }
   }
 };
@@ -429,6 +470,7 @@ PyObject* assess_buffers(PyObject* module, PyObject* args, PyObject* kwargs) {
 
     std::vector<Result> results(length);
     std::deque<RangeJob> ranges;
+    const Kit kit(state_of(module));
     {
       const std::unique_ptr<Pool> pool = pool_for(jobs);
       const size_t parts = std::max<size_t>(1, pool->threads() * 8);
@@ -436,6 +478,7 @@ PyObject* assess_buffers(PyObject* module, PyObject* args, PyObject* kwargs) {
       for (size_t begin = 0; begin < length; begin += step) {
         RangeJob& job = ranges.emplace_back();
         job.entries = &entries;
+        job.tools = &kit.tools;
         job.begin = begin;
         job.end = std::min(length, begin + step);
         job.out = results.data();
@@ -450,15 +493,15 @@ PyObject* assess_buffers(PyObject* module, PyObject* args, PyObject* kwargs) {
     Ref columns = own(PyDict_New());
     std::array<Ref, kValueCount> lists;
     for (size_t c = 0; c < kValueCount; ++c) {
+      if (!st.carries(c)) continue;
       lists[c] = own(PyList_New(static_cast<Py_ssize_t>(length)));
       py::check(PyDict_SetItemString(columns.get(), kColumns[c + 1], lists[c].get()));
     }
-    const size_t categories_column = kValueCount - 2;
     for (size_t i = 0; i < length; ++i) {
       std::array<Ref, kValueCount> v = values(st, results[i]);
-      if (v[categories_column].get() != Py_None) v[categories_column] = own(PySequence_List(v[categories_column].get()));
+      if (v[kCategoriesValue].get() != Py_None) v[kCategoriesValue] = own(PySequence_List(v[kCategoriesValue].get()));
       for (size_t c = 0; c < kValueCount; ++c)
-        PyList_SET_ITEM(lists[c].get(), static_cast<Py_ssize_t>(i), v[c].release());
+        if (lists[c]) PyList_SET_ITEM(lists[c].get(), static_cast<Py_ssize_t>(i), v[c].release());
     }
     return columns;
   });
@@ -482,6 +525,34 @@ PyMethodDef functions[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Takes the detector of dialect_detect, or, when there is none that this module can use (a host whose
+// dialect_probe that module cannot load, or a dialect_detect without a detector of this version),
+// leaves the dialect column out of COLUMNS for the caller to fill in. Only an Exception is swallowed:
+// an interrupt during the import still stops the load.
+void take_detector(PyObject* module, State& st) {
+  try {
+    Ref detector_module = py::import_names(module, "agents.tessera", {"dialect_detect"})[0];
+    Ref capsule = py::attr(detector_module.get(), "_DETECTOR");
+    const auto* detector =
+        static_cast<const dialect_detect::Detector*>(PyCapsule_GetPointer(capsule.get(), dialect_detect::kDetectorCapsule));
+    if (detector == nullptr) throw Error{};
+    if (detector->version != dialect_detect::kDetectorVersion || detector->size < sizeof(dialect_detect::Detector))
+      return;
+    for (size_t p = 0; p < detector->platform_count; ++p) {
+      const dialect_detect::PlatformName& name = detector->platforms[p];
+      st.dialects.push_back(own(PyUnicode_DecodeUTF8(name.utf8, static_cast<Py_ssize_t>(name.size), "surrogatepass")));
+    }
+    st.undecided = py::intern("undecided");
+    st.detector_module = std::move(detector_module);
+    st.detector = detector;
+    st.dialect_column = true;
+  } catch (const Error&) {
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;
+    PyErr_Clear();
+    st.dialects.clear();
+  }
+}
+
 void build(PyObject* module) {
   prepare();
   State& state = py::install_state<State>(module);
@@ -494,9 +565,13 @@ void build(PyObject* module) {
   std::sort(state.alphabetical.begin(), state.alphabetical.end(), [](size_t a, size_t b) {
     return std::strcmp(curator::kCategories[a].name, curator::kCategories[b].name) < 0;
   });
-  state.columns = own(PyTuple_New(static_cast<Py_ssize_t>(kColumns.size())));
-  for (size_t i = 0; i < kColumns.size(); ++i)
-    PyTuple_SET_ITEM(state.columns.get(), static_cast<Py_ssize_t>(i), py::intern(kColumns[i]).release());
+  take_detector(module, state);
+  std::vector<Ref> names{py::intern(kColumns[0])};
+  for (size_t i = 0; i < kValueCount; ++i)
+    if (state.carries(i)) names.push_back(py::intern(kColumns[i + 1]));
+  state.columns = own(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+  for (size_t i = 0; i < names.size(); ++i)
+    PyTuple_SET_ITEM(state.columns.get(), static_cast<Py_ssize_t>(i), names[i].release());
   state.rows_type = own(PyType_FromModuleAndSpec(module, &rows_spec, nullptr));
   py::bind(module, "COLUMNS", state.columns);
   py::bind(module, "Rows", state.rows_type);

@@ -13,6 +13,7 @@
 // it a score. The verdict names the best-scoring platform when its score reaches kMinScore, its share
 // of the scores' softmax (the confidence) reaches kMinConfidence and at least kMinEntries entries back
 // it; otherwise it is undecided.
+#include "dialect_detect/detector.hpp"
 #include "dialect_detect/lexicon.hpp"
 #include "dialect_detect/weights.hpp"
 
@@ -22,6 +23,7 @@
 #include "text/sqlcontext.hpp"
 #include "text/sqltext.hpp"
 #include "text/textfile.hpp"
+#include "text/view.hpp"
 
 #include <algorithm>
 #include <array>
@@ -72,6 +74,10 @@ struct Runtime : py::ModuleState {
   Ref marker_source, lexicon_source;
   Ref read_text, utf8, encoding_keyword;
   py::PathReader reader = py::PathReader::capture();
+  // What other modules call (the _DETECTOR capsule points at `detector`).
+  std::array<std::string, kPlatforms> platform_utf8;
+  std::array<PlatformName, kPlatforms> platform_names{};
+  Detector detector{};
 
   // The record classes' generated methods hold the module's namespace, which holds the module.
   int traverse(visitproc visit, void* arg) override {
@@ -182,6 +188,37 @@ Scan scan(const Runtime& rt, const Ch* s, size_t n) {
   return out;
 }
 
+// The verdict a scan comes to, for detect_dialect and the exported detector alike: one function, so
+// that the two can never disagree.
+struct Decision {
+  std::array<int, kPlatforms> order;  // best score first; ties keep the table's order
+  double confidence;
+  bool decided;
+};
+
+Decision decide(const Scan& sc) {
+  Decision d;
+  for (int p = 0; p < kPlatforms; ++p) d.order[p] = p;
+  std::stable_sort(d.order.begin(), d.order.end(), [&](int a, int b) { return sc.scores[a] > sc.scores[b]; });
+  const double top = sc.scores[d.order[0]], second = sc.scores[d.order[1]];
+  double total = 0;
+  for (double v : sc.scores) total += std::exp(v - top);
+  d.confidence = 1.0 / total;
+  d.decided = top >= kMinScore && d.confidence >= kMinConfidence && top > second && sc.backing[d.order[0]] >= kMinEntries;
+  return d;
+}
+
+int platform_index(const void* context, int kind, const void* data, size_t size) {
+  try {
+    const Runtime& rt = *static_cast<const Runtime*>(context);
+    const Decision d = text::View{kind, data, size}.visit([&](const auto* s, size_t n) { return decide(scan(rt, s, n)); });
+    return d.decided ? d.order[0] : kUndecided;
+  } catch (...) {
+    // Nothing may cross into the caller's module: its C++ runtime is not this one.
+    return kDetectorFailed;
+  }
+}
+
 // ---- Python entry points ----------------------------------------------------------------------------
 
 Ref to_float(double v) { return own(PyFloat_FromDouble(v)); }
@@ -218,14 +255,11 @@ Ref detect_impl(PyObject* module, PyObject* text) {
     sc = t.visit([&](const auto* s, size_t n) { return scan(rt, s, n); });
   }
 
-  std::array<int, kPlatforms> order;
-  for (int p = 0; p < kPlatforms; ++p) order[p] = p;
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return sc.scores[a] > sc.scores[b]; });
-  const double top = sc.scores[order[0]], second = sc.scores[order[1]];
-  double total = 0;
-  for (double v : sc.scores) total += std::exp(v - top);
-  const double confidence = 1.0 / total;
-  const bool decided = top >= kMinScore && confidence >= kMinConfidence && top > second && sc.backing[order[0]] >= kMinEntries;
+  const Decision d = decide(sc);
+  const std::array<int, kPlatforms>& order = d.order;
+  const double second = sc.scores[order[1]];
+  const double confidence = d.confidence;
+  const bool decided = d.decided;
 
   Ref platform = decided ? rt.platforms[order[0]] : Ref::borrow(Py_None);
   Ref runner_up = second > 0 ? rt.platforms[order[1]] : Ref::borrow(Py_None);
@@ -463,6 +497,15 @@ void build(PyObject* module) {
   py::bind(module, "Evidence", rt->evidence_type);
   py::bind(module, "DialectVerdict", rt->verdict_type);
   py::bind(module, "_LEXICON", lexicon_table(*rt));
+
+  for (int p = 0; p < kPlatforms; ++p) {
+    // surrogatepass: a host's platform constant may be any str, and must come back as the same one.
+    Ref encoded = own(PyUnicode_AsEncodedString(own(PyObject_Str(rt->platforms[p].get())).get(), "utf-8", "surrogatepass"));
+    rt->platform_utf8[p].assign(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+    rt->platform_names[p] = {rt->platform_utf8[p].data(), rt->platform_utf8[p].size()};
+  }
+  rt->detector = {kDetectorVersion, sizeof(Detector), rt, platform_index, kPlatforms, rt->platform_names.data()};
+  py::bind(module, "_DETECTOR", own(PyCapsule_New(&rt->detector, kDetectorCapsule, nullptr)));
 
   py::bind(module, "find_markers", function(&find_markers_def, module));
   py::bind(module, "detect_dialect", function(&detect_dialect_def, module));

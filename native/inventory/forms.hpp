@@ -1,10 +1,12 @@
 // The defining forms of the inventory, written once as data: which words after CREATE, ALTER or
 // REPLACE make a statement define an object, what kind of object, and which words may stand
-// between the verb and the kind. The scanner only walks these tables.
+// between the verb and the kind. The scanner only walks these tables. Words are string views, so
+// that comparing one with the text at every line start knows its length without measuring it.
 #pragma once
 
 #include <array>
 #include <cstddef>
+#include <string_view>
 
 namespace tessera::inventory {
 
@@ -40,7 +42,7 @@ inline constexpr std::array<const char*, kStatementCount> kStatementValues = {
 // up to its batch's end as its body, so a table or index it creates at run time is part of it;
 // only another routine's head starts a new object inside it.
 struct KindForm {
-  const char* words[2];
+  std::string_view words[2];  // the second empty for a one-word kind
   Kind kind;
   bool routine;
 };
@@ -51,29 +53,29 @@ inline constexpr KindForm kKindForms[] = {
     {{"TYPE", "BODY"}, kType, true},
     {{"TABLE", "FUNCTION"}, kFunction, true},
     {{"FILE", "FORMAT"}, kOther, false},
-    {{"PROCEDURE", nullptr}, kProcedure, true},
-    {{"PROC", nullptr}, kProcedure, true},
-    {{"FUNCTION", nullptr}, kFunction, true},
-    {{"TRIGGER", nullptr}, kTrigger, true},
-    {{"PACKAGE", nullptr}, kPackage, true},
-    {{"MACRO", nullptr}, kMacro, true},
-    {{"VIEW", nullptr}, kView, false},
-    {{"TABLE", nullptr}, kTable, false},
-    {{"INDEX", nullptr}, kIndex, false},
-    {{"SCHEMA", nullptr}, kSchema, false},
-    {{"SEQUENCE", nullptr}, kSequence, false},
-    {{"TYPE", nullptr}, kType, false},
-    {{"SYNONYM", nullptr}, kOther, false},
-    {{"DATABASE", nullptr}, kOther, false},
-    {{"STAGE", nullptr}, kOther, false},
-    {{"STREAM", nullptr}, kOther, false},
-    {{"TASK", nullptr}, kOther, false},
-    {{"PIPE", nullptr}, kOther, false},
-    {{"DOMAIN", nullptr}, kOther, false},
+    {{"PROCEDURE", {}}, kProcedure, true},
+    {{"PROC", {}}, kProcedure, true},
+    {{"FUNCTION", {}}, kFunction, true},
+    {{"TRIGGER", {}}, kTrigger, true},
+    {{"PACKAGE", {}}, kPackage, true},
+    {{"MACRO", {}}, kMacro, true},
+    {{"VIEW", {}}, kView, false},
+    {{"TABLE", {}}, kTable, false},
+    {{"INDEX", {}}, kIndex, false},
+    {{"SCHEMA", {}}, kSchema, false},
+    {{"SEQUENCE", {}}, kSequence, false},
+    {{"TYPE", {}}, kType, false},
+    {{"SYNONYM", {}}, kOther, false},
+    {{"DATABASE", {}}, kOther, false},
+    {{"STAGE", {}}, kOther, false},
+    {{"STREAM", {}}, kOther, false},
+    {{"TASK", {}}, kOther, false},
+    {{"PIPE", {}}, kOther, false},
+    {{"DOMAIN", {}}, kOther, false},
 };
 
 // Words that may stand between CREATE [OR REPLACE | OR ALTER] and the kind, in any number.
-inline constexpr const char* kModifiers[] = {
+inline constexpr std::string_view kModifiers[] = {
     "GLOBAL",    "LOCAL",      "TEMPORARY",   "TEMP",        "VOLATILE",   "MULTISET",      "SET",
     "TRANSIENT", "EXTERNAL",   "SECURE",      "MATERIALIZED", "RECURSIVE", "UNIQUE",        "CLUSTERED",
     "NONCLUSTERED", "COLUMNSTORE", "BITMAP",  "FULLTEXT",    "SPATIAL",    "XML",           "PRIMARY",
@@ -83,7 +85,7 @@ inline constexpr const char* kModifiers[] = {
 
 // The words after OR that make CREATE OR <word> a statement of its own.
 struct OrForm {
-  const char* word;
+  std::string_view word;
   Statement statement;
 };
 inline constexpr OrForm kOrForms[] = {
@@ -100,14 +102,14 @@ inline constexpr Kind kReplaceKinds[] = {kProcedure, kFunction, kMacro, kView};
 inline constexpr Kind kAlterKinds[] = {kProcedure, kFunction, kView, kTrigger};
 
 // Words that open an altered object's body (AS right after EXECUTE names a security context).
-inline constexpr const char* kBodyWords[] = {"AS", "IS", "BEGIN"};
+inline constexpr std::string_view kBodyWords[] = {"AS", "IS", "BEGIN"};
 
 // Words that can't be a name: a head without a name defines nothing.
-inline constexpr const char* kNotNames[] = {"AS", "IS", "BEGIN", "ON", "RETURNS", "WITH", "LANGUAGE", "RETURN", "GO"};
+inline constexpr std::string_view kNotNames[] = {"AS", "IS", "BEGIN", "ON", "RETURNS", "WITH", "LANGUAGE", "RETURN", "GO"};
 
 // Statements that a reader can start a section on. SELECT and WITH only count after a semicolon:
 // elsewhere at the start of a line they continue an INSERT, a UNION or a cursor declaration.
-inline constexpr const char* kStatementVerbs[] = {
+inline constexpr std::string_view kStatementVerbs[] = {
     "INSERT",   "UPDATE", "DELETE",     "MERGE",     "DECLARE", "SET",    "IF",     "WHILE",
     "EXEC",     "EXECUTE", "CREATE",    "ALTER",     "DROP",    "TRUNCATE", "RETURN", "PRINT",
     "RAISERROR", "THROW", "OPEN",       "FETCH",     "CLOSE",   "DEALLOCATE", "COMMIT", "ROLLBACK",
@@ -117,7 +119,7 @@ inline constexpr const char* kStatementVerbs[] = {
 inline constexpr size_t kAfterSemicolonOnly = 2;  // the last entries above
 
 // What a SET statement (rather than an UPDATE's SET clause) names when no variable follows it.
-inline constexpr const char* kSessionOptions[] = {
+inline constexpr std::string_view kSessionOptions[] = {
     "NOCOUNT",   "XACT_ABORT",      "ANSI_NULLS",      "ANSI_WARNINGS",  "ANSI_PADDING", "QUOTED_IDENTIFIER",
     "TRANSACTION", "IDENTITY_INSERT", "LOCK_TIMEOUT",  "DEADLOCK_PRIORITY", "ROWCOUNT",  "DATEFIRST",
     "DATEFORMAT", "ARITHABORT",     "CONCAT_NULL_YIELDS_NULL", "NUMERIC_ROUNDABORT", "STATISTICS", "NOEXEC",

@@ -7,6 +7,7 @@
 // Each object is graded by the complexity module's own core on exactly its lines, in place and in the
 // same GIL-free stretch as the scan, so an object's grade is by construction the grade classify_sql
 // gives those lines.
+#include "inventory/grading.hpp"
 #include "inventory/plan.hpp"
 #include "inventory/scanner.hpp"
 
@@ -32,6 +33,8 @@ constexpr size_t kHintChars = 50;
 
 struct State : py::ModuleState {
   py::PathReader reader = py::PathReader::capture();
+  Ref result_fields = py::interned_tuple({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
+                                          "moderate_construct_count", "temp_table_count", "cte_count"});
 };
 
 const py::PathReader& reader_of(PyObject* module) { return py::state_of<State>(module).reader; }
@@ -135,6 +138,7 @@ struct Records {
   Ref kind_type;
   Ref object_type;
   std::array<Ref, kStatementCount> statements;
+  std::array<Ref, kKindCount> kinds;  // ObjectKind(value), asked once a call for each kind met
 
   explicit Records(PyObject* module)
       : kind_type(global(module, "ObjectKind")), object_type(global(module, "SqlObject")) {
@@ -142,8 +146,9 @@ struct Records {
   }
 
   template <class Ch>
-  Ref object(const Ch* s, const Object& o) const {
-    Ref kind = own(PyObject_CallOneArg(kind_type.get(), py::str(kKindValues[o.kind]).get()));
+  Ref object(const Ch* s, const Object& o) {
+    Ref& kind = kinds[o.kind];
+    if (!kind) kind = own(PyObject_CallOneArg(kind_type.get(), py::str(kKindValues[o.kind]).get()));
     Ref name = unquoted(s, o.name_begin, o.name_end);
     Ref raw = py::str_from(s + o.name_begin, o.name_end - o.name_begin);
     Ref first = size(o.first_line);
@@ -200,21 +205,32 @@ PyObject* find_objects_file(PyObject* module, PyObject* const* args, Py_ssize_t 
 
 // ---- grades -----------------------------------------------------------------------------------------
 
-// ComplexityResult(**fields) for counts of the complexity core, as classify_sql builds it.
-Ref complexity_result(PyObject* module, const complexity::Counts& c) {
-  static constexpr const char* kGrades[] = {"SIMPLE", "MODERATE", "COMPLEX"};
-  Ref grade = py::attr(global(module, "SQLComplexity").get(), kGrades[static_cast<int>(complexity::grade_of(c))]);
-  Ref effective = size(c.effective_lines), procs = size(c.stored_procs), complex = size(c.complex);
-  Ref moderate = size(c.moderate), temp = size(c.temp_tables), ctes = size(c.ctes);
-  return py::call(global(module, "ComplexityResult").get(), {},
-                  {{"complexity", grade.get()},
-                   {"effective_lines", effective.get()},
-                   {"stored_proc_count", procs.get()},
-                   {"complex_construct_count", complex.get()},
-                   {"moderate_construct_count", moderate.get()},
-                   {"temp_table_count", temp.get()},
-                   {"cte_count", ctes.get()}});
-}
+// ComplexityResult(**fields) for counts of the complexity core, as classify_sql builds it. The
+// module globals are read once a call, as a Python loop over the objects would read them.
+class Results {
+ public:
+  explicit Results(PyObject* module)
+      : fields_(py::state_of<State>(module).result_fields),
+        grade_type_(global(module, "SQLComplexity")),
+        result_type_(global(module, "ComplexityResult")) {}
+
+  Ref operator()(const complexity::Counts& c) {
+    static constexpr const char* kGrades[] = {"SIMPLE", "MODERATE", "COMPLEX"};
+    const auto g = static_cast<size_t>(complexity::grade_of(c));
+    if (!grades_[g]) grades_[g] = py::attr(grade_type_.get(), kGrades[g]);
+    Ref effective = size(c.effective_lines), procs = size(c.stored_procs), complex = size(c.complex);
+    Ref moderate = size(c.moderate), temp = size(c.temp_tables), ctes = size(c.ctes);
+    PyObject* values[] = {grades_[g].get(), effective.get(), procs.get(),  complex.get(),
+                          moderate.get(),   temp.get(),      ctes.get()};
+    return own(PyObject_Vectorcall(result_type_.get(), values, 0, fields_.get()));
+  }
+
+ private:
+  const Ref& fields_;
+  Ref grade_type_;
+  Ref result_type_;
+  std::array<Ref, 3> grades_;
+};
 
 PyObject* grade_objects(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::boundary([&] {
@@ -228,18 +244,14 @@ PyObject* grade_objects(PyObject* module, PyObject* const* args, Py_ssize_t narg
       {
         py::AllowThreads unlocked;
         inv = scan(s, n, false);
-        counts.reserve(inv.objects.size());
-        for (const Object& o : inv.objects) {
-          // The object's lines as they stand in the file, up to the end of its last line.
-          const size_t end = text::find_line_break(s, o.last_begin, n);
-          counts.push_back(complexity::count(text::view_of(s + o.begin, end - o.begin)));
-        }
+        counts = grade(s, n, inv);
       }
       Records records(module);
+      Results results(module);
       Ref out = own(PyList_New(static_cast<Py_ssize_t>(inv.objects.size())));
       for (size_t k = 0; k < inv.objects.size(); ++k) {
         Ref object = records.object(s, inv.objects[k]);
-        Ref result = complexity_result(module, counts[k]);
+        Ref result = results(counts[k]);
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k), py::call(graded_type.get(), {object.get(), result.get()}).release());
       }
       return out;

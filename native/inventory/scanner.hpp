@@ -71,8 +71,9 @@ inline constexpr std::array<unsigned char, 256> kClasses = [] {
   return t;
 }();
 
+// Asked of nearly every character the line-by-line scan visits: kept inline in every loop.
 template <class Ch>
-inline unsigned char of(Ch c) noexcept {
+__attribute__((always_inline)) inline unsigned char of(Ch c) noexcept {
   const Py_UCS4 u = static_cast<Py_UCS4>(c);
   if (u < 256) return kClasses[u];
   if (u == 0x2028 || u == 0x2029) return kSpecial | kBreak | kBlank;
@@ -396,6 +397,19 @@ class Scanner {
     return 0;
   }
 
+  // The line boundary that ends the line comment opening at bit `open` of the current block, when
+  // the block holds it (0 otherwise). A CR is an event rather than a line in the masks.
+  unsigned comment_end(const lex::Masks& m, unsigned open) const {
+    const uint64_t after = ~below(open + 2);
+    const uint64_t lines = m.lines & after;
+    const unsigned line = lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 64u;
+    for (uint64_t rest = m.events & after & below(line); rest; rest &= rest - 1) {
+      const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
+      if (s_[block_base_ + c] == Ch('\r')) return c;
+    }
+    return line == 64 ? 0 : line;
+  }
+
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
   // tested in bulk, and only head candidates and the first character that needs the one-by-one
   // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
@@ -461,6 +475,14 @@ class Scanner {
       const size_t p = i + stop;
       // An event that opens a line (a comment, a quoted name) is where a statement may start.
       if ((firsts >> stop) & 1) return head(p, true, false);
+      // A line comment after code, ending in the block, is passed over here: nothing in it counts.
+      if (s_[p] == Ch('-') && s_[p + 1] == Ch('-')) {
+        const unsigned end = comment_end(m, stop);
+        if (end != 0) {
+          pos = done = end;
+          continue;
+        }
+      }
       const unsigned closing = (s_[p] == Ch('\'') || s_[p] == Ch('"')) ? closing_quote(m, stop) : 0;
       if (closing != 0) {
         lines_in_chunk(i, m, code, stop, closing + 1);
@@ -732,7 +754,7 @@ class Scanner {
     }
     if (parts == 0) return false;
     if (parts == 1 && bare_only)
-      for (const char* word : kNotNames)
+      for (const std::string_view word : kNotNames)
         if (lex::is(s_, begin, end, word)) return false;
     return true;
   }
@@ -743,7 +765,7 @@ class Scanner {
     for (const KindForm& form : kKindForms) {
       if (!lex::is(s_, p, e, form.words[0])) continue;
       size_t after = e;
-      if (form.words[1] != nullptr) {
+      if (!form.words[1].empty()) {
         const size_t q = next_token(e);
         const size_t qe = keyword_at(q);
         if (qe == q || !lex::is(s_, q, qe, form.words[1])) continue;
@@ -786,7 +808,7 @@ class Scanner {
       for (bool more = true; more;) {
         more = false;
         e = keyword_at(q);
-        for (const char* modifier : kModifiers) {
+        for (const std::string_view modifier : kModifiers) {
           if (lex::is(s_, q, e, modifier)) {
             // SET TABLE is a modifier; SET on its own is not a kind.
             q = next_token(e);
@@ -823,7 +845,9 @@ class Scanner {
     const size_t e = word_end(p);
     if (Plan && depth_ == 0) {
       const size_t verbs = std::size(kStatementVerbs) - (after_semicolon ? 0 : kAfterSemicolonOnly);
+      const Ch initial = lex::upper(s_[p]);
       for (size_t k = 0; k < verbs; ++k) {
+        if (initial != Ch(kStatementVerbs[k][0])) continue;
         if (lex::is(s_, p, e, kStatementVerbs[k]) && (after_semicolon || !set_clause(p, e))) {
           if (out_.starts.empty() || out_.starts.back().line != line_) out_.starts.push_back({line_, p});
           break;
@@ -882,7 +906,7 @@ class Scanner {
     const size_t q = next_token(e);
     if (q < n_ && s_[q] == Ch('@')) return false;
     const size_t qe = keyword_at(q);
-    for (const char* option : kSessionOptions)
+    for (const std::string_view option : kSessionOptions)
       if (lex::is(s_, q, qe, option)) return false;
     return true;
   }
@@ -905,7 +929,7 @@ class Scanner {
     if (!pending_ || pending_depth_ != 0) return e;
     const bool as = lex::is(s_, i, e, "AS");
     bool body = false;
-    for (const char* word : kBodyWords) body = body || lex::is(s_, i, e, word);
+    for (const std::string_view word : kBodyWords) body = body || lex::is(s_, i, e, word);
     if (body && !(as && after_execute_)) {
       pending_ = false;
       start(pending_object_, pending_line_, pending_begin_);

@@ -28,7 +28,8 @@ def _dialect(target: Target) -> object:
         return None
 
 
-# The report's columns that the native rows do not carry yet, asked here of each assessed file.
+# The report's columns that the native rows may lack, asked here of each assessed file: the dialect
+# when the batch module found no detector it could use (see agents.tessera._batch).
 _IN_PYTHON: dict[str, Callable[[Target], object]] = {"dialect": _dialect}
 
 

@@ -40,14 +40,16 @@ def assess_column(texts: pa.Array) -> pa.RecordBatch:
         offset=texts.offset,
         length=len(texts),
     )
-    columns["dialect"] = _dialects(texts, columns["error"])
+    if "dialect" not in columns:
+        columns["dialect"] = _dialects(texts, columns["error"])
     return _batch_of(columns)
 
 
 def _dialects(texts: pa.Array, errors: list[object]) -> list[str | None]:
-    """The platform of every text that was assessed, as the command names it; the native batch
-    does not answer this yet, so each text is turned into a str here, decoded and with its line
-    endings translated as the command reads a file, so that both engines give the same answer."""
+    """The platform of every text that was assessed, as the command names it, for a native batch
+    without its detector (see ``agents.tessera._batch``): each text is turned into a str here,
+    decoded and with its line endings translated as the command reads a file, so that both engines
+    still give the same answer."""
     from tessera_cli.dialect import dialect_of
 
     # Read as bytes: a Spark string may hold bytes that are not UTF-8 (those rows have an error).

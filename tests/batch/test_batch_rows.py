@@ -2,7 +2,10 @@
 its bytes, in the items' order, with memory bounded by the window and workers by the cores."""
 
 import array
+import json
 import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -27,8 +30,9 @@ def batch(paths, jobs=2) -> list[tuple]:
     return list(_batch.assess_paths(((str(p), os.fsencode(p)) for p in paths), jobs=jobs))
 
 
-def test_the_native_columns_are_report_fields_in_report_order():
-    assert [name for name in REPORT_FIELDS if name in _batch.COLUMNS] == list(_batch.COLUMNS)
+def test_the_native_rows_carry_every_report_field_in_report_order():
+    # The command's fast path (rows straight from the batch) depends on this.
+    assert _batch.COLUMNS == REPORT_FIELDS
 
 
 @pytest.mark.skipif(not CORPUS.is_dir(), reason=f"no corpus at {CORPUS} (set TESSERA_CORPUS)")
@@ -94,7 +98,7 @@ def test_rows_keep_the_items_order_and_carry_known_reasons(tmp_path):
     items = [(name, os.fsencode(tmp_path / name)) for name in names]
     items.insert(300, ("unlisted", "cannot list directory: permission denied"))
     expected = [per_file(tmp_path / name, name) for name in names]
-    expected.insert(300, ("unlisted",) + (None,) * 16 + ("cannot list directory: permission denied",))
+    expected.insert(300, ("unlisted",) + (None,) * (len(_batch.COLUMNS) - 2) + ("cannot list directory: permission denied",))
     for jobs in (1, 2, 1000):
         assert list(_batch.assess_paths(items, jobs=jobs)) == expected
 
@@ -197,3 +201,89 @@ def test_buffers_of_an_arrow_array_are_read_in_place_with_nulls_slices_and_wide_
         _batch.assess_buffers(data, array.array("i", ends), length=10)
     with pytest.raises(TypeError, match="data must be a contiguous buffer"):
         _batch.assess_buffers("SELECT 1", array.array("i", [0, 8]))
+
+
+# One script per platform, each given a character of every storage width (Latin-1, the BMP beyond
+# it, astral) in a comment and in a literal, so the detector reads each script in all three forms.
+@pytest.mark.skipif(not CORPUS.is_dir(), reason=f"no corpus at {CORPUS} (set TESSERA_CORPUS)")
+def test_the_dialect_of_each_storage_width_is_the_per_file_answer(tmp_path):
+    folders = sorted(folder for folder in (CORPUS / "dialects").iterdir() if folder.is_dir())
+    scripts = [min(path for path in folder.rglob("*") if path.is_file()) for folder in folders]
+    paths = []
+    for script in scripts:
+        text = script.read_bytes()
+        for char in ("é", "€", "😀"):
+            path = tmp_path / f"{script.parent.name}-{ord(char):x}.sql"
+            path.write_bytes(f"-- {char}\n".encode() + text + f"\nSELECT '{char}';\n".encode())
+            paths.append(path)
+    rows = batch(paths, jobs=2)
+    expected = [per_file(p, str(p)) for p in paths]
+    assert rows == expected
+    at = _batch.COLUMNS.index("dialect")
+    # Scripts of several platforms, so the platform's index maps to the right name.
+    assert len({row[at] for row in rows}) >= 5
+    data = b"".join(p.read_bytes() for p in paths)
+    ends = [0]
+    for p in paths:
+        ends.append(ends[-1] + p.stat().st_size)
+    columns = _batch.assess_buffers(data, array.array("q", ends), offsets_64=True, jobs=2)
+    assert columns["dialect"] == [row[at] for row in rows]
+
+
+DETECTOR_STUB = """
+from types import SimpleNamespace
+
+class DialectVerdict:
+    pass
+
+def detect_dialect(text):
+    return SimpleNamespace(platform="stub" if "GO" in text else None)
+"""
+
+
+@pytest.mark.parametrize("capsule", [
+    "",  # a module that exports no detector
+    "import datetime\n_DETECTOR = datetime.datetime_CAPI\n",  # a capsule of another name: refused
+])
+def test_without_a_usable_detector_the_dialect_is_asked_in_python(tmp_path, capsule):
+    stub = tmp_path / "agents" / "tessera" / "dialect_detect.py"
+    stub.parent.mkdir(parents=True)
+    stub.write_text(DETECTOR_STUB + capsule)
+    for name, text in [("a.sql", "SELECT 1\nGO\n"), ("b.sql", "SELECT 1\n"), ("c.sql", b"\xff")]:
+        (tmp_path / name).write_bytes(text if isinstance(text, bytes) else text.encode())
+    # Namespace packages: the stub, first on the path, shadows the installed module; the rest of
+    # agents.tessera still comes from the installation.
+    script = f"""
+import json, os, sys
+sys.path.insert(0, {str(tmp_path)!r})
+from agents.tessera import _batch
+from tessera_cli.estate import discover
+from tessera_cli.rows import assess_rows
+rows = list(assess_rows(discover([{str(tmp_path)!r}], "*.sql"), 2))
+print(json.dumps([list(_batch.COLUMNS), [row[-2:] for row in rows],
+                  sorted(_batch.assess_buffers(b"SELECT 1", b"\\0\\0\\0\\0\\x08\\0\\0\\0"))]))
+"""
+    proc = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    columns, tails, buffer_columns = json.loads(proc.stdout)
+    assert "dialect" not in columns and "dialect" not in buffer_columns
+    assert columns == [name for name in REPORT_FIELDS if name != "dialect"]
+    assert tails == [["stub", None], ["undecided", None], [None, "not valid UTF-8 (byte 0xff at offset 0)"]]
+
+
+def test_a_dialect_detect_that_cannot_load_leaves_the_batch_working(tmp_path):
+    # A host's dialect_probe without the platform constants: dialect_detect fails to load, the
+    # batch does not.
+    probe = tmp_path / "agents" / "tessera" / "dialect_probe.py"
+    probe.parent.mkdir(parents=True)
+    probe.write_text("class Marker:\n    pass\n")
+    script = f"""
+import json, sys
+sys.path.insert(0, {str(tmp_path)!r})
+from agents.tessera import _batch
+print(json.dumps(_batch.assess_buffers(b"SELECT 1", b"\\0\\0\\0\\0\\x08\\0\\0\\0")))
+"""
+    proc = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert proc.returncode == 0, proc.stderr
+    columns = json.loads(proc.stdout)
+    assert "dialect" not in columns and columns["grade"] == ["simple"] and columns["error"] == [None]

@@ -13,7 +13,7 @@ openpyxl = pytest.importorskip("openpyxl")
 pytest.importorskip("jinja2")
 pytest.importorskip("xlsxwriter")
 
-from tessera_cli.estate import discover  # noqa: E402
+from tessera_cli.estate import REPORT_FIELDS, discover  # noqa: E402
 from tessera_cli.report import data as report_data  # noqa: E402
 from tessera_cli.report import html as report_html  # noqa: E402
 from tessera_cli.report import xlsx as report_xlsx  # noqa: E402
@@ -203,9 +203,12 @@ def test_a_failed_write_keeps_the_previous_report(run_cli, tmp_path):
 def assess_without_dialect(monkeypatch):
     """assess as it was before it named each file's dialect, so that the report asks the module it is
     given (the path a host whose assess rows lack the column takes)."""
-    import tessera_cli.estate
+    import tessera_cli.rows
 
-    monkeypatch.setattr(tessera_cli.estate, "dialect_of", lambda text: None)
+    at = REPORT_FIELDS.index("dialect")
+    assess_rows = tessera_cli.rows.assess_rows
+    monkeypatch.setattr(tessera_cli.rows, "assess_rows", lambda targets, jobs: (
+        row[:at] + (None,) + row[at + 1:] for row in assess_rows(targets, jobs)))
     has_field = report_data._has_field
     monkeypatch.setattr(report_data, "_has_field", lambda name: name != "dialect" and has_field(name))
 

@@ -100,15 +100,79 @@ def test_bulk_and_line_by_line_scans_agree(text, wide):
     check_both_scans(text.replace("\n", "\n" + " " * 30))
 
 
+@pytest.mark.parametrize("boundary", ["\r", "\r\n", "\n", "\x0b", "\x1c", "\x85"])
+@pytest.mark.parametrize("padding", [0, 20, 50, 60])
+def test_line_comment_after_code_ends_at_any_line_boundary(boundary, padding):
+    # However the 64-character blocks fall, the comment ends at its line's boundary, and a head
+    # that follows on the next line starts an object.
+    text = " " * padding + "CREATE VIEW v AS SELECT 1 -- 'note' [x]" + boundary + "CREATE VIEW w AS SELECT 2\n" + "-" * 70 + "\n"
+    check_both_scans(text)
+    assert [(o.name, o.first_line) for o in find_objects(text)] == [("v", 1), ("w", 2)]
+
+
 @pytest.mark.skipif(not CORPUS, reason="corpus not present beside the checkout")
 def test_bulk_and_line_by_line_scans_agree_on_the_corpus():
     for path in sorted(CORPUS.rglob("*.sql")):
         check_both_scans(path.read_text(encoding="utf-8", errors="replace"))
 
 
-@given(scripts())
-def test_grades_on_generated_scripts(text):
+@given(scripts(), st.sampled_from(["", "\ufeff", "\u0100", "\U0001f600"]))
+def test_grades_on_generated_scripts(text, wide):
     check_grades(text)
+    # The same objects in wide storage, the wide character outside them: graded on narrowed copies.
+    check_grades(wide + "\n" + text)
+
+
+def test_object_whose_first_line_closes_an_earlier_comment():
+    # Its lines as they stand: the comment's tail is code of the object, the constructs in it count.
+    text = "/* header\n MERGE CURSOR */ CREATE PROCEDURE p AS\nSELECT 1\nGO\n"
+    [graded] = grade_objects(text)
+    assert graded.object.first_line == 2
+    assert graded.result.complex_construct_count == 2
+    check_grades(text)
+    check_grades("\ufeff" + text)
+
+
+# Characters whose low byte (or low two bytes) spell a letter of MERGE: a copy that cut them to a
+# narrower width would find a construct the object does not hold.
+LOOKALIKES = {"\u014dERGE": 2, "\U0001004dERGE": 4, "\U0001014dERGE": 4}
+
+
+@pytest.mark.parametrize("word, width", LOOKALIKES.items())
+@pytest.mark.parametrize("offset", [0, 70, 200])
+@pytest.mark.parametrize("final_newline", [True, False])
+def test_objects_holding_wide_characters(word, width, offset, final_newline):
+    # Before the first 64 characters of the object, in a later block, or in the short tail.
+    body = "CREATE VIEW v AS SELECT 1 AS " + "x" * offset + " -- " + word + "\nFROM t"
+    narrow_view = "CREATE VIEW w AS SELECT 1 FROM t"
+    text = body + "\nGO\n" + narrow_view + "\nGO\n" + body + ("\n" if final_newline else "")
+    assert max(map(ord, text)) > (0xFF if width == 2 else 0xFFFF)
+    graded = grade_objects(text)
+    assert [g.object.name for g in graded] == ["v", "w", "v"]
+    # The wide character sits in a comment: once it is removed, nothing complex is left.
+    assert [g.result.complex_construct_count for g in graded] == [0, 0, 0]
+    check_grades(text)
+    check_grades(text.replace(" -- ", " "))
+    assert [g.result.complex_construct_count for g in grade_objects(text.replace(" -- ", " "))] == [0, 0, 0]
+
+
+@pytest.mark.parametrize("space", ["\u3000", "\u2003"])
+@pytest.mark.parametrize("offset", [0, 70, 200])
+def test_wide_blank_inside_an_object(space, offset):
+    # A blank beyond Latin-1 still separates CREATE from TABLE once the object is graded apart.
+    text = "CREATE PROCEDURE p AS\n" + "-" * offset + "\nCREATE" + space + "TABLE #t (a int)\nGO\n"
+    [graded] = grade_objects(text)
+    assert graded.result == grade_objects(text.replace(space, " "))[0].result
+    check_grades(text)
+
+
+@pytest.mark.parametrize("wide", ["\ufeff", "\U0001f600", "\u0143"])
+def test_object_at_the_very_end_without_a_final_newline(wide):
+    for length in (1, 63, 64, 65, 200):
+        text = wide + "\nGO\nCREATE VIEW v AS SELECT " + "MERGE ".ljust(length, "x")
+        [graded] = grade_objects(text)
+        assert graded.object.last_line == 3
+        assert graded.result == classify_sql(text.splitlines()[2])
 
 
 def check_plan(text, limit):

@@ -28,3 +28,21 @@ def test_bytes_that_are_not_utf8_fail_their_row_only():
     assert rows[2]["bytes"] == 11
     with pytest.raises(TypeError, match="string or binary"):
         assess_column(pa.array([1, 2]))
+
+
+def test_the_dialect_comes_from_the_native_batch_or_else_from_python(monkeypatch):
+    from types import SimpleNamespace
+
+    from tessera_spark import _rows
+    from tessera_cli.dialect import dialect_of
+
+    texts = pa.array(["SET NOCOUNT ON;\nSELECT TOP (1) [a] FROM dbo.t WITH (NOLOCK);\nGO\n", "SELECT 1", None,
+                      "CREATE TABLE t (id BIGSERIAL, doc JSONB);\r\nSELECT doc->>'a' FROM t;\r\n"], pa.string())
+    native = assess_column(texts).to_pylist()
+    assert [row["dialect"] for row in native] == [None if t is None else dialect_of(t.replace("\r\n", "\n"))
+                                                  for t in texts.to_pylist()]
+    # A batch module without its detector leaves the column out; the rows are the same.
+    real = _rows._batch.assess_buffers
+    monkeypatch.setattr(_rows, "_batch", SimpleNamespace(assess_buffers=lambda *args, **kwargs: {
+        name: values for name, values in real(*args, **kwargs).items() if name != "dialect"}))
+    assert assess_column(texts).to_pylist() == native

@@ -6,7 +6,10 @@ byte makes the row fail with ``not valid UTF-8 (byte 0xe9 at offset 11)``, the o
 the bytes as given), line ends are translated as universal newlines do (``\\r\\n`` and a lone
 ``\\r`` become ``\\n``) and a byte-order mark is kept as U+FEFF, as ``open(path, encoding="utf-8")``
 keeps it. The grade, counts, turn budgets, reading plan and categories are then those of
-``classify_sql``, ``plan_reading_strategy`` and ``detect_construct_categories`` for that text.
+``classify_sql``, ``plan_reading_strategy`` and ``detect_construct_categories`` for that text, and
+the dialect is ``str(detect_dialect(text).platform)``, or ``"undecided"`` when it names none, worked
+out by ``agents.tessera.dialect_detect``'s own scan. When that module cannot be loaded, or exports no
+detector this module can use, the ``dialect`` column is left out of COLUMNS and of the rows.
 
 The work runs on worker threads that never take the GIL; the GIL is only held to turn a finished
 row into Python objects. Ctrl-C (or any signal handler that raises) ends a wait within about 50 ms
@@ -17,15 +20,16 @@ from collections.abc import Buffer, Iterable, Iterator
 from typing import Final, Literal
 
 # The names of a row's entries, in order. A row of assess_paths is a tuple in this order; the
-# columns of assess_buffers are these names but the first. Columns will be added (a dialect, the
-# objects a script defines), so read rows by name (dict(zip(COLUMNS, row))), not by position.
+# columns of assess_buffers are these names but the first. Columns will be added (the objects a
+# script defines), and the dialect may be missing, so read rows by name (dict(zip(COLUMNS, row))),
+# not by position.
 COLUMNS: Final[tuple[str, ...]]
 
 type Grade = Literal["simple", "moderate", "complex"]
 
 # (path, bytes, empty, total_lines, effective_lines, grade, stored_proc_count,
 #  complex_construct_count, moderate_construct_count, temp_table_count, cte_count,
-#  analysis_turns, conversion_turns, audit_turns, chunked, sections, categories, error)
+#  analysis_turns, conversion_turns, audit_turns, chunked, sections, categories, dialect, error)
 #
 # A failed row has None everywhere but the key (first) and the error (last). categories is a
 # tuple of category names in alphabetical order. The first entry is the key the caller gave.

@@ -19,6 +19,9 @@ class DialectVerdict:
     evidence: tuple[Evidence, ...]
 
 _LEXICON: tuple[tuple[str, tuple[str, ...], str], ...]
+# For other native modules: a capsule named "agents.tessera.dialect_detect._DETECTOR" holding the
+# table of functions that give detect_dialect's platform for a text's storage, without the GIL.
+_DETECTOR: object
 
 def find_markers(text: str) -> dict[str, tuple[int, int]]: ...
 def detect_dialect(text: str) -> DialectVerdict: ...
