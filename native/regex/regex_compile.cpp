@@ -488,8 +488,10 @@ void plan_loops(Program& p) {
   }
 }
 
-// Whether Match is reachable from the start without passing instruction `blocked`.
-bool reaches_match_without(const Program& p, uint32_t blocked) {
+// Visits once each instruction reachable from the start without passing instruction `blocked`; the walk
+// stops when visit(pc) returns false.
+template <class Visit>
+void walk_from_start(const Program& p, uint32_t blocked, Visit&& visit) {
   std::vector<char> seen(p.code.size(), 0);
   std::vector<uint32_t> todo{0};
   while (!todo.empty()) {
@@ -497,9 +499,10 @@ bool reaches_match_without(const Program& p, uint32_t blocked) {
     todo.pop_back();
     if (pc == blocked || seen[pc]) continue;
     seen[pc] = 1;
+    if (!visit(pc)) return;
     const Inst& in = p.code[pc];
     switch (in.op) {
-      case Op::Match: return true;
+      case Op::Match: break;
       case Op::Jmp: todo.push_back(in.x); break;
       case Op::Split:
         todo.push_back(in.x);
@@ -508,7 +511,24 @@ bool reaches_match_without(const Program& p, uint32_t blocked) {
       default: todo.push_back(pc + 1); break;
     }
   }
-  return false;
+}
+
+bool reaches_match_without(const Program& p, uint32_t blocked) {
+  bool reached = false;
+  walk_from_start(p, blocked, [&](uint32_t pc) { return !(reached = p.code[pc].op == Op::Match); });
+  return reached;
+}
+
+// The instructions some jump lands on (one more entry, for the end).
+std::vector<char> jump_targets(const Program& p) {
+  std::vector<char> target(p.code.size() + 1, 0);
+  for (const Inst& in : p.code) {
+    if (in.op == Op::Jmp || in.op == Op::Split) {
+      target[in.x] = 1;
+      if (in.op == Op::Split) target[in.y] = 1;
+    }
+  }
+  return target;
 }
 
 // Picks a literal every match must contain, preferring punctuation, which is rarer than letters.
@@ -617,13 +637,7 @@ bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
 // Picks the run of required consecutive char tests with the rarest searchable anchor.
 void find_required_run(Program& p) {
   if (p.code.size() > 2000) return;
-  std::vector<char> target(p.code.size() + 1, 0);  // instructions some jump lands on
-  for (const Inst& in : p.code) {
-    if (in.op == Op::Jmp || in.op == Op::Split) {
-      target[in.x] = 1;
-      if (in.op == Op::Split) target[in.y] = 1;
-    }
-  }
+  const std::vector<char> target = jump_targets(p);
   std::vector<char> required(p.code.size(), 0);
   for (uint32_t pc = 0; pc < p.code.size(); ++pc)
     required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
@@ -724,46 +738,21 @@ std::pair<size_t, size_t> offset_bounds(const Program& p, uint32_t target) {
 void chars_before(const Program& p, uint32_t target, Program::Factor& f) {
   f.before.fill(0);
   f.wide = false;
-  std::vector<char> seen(p.code.size(), 0);
-  std::vector<uint32_t> todo{0};
-  while (!todo.empty()) {
-    const uint32_t pc = todo.back();
-    todo.pop_back();
-    if (pc == target || seen[pc]) continue;
-    seen[pc] = 1;
+  walk_from_start(p, target, [&](uint32_t pc) {
     const Inst& in = p.code[pc];
-    switch (in.op) {
-      case Op::Char:
-      case Op::Star:
-      case Op::LazyStar:
-      case Op::Counted: {
-        const CharTest& t = p.tests[in.test];
-        for (int c = 0; c < 256; ++c) f.before[c] |= t.latin[c];
-        f.wide = f.wide || t.can_match_above_latin1();
-        todo.push_back(pc + 1);
-        break;
-      }
-      case Op::Jmp: todo.push_back(in.x); break;
-      case Op::Split:
-        todo.push_back(in.x);
-        todo.push_back(in.y);
-        break;
-      case Op::Match: break;
-      default: todo.push_back(pc + 1); break;
+    if (in.op == Op::Char || in.op == Op::Star || in.op == Op::LazyStar || in.op == Op::Counted) {
+      const CharTest& t = p.tests[in.test];
+      for (int c = 0; c < 256; ++c) f.before[c] |= t.latin[c];
+      f.wide = f.wide || t.can_match_above_latin1();
     }
-  }
+    return true;
+  });
 }
 
 // Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor).
 void find_factor(Program& p) {
   if (p.code.size() > 2000) return;
-  std::vector<char> target(p.code.size() + 1, 0);
-  for (const Inst& in : p.code) {
-    if (in.op == Op::Jmp || in.op == Op::Split) {
-      target[in.x] = 1;
-      if (in.op == Op::Split) target[in.y] = 1;
-    }
-  }
+  const std::vector<char> target = jump_targets(p);
   auto rarity = [&](uint32_t test) {
     uint64_t cls[4];
     if (!test_classes(p.tests[test], cls) || (cls[0] & 1)) return -1;
