@@ -108,3 +108,25 @@ def test_first_allowed_match_of_the_cases_in_every_width():
         assert CASE_SET.first_where(variant, every_other) == [
             retry_loop(p, f, variant, m) for (p, f, _), m in zip(entries, every_other)
         ]
+
+
+# A keyword that keeps occurring without a match makes a pattern look ahead for its other keywords
+# (or some alternative's) and leave once none is left: the match after the long run, or one of an
+# alternative whose keyword came only before it, must not be lost.
+LOOKAHEAD = [
+    r"\bCREATE\s+(?:OR\s+REPLACE\s+)?(?:PIPE|STAGE|FILE\s+FORMAT)\b",
+    r"\bCREATE\s+(SET|MULTISET)\s+TABLE\b|\)\s*(NO\s+)?FALLBACK\b",
+    r"\bCREATE\s+TABLE\b[\s\S]{0,20}?\bCLONE\b",
+    r"\bCREATE\s+TABLE\s+\S+\s+CLONE\b",
+    r"\bTABLE\s*\(\s*(?:PIPE|x)\b",
+]
+
+
+def test_a_fruitless_keyword_run_does_not_hide_a_later_match():
+    entries = [(p, FLAGS, False) for p in LOOKAHEAD]
+    compiled = _matcher.compile_set(entries)
+    run = "CREATE TABLE (" * 1500
+    for text in [run, "PIPE STAGE " + run, run + "CREATE OR REPLACE STAGE s", run + "CREATE MULTISET TABLE t",
+                 run + "CREATE TABLE t CLONE u", "CLONE " + run + " ) FALLBACK", run + "TABLE (x)"]:
+        for variant in kinds(text):
+            assert compiled.spans(variant) == expected(entries, variant)
