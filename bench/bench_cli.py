@@ -37,17 +37,9 @@ ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests"))
 
 import oracle  # noqa: E402
+from _timing import best_of  # noqa: E402
 from tessera_cli.estate import SummaryBuilder, assess_file, discover, read_sql  # noqa: E402
 from tessera_cli.main import _assess  # noqa: E402
-
-
-def best_of(repeat: int, run: Callable[[], None]) -> float:
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return min(times)
 
 
 def command(estate: Path, jobs: int, *extra: str) -> Callable[[], None]:

@@ -1,5 +1,6 @@
 """A warehouse's query log assessed on Spark: a few hundred thousand query texts, their grades,
-their dialects where the dialect module is installed, and the hardest of them.
+their dialects where the dialect module is installed, the objects they define, and the hardest
+of them.
 
 The log is made from the statements of the example scripts beside this file (and the whole
 scripts, as a log holds procedure bodies too), each run many times over, as an exported history
@@ -63,7 +64,7 @@ def main() -> None:
 
     spark = session(args.master, app_name="tessera query log")
     try:
-        assessed = assess_texts(query_log(spark, args.rows)).cache()
+        assessed = assess_texts(query_log(spark, args.rows), objects=True).cache()
         summary = summarize(assessed, key="query_id")
         print(f"{summary['files']:,} queries: {summary['assessed']:,} assessed, {summary['failed']:,} failed, "
               f"{summary['effective_lines']:,} effective lines")
@@ -74,6 +75,9 @@ def main() -> None:
         else:
             print("dialects: not assessed (the dialect module is not installed)")
         print("categories:", ", ".join(f"{c['category']} {c['files']:,}" for c in summary["categories"][:6]))
+        objects = summary["objects"]
+        print(f"objects: {objects['objects']:,} defined: "
+              + ", ".join(f"{kind} {count:,}" for kind, count in objects["by_kind"].items()))
         print("hardest queries:")
         hardest = (
             assessed.where(F.col("error").isNull())

@@ -13,7 +13,7 @@ from dataclasses import asdict, dataclass, field, fields
 from pathlib import Path
 from typing import Any
 
-from agents.tessera.complexity import SQLComplexity, classify_sql, plan_reading_strategy
+from agents.tessera.complexity import ComplexityResult, SQLComplexity, classify_sql, plan_reading_strategy
 from agents.tessera.reference_curator import detect_construct_categories
 
 from .dialect import dialect_mix, dialect_of
@@ -299,11 +299,12 @@ class FileReport:
 REPORT_FIELDS: tuple[str, ...] = tuple(field.name for field in fields(FileReport))
 
 
-def _graded(text: str) -> dict[str, object]:
-    result = classify_sql(text)
+def graded_fields(result: ComplexityResult) -> dict[str, object]:
+    """The fields a report row takes from a grading, named as the rows name them, in the order
+    of the object rows (a file row takes them by name)."""
     return {
-        "effective_lines": result.effective_lines,
         "grade": str(result.complexity),
+        "effective_lines": result.effective_lines,
         "stored_proc_count": result.stored_proc_count,
         "complex_construct_count": result.complex_construct_count,
         "moderate_construct_count": result.moderate_construct_count,
@@ -313,6 +314,10 @@ def _graded(text: str) -> dict[str, object]:
         "conversion_turns": result.recommended_conversion_turns,
         "audit_turns": result.recommended_audit_turns,
     }
+
+
+def _graded(text: str) -> dict[str, object]:
+    return graded_fields(classify_sql(text))
 
 
 def classify_file(target: Target) -> FileReport:

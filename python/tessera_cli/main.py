@@ -6,7 +6,7 @@ from __future__ import annotations
 import logging
 import os
 import sys
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from collections import Counter
 from contextlib import AbstractContextManager, contextmanager
 from pathlib import Path
@@ -42,7 +42,7 @@ from .estate import (
     read_sql,
     shown,
 )
-from .objects import assess_objects, by_object_instructions, max_lines_option, objects_command
+from .objects import by_object_instructions, file_object_rows, max_lines_option, objects_command
 from .output import (
     CLASSIFY_COLUMNS,
     CLASSIFY_FIELDS,
@@ -197,9 +197,6 @@ def assess(
     if engine == "spark":
         from .spark_engine import require_spark
 
-        if with_object_rows:
-            # The objects are read from the files themselves, which Spark's storage may not be.
-            raise click.UsageError("--objects is not available with --engine spark")
         require_spark()
     with exit_statuses():
         failed = _assess(paths, patterns, fmt, output, jobs, verbose, with_object_rows,
@@ -209,6 +206,20 @@ def assess(
 
 
 _ERROR_AT = REPORT_FIELDS.index("error")
+
+
+def _local_rows(
+    targets: Iterable[Target], jobs: int, verbose: bool, objects: bool
+) -> Iterator[tuple[tuple[object, ...], list[dict[str, object]] | None]]:
+    """Each file's row, and with ``objects`` its object rows (none when it failed)."""
+    # The modules' debug events come from their own entry points, which the native batch
+    # does not go through: asked for them, the command takes the per-file path.
+    pairs = ((t, assess_file(t).as_tuple()) for t in targets) if verbose else assess_target_rows(targets, jobs)
+    for target, row in pairs:
+        if not objects:
+            yield row, None
+        else:
+            yield row, [] if row[_ERROR_AT] is not None else file_object_rows(target)
 
 
 def _assess(
@@ -225,20 +236,19 @@ def _assess(
         # Rows streamed to the terminal show the progress themselves, and debug events would
         # tear through a bar.
         with _progress(None, enabled=not verbose and not (fmt == "jsonl" and out.isatty())) as advance:
-            targets = discover(paths, patterns, skipped)
-            # The modules' debug events come from their own entry points, which the native batch
-            # does not go through: asked for them, the command takes the per-file path.
-            pairs = ((t, assess_file(t).as_tuple()) for t in targets) if verbose else assess_target_rows(targets, jobs)
+            rows: Iterable[tuple[tuple[object, ...], list[dict[str, object]] | None]]
             if spark_master is not None:
                 from .spark_engine import assess_on_spark
 
-                pairs = ((None, row) for row in assess_on_spark(paths, patterns, spark_master, skipped))  # type: ignore[misc]
-            for target, row in pairs:
+                rows = assess_on_spark(paths, patterns, spark_master, skipped, with_object_rows)
+            else:
+                rows = _local_rows(discover(paths, patterns, skipped), jobs, verbose, with_object_rows)
+            for row, found in rows:
                 builder.add(row)
                 report.row(row)
                 if object_rows is not None:
-                    # In jsonl each file's objects follow its own row.
-                    object_rows += assess_objects(target, row[_ERROR_AT] is not None, fmt, out)
+                    report.objects_of_row(found or [])
+                    object_rows += found or []
                 if advance is not None:
                     advance()
         summary = builder.summary(skipped)

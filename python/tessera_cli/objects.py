@@ -9,15 +9,19 @@ from pathlib import Path
 from typing import IO
 
 import click
-from rich import box
 from rich.console import Console
-from rich.table import Table
-from rich.text import Text
 
 from agents.tessera.complexity import SQLComplexity
-from agents.tessera.inventory import ObjectKind, format_object_reading_instructions, grade_objects, plan_object_reading
+from agents.tessera.inventory import (
+    GradedObject,
+    ObjectKind,
+    format_object_reading_instructions,
+    grade_objects,
+    plan_object_reading,
+)
 
-from .estate import Target, UnreadableFile, read_sql, shown
+from .estate import Target, UnreadableFile, graded_fields, read_sql, shown
+from .output import grade_text, small_table, write_csv, write_json, write_jsonl_row
 
 OBJECT_FIELDS: tuple[str, ...] = (
     "row",
@@ -42,35 +46,29 @@ OBJECT_FIELDS: tuple[str, ...] = (
 )
 
 HARDEST_SHOWN = 20
+# What the summary tells of each of the hardest objects.
+HARDEST_KEYS = ("path", "kind", "name", "first_line", "last_line", "grade", "effective_lines", "conversion_turns")
+
+
+def object_fields(graded: GradedObject) -> dict[str, object]:
+    """An object's row without its ``row`` and ``path``: what it is, where, and its grading on
+    its own lines."""
+    o = graded.object
+    return {
+        "kind": str(o.kind),
+        "name": o.name,
+        "raw_name": o.raw_name,
+        "statement": o.statement,
+        "first_line": o.first_line,
+        "last_line": o.last_line,
+        "lines": o.last_line - o.first_line + 1,
+        **graded_fields(graded.result),
+    }
 
 
 def object_rows(path: str, text: str) -> list[dict[str, object]]:
     """One row per object that the script defines, graded on the object's own lines."""
-    rows: list[dict[str, object]] = []
-    for graded in grade_objects(text):
-        o, result = graded.object, graded.result
-        rows.append({
-            "row": "object",
-            "path": path,
-            "kind": str(o.kind),
-            "name": o.name,
-            "raw_name": o.raw_name,
-            "statement": o.statement,
-            "first_line": o.first_line,
-            "last_line": o.last_line,
-            "lines": o.last_line - o.first_line + 1,
-            "grade": str(result.complexity),
-            "effective_lines": result.effective_lines,
-            "stored_proc_count": result.stored_proc_count,
-            "complex_construct_count": result.complex_construct_count,
-            "moderate_construct_count": result.moderate_construct_count,
-            "temp_table_count": result.temp_table_count,
-            "cte_count": result.cte_count,
-            "analysis_turns": result.recommended_analysis_turns,
-            "conversion_turns": result.recommended_conversion_turns,
-            "audit_turns": result.recommended_audit_turns,
-        })
-    return rows
+    return [{"row": "object", "path": path, **object_fields(graded)} for graded in grade_objects(text)]
 
 
 def file_object_rows(target: Target) -> list[dict[str, object]]:
@@ -104,21 +102,17 @@ def summarize_objects(rows: Sequence[dict[str, object]]) -> dict[str, object]:
             for phase in ("analysis", "conversion", "audit")
         },
         "hardest": [
-            {key: row[key] for key in ("path", "kind", "name", "first_line", "last_line", "grade",
-                                       "effective_lines", "conversion_turns")}
+            {key: row[key] for key in HARDEST_KEYS}
             for row in hardest(rows)
         ],
     }
 
 
-_GRADE_STYLES = {"simple": "green", "moderate": "yellow", "complex": "red"}
-
-
-def _object_table(title: str, rows: Sequence[dict[str, object]]) -> Table:
-    table = Table(title=title, box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
-    for header, justify in (("File", "left"), ("Kind", "left"), ("Name", "left"), ("Lines", "right"),
-                            ("Eff.", "right"), ("Grade", "left"), ("Turns", "right")):
-        table.add_column(header, justify=justify, overflow="fold")  # type: ignore[arg-type]
+def print_objects(console: Console, rows: Sequence[dict[str, object]]) -> None:
+    if not rows:
+        return
+    table = small_table("Objects", "File", "Kind", "Name", "Lines", "Eff.", "Grade", "Turns",
+                        left={"Kind", "Name", "Grade"})
     for row in rows:
         table.add_row(
             str(row["path"]),
@@ -126,15 +120,10 @@ def _object_table(title: str, rows: Sequence[dict[str, object]]) -> Table:
             str(row["name"]),
             f"{row['first_line']}-{row['last_line']}",
             f"{row['effective_lines']:,}",
-            Text(str(row["grade"]), style=_GRADE_STYLES.get(str(row["grade"]), "")),
+            grade_text(str(row["grade"])),
             f"{row['analysis_turns']}/{row['conversion_turns']}/{row['audit_turns']}",
         )
-    return table
-
-
-def print_objects(console: Console, rows: Sequence[dict[str, object]]) -> None:
-    if rows:
-        console.print(_object_table("Objects", rows))
+    console.print(table)
 
 
 def print_object_summary(console: Console, summary: dict[str, object]) -> None:
@@ -143,25 +132,19 @@ def print_object_summary(console: Console, summary: dict[str, object]) -> None:
     by_grade: dict[str, int] = summary["by_grade"]  # type: ignore[assignment]
     turns: dict[str, int] = summary["turns"]  # type: ignore[assignment]
     if by_kind:
-        table = Table(title="Objects per kind", box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
-        table.add_column("Kind")
-        table.add_column("Objects", justify="right")
+        table = small_table("Objects per kind", "Kind", "Objects")
         for kind, count in by_kind.items():
             table.add_row(kind, f"{count:,}")
         console.print(table)
-    table = Table(title="Objects per grade", box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
-    table.add_column("Grade")
-    table.add_column("Objects", justify="right")
+    table = small_table("Objects per grade", "Grade", "Objects")
     for grade, count in by_grade.items():
-        table.add_row(Text(grade, style=_GRADE_STYLES.get(grade, "")), f"{count:,}")
+        table.add_row(grade_text(grade), f"{count:,}")
     console.print(table)
     console.print("Turns over the objects: " + ", ".join(f"{phase} {count:,}" for phase, count in turns.items()))
     hardest_rows: list[dict[str, object]] = summary["hardest"]  # type: ignore[assignment]
     if hardest_rows:
-        table = Table(title=f"Hardest objects ({len(hardest_rows)})", box=box.SIMPLE_HEAD, title_justify="left",
-                      title_style="bold")
-        for header in ("File", "Object", "Lines", "Eff.", "Conversion turns"):
-            table.add_column(header, justify="left" if header in ("File", "Object") else "right", overflow="fold")
+        table = small_table(f"Hardest objects ({len(hardest_rows)})", "File", "Object", "Lines", "Eff.",
+                            "Conversion turns", left={"Object"})
         for row in hardest_rows:
             table.add_row(str(row["path"]), f"{row['kind']} {row['name']}", f"{row['first_line']}-{row['last_line']}",
                           f"{row['effective_lines']:,}", str(row["conversion_turns"]))
@@ -189,8 +172,6 @@ def by_object_instructions(file: str, text: str, max_section_lines: int) -> str:
 
 
 def write_objects(rows: Sequence[dict[str, object]], fmt: str, out: IO[str], console: Console) -> None:
-    from .output import write_csv, write_json, write_jsonl_row
-
     if fmt == "json":
         write_json({"objects": list(rows), "summary": summarize_objects(rows)}, out)
     elif fmt == "jsonl":
@@ -211,26 +192,6 @@ def max_lines_option(command: click.Command) -> click.Command:
         show_default=True,
         help="With --by-object: the most lines one section may hold.",
     )(command)
-
-
-def assess_objects(target: Target, failed: bool, fmt: str, out: IO[str]) -> list[dict[str, object]]:
-    """The object rows of one assessed file; in jsonl they are written right after its file row."""
-    if failed:
-        return []
-    rows = file_object_rows(target)
-    if fmt == "jsonl":
-        from .output import write_jsonl_row
-
-        for row in rows:
-            write_jsonl_row(row, out)
-    return rows
-
-
-def with_objects(document: dict[str, object], rows: Sequence[dict[str, object]]) -> dict[str, object]:
-    """The assess JSON report with the object list, and the object summary inside its summary."""
-    summary = dict(document["summary"])  # type: ignore[call-overload]
-    summary["objects"] = summarize_objects(rows)
-    return {**document, "objects": list(rows), "summary": summary}
 
 
 @click.command("objects")

@@ -5,7 +5,7 @@ from __future__ import annotations
 import csv
 import json
 import os
-from collections.abc import Callable, Iterable, Sequence
+from collections.abc import Callable, Collection, Iterable, Sequence
 from dataclasses import dataclass
 from typing import IO, TypeGuard
 
@@ -101,7 +101,7 @@ def _number(value: int | None) -> str:
 def _grade(report: FileReport) -> Text:
     if report.grade is None:
         return Text("failed", style="bold red")
-    return Text(report.grade, style=GRADE_STYLES.get(report.grade, ""))
+    return grade_text(report.grade)
 
 
 def _file(report: FileReport) -> Text:
@@ -220,11 +220,17 @@ def print_files(console: Console, reports: Sequence[FileReport], columns: Sequen
         console.print()
 
 
-def _small_table(title: str, *headers: str) -> Table:
+def small_table(title: str, *headers: str, left: Collection[str] = ()) -> Table:
+    """A titled table whose first column and the columns named in ``left`` are justified left,
+    the numbers right."""
     table = Table(title=title, box=box.SIMPLE_HEAD, title_justify="left", title_style="bold")
     for index, header in enumerate(headers):
-        table.add_column(header, justify="left" if index == 0 else "right", overflow="fold")
+        table.add_column(header, justify="left" if index == 0 or header in left else "right", overflow="fold")
     return table
+
+
+def grade_text(grade: str) -> Text:
+    return Text(grade, style=GRADE_STYLES.get(grade, ""))
 
 
 def _files(count: int) -> str:
@@ -243,20 +249,20 @@ def print_summary(console: Console, summary: Summary) -> None:
     )
     console.print()
 
-    grades = _small_table("Files per grade", "Grade", "Files", "Share")
+    grades = small_table("Files per grade", "Grade", "Files", "Share")
     for grade, count in summary.grades.items():
-        grades.add_row(Text(grade, style=GRADE_STYLES.get(grade, "")), f"{count:,}",
+        grades.add_row(grade_text(grade), f"{count:,}",
                        _share(count, summary.assessed))
     console.print(grades)
 
-    turns = _small_table("Turn budgets", "Phase", "Turns")
+    turns = small_table("Turn budgets", "Phase", "Turns")
     for phase, count in summary.turns.items():
         turns.add_row(phase, f"{count:,}")
     turns.add_row(Text("total", style="bold"), f"{sum(summary.turns.values()):,}")
     console.print(turns)
 
     if summary.chunked:
-        chunked = _small_table(f"Read in chunks ({_files(len(summary.chunked))})", "File", "Lines",
+        chunked = small_table(f"Read in chunks ({_files(len(summary.chunked))})", "File", "Lines",
                                "Sections")
         for entry in summary.chunked:
             chunked.add_row(str(entry["path"]), f"{entry['total_lines']:,}", str(entry["sections"]))
@@ -266,14 +272,14 @@ def print_summary(console: Console, summary: Summary) -> None:
         console.print()
 
     if summary.categories:
-        categories = _small_table("Construct categories", "Category", "Files", "Share")
+        categories = small_table("Construct categories", "Category", "Files", "Share")
         for entry in summary.categories:
             count = int(entry["files"])  # type: ignore[call-overload]
             categories.add_row(str(entry["category"]), f"{count:,}", _share(count, summary.assessed))
         console.print(categories)
 
     if summary.dialects:
-        dialects = _small_table("Dialect mix", "Dialect", "Files", "Share")
+        dialects = small_table("Dialect mix", "Dialect", "Files", "Share")
         for entry in summary.dialects:
             count = int(entry["files"])  # type: ignore[call-overload]
             dialects.add_row(str(entry["dialect"]), f"{count:,}", _share(count, summary.assessed))
@@ -285,11 +291,10 @@ def print_summary(console: Console, summary: Summary) -> None:
         console.print()
 
     if summary.failures:
-        failures = _small_table(f"Could not be read ({_files(len(summary.failures))})", "File",
-                                "Reason")
+        failures = small_table(f"Could not be read ({_files(len(summary.failures))})", "File",
+                               "Reason", left={"Reason"})
         for failure in summary.failures:
             failures.add_row(failure["path"], Text(failure["reason"], style="red"))
-        failures.columns[1].justify = "left"
         console.print(failures)
 
 
@@ -309,6 +314,9 @@ class StreamedReport:
 
     def row(self, row: Sequence[object]) -> None:
         raise NotImplementedError
+
+    def objects_of_row(self, rows: Sequence[dict[str, object]]) -> None:
+        """The object rows of the file whose row came last; most formats keep them for finish()."""
 
     def finish(self, summary: Summary, objects: Sequence[dict[str, object]] | None = None) -> None:
         pass
@@ -335,6 +343,14 @@ class JsonLinesReport(StreamedReport):
     def row(self, row: Sequence[object]) -> None:
         record: dict[str, object] = {"row": "file"}
         record.update(zip(REPORT_FIELDS, row))
+        self._line(record)
+
+    def objects_of_row(self, rows: Sequence[dict[str, object]]) -> None:
+        # Each file's objects follow its own row.
+        for row in rows:
+            self._line(row)
+
+    def _line(self, record: dict[str, object]) -> None:
         self.out.write(_encode(record) + "\n")
         if self._live:
             self.out.flush()

@@ -66,16 +66,19 @@ def _display(uri: str, roots: Sequence[tuple[str, str]]) -> str:
     return uri
 
 
+ObjectRows = list[dict[str, object]]
+
+
 def assess_on_spark(
-    paths: Sequence[str], patterns: Sequence[str], master: str, skipped: Counter[str]
-) -> list[tuple[object, ...]]:
+    paths: Sequence[str], patterns: Sequence[str], master: str, skipped: Counter[str], objects: bool = False
+) -> list[tuple[tuple[object, ...], ObjectRows | None]]:
     """The rows of every file under ``paths`` whose name matches ``patterns`` (default: the SQL
-    extensions), in path order, as the local engine gives them; the files left out by name are
-    counted into ``skipped``."""
+    extensions), in path order, as the local engine gives them, each with its object rows when
+    ``objects`` is set (else None); the files left out by name are counted into ``skipped``."""
     from tessera_spark import assess_files, default_globs, session
 
     globs = list(patterns) or list(default_globs())
-    rows: dict[str, tuple[object, ...]] = {}
+    rows: dict[str, tuple[tuple[object, ...], ObjectRows | None]] = {}
     frames = []
     folders: list[str] = []
     roots: list[tuple[str, str]] = []
@@ -83,7 +86,7 @@ def assess_on_spark(
     try:
         for given in paths:
             if _URI.match(given):
-                frames.append(assess_files(spark, given, globs))
+                frames.append(assess_files(spark, given, globs, objects))
                 folders.append(given)
                 continue
             local = Path(given)
@@ -91,10 +94,10 @@ def assess_on_spark(
             if not (local.is_dir() or local.is_file()):
                 # Missing, or a FIFO or device that Spark's reader would wait on or fail with:
                 # reported as the local engine reports it.
-                rows.setdefault(where, assess_file(Target(local, shown(local))).as_tuple())
+                rows.setdefault(where, (assess_file(Target(local, shown(local))).as_tuple(), [] if objects else None))
                 continue
             # A file named explicitly is taken whatever its name, as the local engine takes it.
-            frames.append(assess_files(spark, given, globs if local.is_dir() else ["*"]))
+            frames.append(assess_files(spark, given, globs if local.is_dir() else ["*"], objects))
             roots.append(("file:" + where, given))
             if local.is_dir():
                 folders.append(given)
@@ -108,11 +111,14 @@ def assess_on_spark(
                 if values["categories"] is not None:
                     values["categories"] = tuple(values["categories"])
                 report = FileReport(_display(uri, roots), **values)
-                rows.setdefault(uri.removeprefix("file:"), report.as_tuple())
+                found = None
+                if objects:
+                    found = [{"row": "object", "path": report.path, **o.asDict()} for o in row["objects"] or ()]
+                rows.setdefault(uri.removeprefix("file:"), (report.as_tuple(), found))
         _count_skipped(spark, folders, patterns, skipped)
     finally:
         spark.stop()
-    return sorted(rows.values(), key=lambda row: str(row[0]))
+    return sorted(rows.values(), key=lambda pair: str(pair[0][0]))
 
 
 def _count_skipped(spark: Any, folders: Sequence[str], patterns: Sequence[str], skipped: Counter[str]) -> None:

@@ -28,6 +28,35 @@ column                        type            meaning
 
 A row with an ``error`` has every other assessment column null; a null text gives the error
 ``null``.
+
+With ``objects=True`` both also add ``objects``, an ``array<struct<...>>`` holding the objects the
+text defines (procedures, functions, views, tables...) in the text's order, each graded on its own
+lines: the keys of a ``tessera assess --objects --format jsonl`` object row, ``row`` and ``path``
+left out (the row is the text's own). Null where the row has an ``error``; empty where the text
+defines none. :func:`summarize` of such rows adds the command's ``objects`` block.
+
+============================  ==============  =====================================================
+field                         type            meaning
+============================  ==============  =====================================================
+``kind``                      string          ``procedure``, ``function``, ``view``, ``table``...
+``name``                      string          the name, brackets and quotes removed
+``raw_name``                  string          the name as written
+``statement``                 string          ``create``, ``create_or_alter``,
+                                              ``create_or_replace`` or ``alter``
+``first_line``                bigint          first line of the object (from 1)
+``last_line``                 bigint          last line of the object
+``lines``                     bigint          lines of the object
+``grade``                     string          the object's grade
+``effective_lines``           bigint          ... and the counts and turn budgets, as for the text
+``stored_proc_count``         bigint
+``complex_construct_count``   bigint
+``moderate_construct_count``  bigint
+``temp_table_count``          bigint
+``cte_count``                 bigint
+``analysis_turns``            bigint
+``conversion_turns``          bigint
+``audit_turns``               bigint
+============================  ==============  =====================================================
 """
 
 from __future__ import annotations

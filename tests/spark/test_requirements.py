@@ -38,9 +38,3 @@ def test_without_java_or_the_extra_it_says_what_is_missing_and_exits_2(tmp_path)
     # Nothing was started, so an earlier report would not have been touched.
     assert not (tmp_path / "report.json").exists()
 
-
-def test_object_rows_are_refused_on_spark_before_anything_starts(tmp_path):
-    refused = _assess_on_spark(tmp_path, dict(os.environ), "import sys; sys.argv.append('--objects'); ")
-    assert refused.returncode == 2
-    assert refused.stderr.splitlines()[-1] == "Error: --objects is not available with --engine spark"
-    assert not (tmp_path / "report.json").exists()

@@ -46,3 +46,28 @@ def test_the_dialect_comes_from_the_native_batch_or_else_from_python(monkeypatch
     monkeypatch.setattr(_rows, "_batch", SimpleNamespace(assess_buffers=lambda *args, **kwargs: {
         name: values for name, values in real(*args, **kwargs).items() if name != "dialect"}))
     assert assess_column(texts).to_pylist() == native
+
+
+def test_objects_of_each_entry_are_the_commands_object_rows():
+    from tessera_cli.objects import object_rows
+    from tessera_spark._objects import object_column
+
+    procedure = "CREATE PROCEDURE dbo.p AS\r\nBEGIN\r\n  SELECT 1;\r\nEND\r\nGO\r\nCREATE VIEW v AS SELECT 2\r\n"
+    texts = [procedure, None, "", "SELECT 1", "CREATE TABLE t (x int)\rCREATE TABLE u (y int)", "CREATE TABLE \xe9 (x int)"]
+    whole = pa.array(texts, pa.large_string())
+    for array in (whole, whole.slice(2, 3), pa.array([None if t is None else t.encode() for t in texts], pa.binary())):
+        found = object_column(array, assess_column(array).column("error")).to_pylist()
+        expected = [
+            None if text is None else
+            [{k: v for k, v in row.items() if k not in ("row", "path")}
+             # Line ends are the command's: a lone CR ends a line, as in a file.
+             for row in object_rows("x", text.replace("\r\n", "\n").replace("\r", "\n"))]
+            for text in texts
+        ][array.offset:array.offset + len(array)]
+        assert found == expected
+    assert [o["name"] for o in object_column(whole, assess_column(whole).column("error"))[0].as_py()] == ["dbo.p", "v"]
+    assert [len(o) for o in object_column(whole, assess_column(whole).column("error")).to_pylist()[2:]] == [0, 0, 2, 1]
+
+    # A row that failed has no objects, not an empty list.
+    bad = pa.array([b"CREATE VIEW v AS SELECT '\xe9'"], pa.binary())
+    assert object_column(bad, assess_column(bad).column("error")).to_pylist() == [None]
