@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessera::matcher {
@@ -217,6 +218,51 @@ PyObject* set_spans(PyObject* self, PyObject* text) {
   });
 }
 
+// Starts allowed per pattern, as one bytes object per pattern (a nonzero byte at s allows s).
+class MaskFilter final : public rx::PatternSet::StartFilter {
+ public:
+  explicit MaskFilter(std::vector<std::string_view> masks) : masks_(std::move(masks)) {}
+  size_t next(size_t pattern, size_t pos) const override {
+    const std::string_view m = masks_[pattern];
+    for (size_t s = pos; s < m.size(); ++s)
+      if (m[s] != 0) return s;
+    return SIZE_MAX;
+  }
+
+ private:
+  std::vector<std::string_view> masks_;
+};
+
+PyObject* set_first_where(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  return py::boundary([&]() -> Ref {
+    if (nargs != 2) py::raise(PyExc_TypeError, "first_where(text, allowed) takes 2 arguments");
+    PyObject* text = args[0];
+    require_str(text, "text");
+    const SetObject& o = *as_set(self);
+    Ref masks = own(PySequence_List(args[1]));
+    if (PyList_GET_SIZE(masks.get()) != static_cast<Py_ssize_t>(o.findall->size()))
+      py::raise(PyExc_ValueError, "allowed needs one bytes object per pattern");
+    std::vector<std::string_view> views;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(masks.get()); ++i) {
+      PyObject* b = PyList_GET_ITEM(masks.get(), i);
+      if (!PyBytes_Check(b)) py::raise(PyExc_TypeError, "allowed must hold bytes");
+      views.emplace_back(PyBytes_AS_STRING(b), static_cast<size_t>(PyBytes_GET_SIZE(b)));
+    }
+    const MaskFilter filter(std::move(views));
+    std::vector<std::vector<rx::Span>> spans;
+    over_text(text, [&](auto* chars, size_t n) {
+      py::AllowThreads unlocked;
+      o.set->run_first_where(chars, n, filter, spans);
+    });
+    Ref out = own(PyList_New(static_cast<Py_ssize_t>(spans.size())));
+    for (size_t i = 0; i < spans.size(); ++i) {
+      Ref item = spans[i].empty() ? Ref::borrow(Py_None) : span(spans[i][0].first, spans[i][0].second);
+      PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), item.release());
+    }
+    return out;
+  });
+}
+
 void set_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   delete as_set(self)->set;
@@ -230,6 +276,9 @@ PyMethodDef set_methods[] = {
     {"spans", set_spans, METH_O,
      "spans(text): per pattern, in one pass, the span of its first match (or None), or the list of its "
      "finditer spans for a pattern added with findall=True."},
+    {"first_where", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_first_where)), METH_FASTCALL,
+     "first_where(text, allowed): per first-match pattern, the span of its match at the least start s with "
+     "allowed[i][s] nonzero (one bytes object per pattern), or None."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -145,26 +145,32 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
   }
 }
 
+// An entry's match counts only where it starts in the entry's context (and before the end: no entry
+// matches the empty string there).
+class ContextFilter final : public rx::PatternSet::StartFilter {
+ public:
+  ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n) : rt_(rt), spans_(spans), n_(n) {}
+  size_t next(size_t entry, size_t pos) const override {
+    const text::Region wanted = rt_.entries[entry].comment_scope ? text::Region::Comment : text::Region::Code;
+    const size_t at = text::next_in(spans_, pos, wanted, n_);
+    return at < n_ ? at : SIZE_MAX;
+  }
+
+ private:
+  const Runtime& rt_;
+  const std::vector<text::Span>& spans_;
+  size_t n_;
+};
+
 template <class Ch>
 Scan scan(const Runtime& rt, const Ch* s, size_t n) {
   Scan out;
   std::vector<text::Span> spans;
   text::scan_context(s, n, spans);
   std::vector<std::vector<rx::Span>> found;
-  rt.all_set.run_spans(s, n, found);
-  for (size_t e = 0; e < found.size(); ++e) {
-    if (found[e].empty()) continue;
-    const Entry& entry = rt.entries[e];
-    const text::Region wanted = entry.comment_scope ? text::Region::Comment : text::Region::Code;
-    std::optional<rx::Span> hit = found[e].front();
-    // A match in the wrong context: search again from the next position of the right context, until
-    // a match starts in one or none is left.
-    while (hit && text::region_at(spans, hit->first) != wanted) {
-      const size_t next = text::next_in(spans, hit->first + 1, wanted, n);
-      hit = next < n ? entry.pattern->search_span(s, n, next) : std::nullopt;
-    }
-    if (hit) out.first_counting.push_back({e, hit->first, hit->second});
-  }
+  rt.all_set.run_first_where(s, n, ContextFilter(rt, spans, n), found);
+  for (size_t e = 0; e < found.size(); ++e)
+    if (!found[e].empty()) out.first_counting.push_back({e, found[e].front().first, found[e].front().second});
   for (int pass = 0; pass < 2; ++pass) {
     std::array<double, kPlatforms> base = out.scores;
     for (const Hit& h : out.first_counting) {

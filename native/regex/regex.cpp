@@ -699,6 +699,34 @@ struct SetImpl {
     size_t owner;
     bool probe, counting;
   };
+  // Search members with a factor (Program::Factor) are found through the shared literal scan instead
+  // of a group's pass. Their keys (the fold classes of two or three adjacent characters of the factor,
+  // three hashed to 16 bits) index two tables; bits says which keys occur at all.
+  struct Keyed {
+    uint32_t slot;  // index in factored
+    uint32_t at;    // where the key starts in the factor's run
+  };
+  struct KeyTable {
+    std::vector<uint64_t> bits = std::vector<uint64_t>(1024, 0);
+    std::vector<std::pair<uint32_t, Keyed>> pending;  // (key, entry), in the order added
+    std::vector<uint32_t> start;  // entries[start[k], start[k + 1]) have key k
+    std::vector<Keyed> entries;
+    bool has(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
+    void add(uint32_t key, Keyed e) {
+      bits[key >> 6] |= uint64_t{1} << (key & 63);
+      pending.push_back({key, e});
+      start.assign(65537, 0);
+      for (const auto& [k, x] : pending) ++start[k + 1];
+      for (size_t k = 0; k < 65536; ++k) start[k + 1] += start[k];
+      entries.assign(pending.size(), Keyed{});
+      std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+      for (const auto& [k, x] : pending) entries[fill[k]++] = x;
+    }
+  };
+  static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> 16; }
+  std::vector<size_t> factored;  // member indices
+  KeyTable pairs, triples;
+  uint8_t lat_class[256] = {};
   struct Group {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
     Prefilter pf;
@@ -713,6 +741,41 @@ struct SetImpl {
   size_t open[2] = {SIZE_MAX, SIZE_MAX};
 
   void add_member(const Member& m) {
+    const Program::Factor& f = m.prog->factor;
+    if (!m.counting && !f.tests.empty()) {
+      if (factored.empty())
+        for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
+      const uint32_t slot = static_cast<uint32_t>(factored.size());
+      factored.push_back(members.size());
+      members.push_back(m);
+      const Program::Factor& fa = m.prog->factor;
+      // The rarest three adjacent characters of the run, or its two when it is that short.
+      uint64_t cls[3][4];
+      auto classes = [&](size_t i, uint64_t* out) {
+        return i < fa.tests.size() && test_classes(m.prog->tests[fa.tests[i]], out) && !(out[0] & 1);
+      };
+      // The pair extended by the character after it, or else by the one before.
+      uint32_t at = fa.key;
+      bool three = false;
+      if (classes(fa.key + 2, cls[2])) {
+        three = true;
+      } else if (fa.key > 0 && classes(fa.key - 1, cls[2])) {
+        three = true;
+        at = fa.key - 1;
+      }
+      for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) classes(at + k, cls[k]);
+      auto each = [](const uint64_t* set, auto&& fn) {
+        for (uint32_t c = 0; c < 256; ++c)
+          if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
+      };
+      each(cls[0], [&](uint32_t a) {
+        each(cls[1], [&](uint32_t b) {
+          if (!three) return pairs.add(a << 8 | b, Keyed{slot, at});
+          each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at}); });
+        });
+      });
+      return;
+    }
     const auto lead = m.prog->start.lead;
     const int cls = lead == StartInfo::BeginLine || lead == StartInfo::BeginText;
     if (open[cls] == SIZE_MAX || groups[open[cls]].members.size() == 64) {
@@ -726,6 +789,149 @@ struct SetImpl {
     for (size_t e : g.members) progs.push_back(members[e].prog);
     build_prefilter(g.pf, progs);
   }
+};
+
+// Whether a pattern scanned alone (its solo prefilter, bit 0) may start at i: its first three
+// characters and the one before. Characters beyond Latin-1 are left to the attempt.
+template <class Ch>
+bool may_start(const Prefilter& pf, const Ch* t, size_t n, size_t i) {
+  for (size_t k = 0; k < 3; ++k) {
+    if (i + k >= n) {
+      if (!(pf.any[k] & 1)) return false;
+      continue;
+    }
+    const Ch c = t[i + k];
+    if ((sizeof(Ch) == 1 || c < 256) && !(pf.table[k][c] & 1)) return false;
+  }
+  if (i == 0) return pf.prev_start & 1;
+  const Ch before = t[i - 1];
+  if (sizeof(Ch) > 1 && (before >= 256 || (i < n && t[i] >= 256))) return true;
+  return pf.prev[before] & 1;
+}
+
+// The shared literal scan of the factored members: one left-to-right pass looks up each pair of
+// adjacent characters by fold class; a hit whose whole run checks out lets its member try the starts
+// its offset bounds allow, in increasing order and each at most once (a watermark per member), with
+// the member's memo shared by all its tries. A start no run occurrence allows cannot match (every
+// match contains one), so the first start that matches is the pattern's leftmost match.
+template <class Ch, class Filter, class Found>
+void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
+                 const std::vector<size_t>& probe_first, Found&& found) {
+  const size_t count = s.factored.size();
+  if (count == 0 || n < 2) return;
+  Scratch& sc = scratch();
+  if (sc.memos.size() < count) sc.memos.resize(count);
+  std::vector<size_t> watermark(count, 0);
+  std::vector<char> done(count, 0);
+  std::vector<Requirement> req(count);
+  std::vector<uint32_t> tries(count, 0);
+  size_t left = count;
+  for (size_t f = 0; f < count; ++f) sc.memos[f].begin(s.members[s.factored[f]].prog->nstates);
+  auto finish = [&](size_t f) {
+    done[f] = 1;
+    --left;
+    sc.memos[f].trim();
+  };
+  auto attempt = [&](size_t f, size_t run_at) {
+    const SetImpl::Member& me = s.members[s.factored[f]];
+    const Program& p = *me.prog;
+    const Program::Factor& fa = p.factor;
+    if (run_at < fa.min_offset) return;
+    size_t hi = run_at - fa.min_offset;
+    size_t lo = fa.max_offset > run_at ? 0 : run_at - fa.max_offset;
+    lo = std::max(lo, watermark[f]);
+    if (lo > hi) return;
+    watermark[f] = hi + 1;
+    if (hi - lo > 16) {
+      // Every character between the start and the run passes a test before it.
+      size_t back = run_at;
+      while (back > lo) {
+        const Ch c = t[back - 1];
+        if ((sizeof(Ch) == 1 || c < 256) ? !fa.before[c] : !fa.wide) break;
+        --back;
+      }
+      if (back > hi) return;
+      lo = back;
+    }
+    // Another alternative of the same pattern already matched no later: this one cannot do better.
+    if (me.probe && probe_first[me.owner] <= lo) return finish(f);
+    // A character or keyword every match contains that no longer occurs: no match is left. Looking
+    // ahead for it costs a scan of its own, worth it only for a pattern whose literal keeps occurring
+    // without a match (text made of the one keyword).
+    if (++tries[f] > 1024 && (!req[f].still_possible(p, t, n, lo) || !req[f].some_alternative_possible(p, t, n, lo)))
+      return finish(f);
+    Memo& memo = sc.memos[f];
+    const Prefilter& pf = p.solo;
+    if (pf.rule_bot & 1) {
+      if (lo > 0) return;
+      hi = 0;
+    }
+    const char32_t newline = U'\n';
+    for (size_t st = lo; st <= hi; ++st) {
+      // A literal far from the start (after a `^\s*`, say) leaves a wide range: walk it by line starts
+      // or by the possible first characters where the pattern says so.
+      if (pf.rule_bol & 1) {
+        if (st > 0 && t[st - 1] != '\n') st = find_any(t, st, std::min(n, hi), &newline, 1) + 1;
+        if (st > hi) return;
+      } else if (pf.sparse) {
+        st = find_any(t, st, std::min(n, hi + 1), pf.first_chars, pf.nfirst);
+        if (st > hi || st >= n) return;
+      }
+      if (!may_start(pf, t, n, st)) continue;
+      const size_t allowed = filter.next(me.owner, st);
+      if (allowed != st) {
+        if (allowed > hi) return;
+        st = allowed - 1;
+        continue;
+      }
+      memo.set_floor(st);
+      if (std::optional<size_t> e = execute(p, t, n, st, false, memo, sc.stack)) {
+        found(me, st, *e);
+        return finish(f);
+      }
+    }
+  };
+  auto cls = [&](Ch c) -> uint32_t {
+    if (sizeof(Ch) == 1 || c < 256) return s.lat_class[c];
+    return fold_class(c);
+  };
+  auto check = [&](const SetImpl::Keyed* e, const SetImpl::Keyed* end, size_t q) {
+    for (; e < end; ++e) {
+      const size_t f = e->slot;
+      if (done[f] || q < e->at) continue;
+      const Program& p = *s.members[s.factored[f]].prog;
+      const Program::Factor& fa = p.factor;
+      const size_t run_at = q - e->at, len = fa.tests.size();
+      if (run_at + len > n) continue;
+      size_t x = 0;
+      while (x < len && p.tests[fa.tests[x]](t[run_at + x])) ++x;
+      if (x == len) attempt(f, run_at);
+    }
+  };
+  const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
+  uint32_t c0 = cls(t[0]), c1 = cls(t[1]);
+  for (size_t q = 0; q + 1 < n && left; ++q) {
+    const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
+    if (any_pairs) {
+      const uint32_t key = c0 << 8 | c1;
+      if (s.pairs.has(key))
+        check(s.pairs.entries.data() + s.pairs.start[key], s.pairs.entries.data() + s.pairs.start[key + 1], q);
+    }
+    if (any_triples && q + 2 < n) {
+      const uint32_t key = SetImpl::hash3(c0, c1, c2);
+      if (s.triples.has(key))
+        check(s.triples.entries.data() + s.triples.start[key], s.triples.entries.data() + s.triples.start[key + 1], q);
+    }
+    c0 = c1;
+    c1 = c2;
+  }
+  for (size_t f = 0; f < count; ++f)
+    if (!done[f]) sc.memos[f].trim();
+}
+
+// Every start allowed.
+struct AnyStart {
+  size_t next(size_t, size_t pos) const { return pos; }
 };
 
 }  // namespace detail
@@ -758,12 +964,19 @@ size_t PatternSet::size() const { return impl_->entries.size(); }
 
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
-template <class Ch, class Report>
-void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
+template <class Ch, class Filter, class Report>
+void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& report) const {
   const SetImpl& s = *impl_;
   Scratch& sc = scratch();
   // The least start at which some alternative of a probed pattern matched.
   std::vector<size_t> probe_first(s.has_probes ? s.entries.size() : 0, SIZE_MAX);
+  factor_pass(s, text, n, filter, probe_first, [&](const SetImpl::Member& me, size_t from, size_t to) {
+    if (me.probe) {
+      probe_first[me.owner] = std::min(probe_first[me.owner], from);
+    } else {
+      report(me.owner, from, to);
+    }
+  });
   for (const SetImpl::Group& g : s.groups) {
     const size_t k = g.members.size();
     if (sc.memos.size() < k) sc.memos.resize(k);
@@ -787,6 +1000,10 @@ void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
         m &= m - 1;
         if (!(active >> b & 1)) continue;
         const SetImpl::Member& me = *mem[b];
+        if (me.probe && probe_first[me.owner] <= i) {
+          leave(b);
+          continue;
+        }
         if (!req[b].still_possible(*me.prog, text, n, i)) {
           leave(b);
           continue;
@@ -797,6 +1014,7 @@ void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
                         [&](size_t from, size_t to) { report(me.owner, from, to); });
           continue;
         }
+        if (filter.next(me.owner, i) != i) continue;
         sc.memos[b].set_floor(i);
         std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack);
         if (!e) continue;
@@ -834,14 +1052,24 @@ void PatternSet::pass(const Ch* text, size_t n, Report&& report) const {
 template <class Ch>
 void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
   out.assign(impl_->entries.size(), 0);
-  pass(text, n, [&](size_t index, size_t, size_t) { ++out[index]; });
+  pass(text, n, AnyStart{}, [&](size_t index, size_t, size_t) { ++out[index]; });
 }
 
 template <class Ch>
 void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const {
   spans.resize(impl_->entries.size());
   for (auto& v : spans) v.clear();
-  pass(text, n, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
+  pass(text, n, AnyStart{}, [&](size_t index, size_t from, size_t to) { spans[index].emplace_back(from, to); });
+}
+
+template <class Ch>
+void PatternSet::run_first_where(const Ch* text, size_t n, const StartFilter& filter,
+                                 std::vector<std::vector<Span>>& spans) const {
+  spans.resize(impl_->entries.size());
+  for (auto& v : spans) v.clear();
+  pass(text, n, filter, [&](size_t index, size_t from, size_t to) {
+    if (impl_->entries[index].mode == Mode::Search) spans[index].emplace_back(from, to);
+  });
 }
 
 #define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
@@ -852,7 +1080,9 @@ void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Spa
   template std::optional<size_t> Pattern::match<Ch>(const Ch*, size_t, size_t) const;              \
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
-  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;
+  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;              \
+  template void PatternSet::run_first_where<Ch>(const Ch*, size_t, const StartFilter&,            \
+                                                std::vector<std::vector<Span>>&) const;
 
 TESSERA_RX_INSTANTIATE(uint8_t)
 TESSERA_RX_INSTANTIATE(uint16_t)

@@ -87,6 +87,14 @@ class Pattern {
 // Many patterns over one text, in one left-to-right pass: at each position a few table lookups pick the
 // patterns that can start there, and only those are tried; a pattern that has given all it can leaves
 // the pass. So a catalogue of a few hundred patterns costs about one scan, not one per pattern.
+//
+// Search patterns that contain a literal every match passes through (a keyword, `::`, `@@`: two
+// adjacent case-folded characters at least, outside lookarounds) skip that pass: one shared scan looks
+// up every pair of adjacent characters by fold class (IGNORECASE equivalents beyond Latin-1 included,
+// such as U+212A for 'k' and U+017F for 's'), and an occurrence of a pattern's literal makes it try
+// only the starts whose offset to the literal the pattern allows, each start once, in increasing
+// order, sharing one memo; so the first start that matches is exactly pattern.search's, a pattern
+// whose literal never occurs costs nothing, and the scan stays O(m * n).
 class PatternSet {
  public:
   // Search: does it match anywhere; its first match (pattern.search). Count: every finditer match.
@@ -111,8 +119,25 @@ class PatternSet {
   // (FindAll) pattern, the spans of pattern.finditer(text) in order.
   template <class Ch> void run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const;
 
+  // Where a Search pattern's match may start: next(i, pos) is the least position >= pos at which
+  // pattern i may start, or SIZE_MAX when none is left. Called with increasing pos per pattern.
+  class StartFilter {
+   public:
+    virtual size_t next(size_t pattern, size_t pos) const = 0;
+
+   protected:
+    ~StartFilter() = default;
+  };
+  // The same pass under a filter: spans[i] holds, for a Search pattern, the span of its match at the
+  // least allowed start s at which pattern.match(text, s) succeeds (what repeated searches from the next
+  // allowed position would end on), or nothing; Count patterns report nothing here.
+  template <class Ch>
+  void run_first_where(const Ch* text, size_t n, const StartFilter& filter,
+                       std::vector<std::vector<Span>>& spans) const;
+
  private:
-  template <class Ch, class Report> void pass(const Ch* text, size_t n, Report&& report) const;
+  template <class Ch, class Filter, class Report>
+  void pass(const Ch* text, size_t n, const Filter& filter, Report&& report) const;
   std::unique_ptr<detail::SetImpl> impl_;
 };
 

@@ -1,7 +1,9 @@
 // Compiler from the parse tree to a program, plus the start analysis the scanners use to skip positions
 // where a pattern cannot begin.
 #include <algorithm>
+#include <climits>
 #include <bitset>
+#include <tuple>
 
 #include "regex_ast.hpp"
 
@@ -486,8 +488,10 @@ void plan_loops(Program& p) {
   }
 }
 
-// Whether Match is reachable from the start without passing instruction `blocked`.
-bool reaches_match_without(const Program& p, uint32_t blocked) {
+// Visits once each instruction reachable from the start without passing instruction `blocked`; the walk
+// stops when visit(pc) returns false.
+template <class Visit>
+void walk_from_start(const Program& p, uint32_t blocked, Visit&& visit) {
   std::vector<char> seen(p.code.size(), 0);
   std::vector<uint32_t> todo{0};
   while (!todo.empty()) {
@@ -495,9 +499,10 @@ bool reaches_match_without(const Program& p, uint32_t blocked) {
     todo.pop_back();
     if (pc == blocked || seen[pc]) continue;
     seen[pc] = 1;
+    if (!visit(pc)) return;
     const Inst& in = p.code[pc];
     switch (in.op) {
-      case Op::Match: return true;
+      case Op::Match: break;
       case Op::Jmp: todo.push_back(in.x); break;
       case Op::Split:
         todo.push_back(in.x);
@@ -506,7 +511,24 @@ bool reaches_match_without(const Program& p, uint32_t blocked) {
       default: todo.push_back(pc + 1); break;
     }
   }
-  return false;
+}
+
+bool reaches_match_without(const Program& p, uint32_t blocked) {
+  bool reached = false;
+  walk_from_start(p, blocked, [&](uint32_t pc) { return !(reached = p.code[pc].op == Op::Match); });
+  return reached;
+}
+
+// The instructions some jump lands on (one more entry, for the end).
+std::vector<char> jump_targets(const Program& p) {
+  std::vector<char> target(p.code.size() + 1, 0);
+  for (const Inst& in : p.code) {
+    if (in.op == Op::Jmp || in.op == Op::Split) {
+      target[in.x] = 1;
+      if (in.op == Op::Split) target[in.y] = 1;
+    }
+  }
+  return target;
 }
 
 // Picks a literal every match must contain, preferring punctuation, which is rarer than letters.
@@ -541,6 +563,7 @@ int frequency(char32_t c) {
       case '\n': case '\t': case '\r': return 30;
       case '(': case ')': case ',': case '_': return 15;
       case '.': case '@': return 10;
+      case '-': return 20;  // comments
       case '=': case '\'': case '[': case ']': return 8;
       default: break;
     }
@@ -565,6 +588,36 @@ const std::vector<std::pair<char32_t, char32_t>>& wide_to_latin_lower() {
   return table;
 }
 
+}  // namespace
+
+namespace {
+// The class of a lowercase code point (see fold_class).
+uint8_t class_of_lower(char32_t lower) {
+  if (lower < 256) return static_cast<uint8_t>(lower);
+  if (const CaseFix* fix = find_casefix(lower))
+    for (char32_t other : fix->others)
+      if (other != 0 && other < 256) return static_cast<uint8_t>(other);
+  return 0;
+}
+}  // namespace
+
+uint8_t fold_class(char32_t c) { return class_of_lower(to_lower(c)); }
+
+bool test_classes(const CharTest& t, uint64_t out[4]) {
+  std::fill(out, out + 4, 0);
+  auto put = [&](uint8_t c) { out[c >> 6] |= uint64_t{1} << (c & 63); };
+  if (t.kind == CharTest::Lit) {
+    put(fold_class(t.alts[0]));
+    return true;
+  }
+  if (t.kind != CharTest::Fold) return false;
+  // A character passes when its lowercase is one of alts, so its class is that alternative's.
+  for (uint8_t a = 0; a < t.nalts; ++a) put(class_of_lower(t.alts[a]));
+  return true;
+}
+
+namespace {
+
 // Every character test `t` accepts, when there are at most 3 of them.
 bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
   out.clear();
@@ -584,13 +637,7 @@ bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
 // Picks the run of required consecutive char tests with the rarest searchable anchor.
 void find_required_run(Program& p) {
   if (p.code.size() > 2000) return;
-  std::vector<char> target(p.code.size() + 1, 0);  // instructions some jump lands on
-  for (const Inst& in : p.code) {
-    if (in.op == Op::Jmp || in.op == Op::Split) {
-      target[in.x] = 1;
-      if (in.op == Op::Split) target[in.y] = 1;
-    }
-  }
+  const std::vector<char> target = jump_targets(p);
   std::vector<char> required(p.code.size(), 0);
   for (uint32_t pc = 0; pc < p.code.size(); ++pc)
     required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
@@ -635,6 +682,125 @@ void find_required_run(Program& p) {
     if (p.more_runs.size() == Program::kMoreRuns) break;
     if (run.tests == p.run && run.anchor == p.anchor) continue;
     p.more_runs.push_back(std::move(run));
+  }
+}
+
+// Bounds of the number of characters consumed on the way from the start to instruction `target`, over
+// every path that reaches it (its first arrival: paths are not followed through it). A loop before it
+// makes the upper bound SIZE_MAX.
+std::pair<size_t, size_t> offset_bounds(const Program& p, uint32_t target) {
+  constexpr size_t kInf = SIZE_MAX;
+  const size_t n = p.code.size();
+  std::vector<size_t> lo(n, kInf), hi(n, 0);
+  std::vector<char> reached(n, 0);
+  lo[0] = 0;
+  reached[0] = 1;
+  auto add = [](size_t a, size_t b) { return a > kInf - b ? kInf : a + b; };
+  for (size_t round = 0;; ++round) {
+    bool changed = false;
+    for (uint32_t pc = 0; pc < n; ++pc) {
+      if (!reached[pc] || pc == target) continue;
+      const Inst& in = p.code[pc];
+      auto edge = [&](uint32_t to, size_t wlo, size_t whi) {
+        const size_t l = add(lo[pc], wlo), h = add(hi[pc], whi);
+        if (!reached[to] || l < lo[to] || h > hi[to]) changed = true;
+        lo[to] = reached[to] ? std::min(lo[to], l) : l;
+        hi[to] = reached[to] ? std::max(hi[to], h) : h;
+        reached[to] = 1;
+      };
+      switch (in.op) {
+        case Op::Char: edge(pc + 1, 1, 1); break;
+        case Op::Assert:
+        case Op::Look: edge(pc + 1, 0, 0); break;
+        case Op::Jmp: edge(in.x, 0, 0); break;
+        case Op::Split:
+          edge(in.x, 0, 0);
+          edge(in.y, 0, 0);
+          break;
+        case Op::Star:
+        case Op::LazyStar: edge(pc + 1, 0, kInf); break;
+        case Op::Counted: edge(pc + 1, in.x, in.y); break;
+        case Op::Match: break;
+      }
+    }
+    if (!changed) break;
+    // Every cycle consumes characters (no repeat of an empty-matching body compiles), so bounds still
+    // growing after n rounds come from a loop: unbounded.
+    if (round > n) {
+      hi[target] = kInf;
+      break;
+    }
+  }
+  return {lo[target], hi[target]};
+}
+
+// Factor::before: the characters the char tests reachable from the start without passing `target` accept.
+void chars_before(const Program& p, uint32_t target, Program::Factor& f) {
+  f.before.fill(0);
+  f.wide = false;
+  walk_from_start(p, target, [&](uint32_t pc) {
+    const Inst& in = p.code[pc];
+    if (in.op == Op::Char || in.op == Op::Star || in.op == Op::LazyStar || in.op == Op::Counted) {
+      const CharTest& t = p.tests[in.test];
+      for (int c = 0; c < 256; ++c) f.before[c] |= t.latin[c];
+      f.wide = f.wide || t.can_match_above_latin1();
+    }
+    return true;
+  });
+}
+
+// Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor).
+void find_factor(Program& p) {
+  if (p.code.size() > 2000) return;
+  const std::vector<char> target = jump_targets(p);
+  auto rarity = [&](uint32_t test) {
+    uint64_t cls[4];
+    if (!test_classes(p.tests[test], cls) || (cls[0] & 1)) return -1;
+    int sum = 0;
+    for (int c = 1; c < 256; ++c)
+      if ((cls[c >> 6] >> (c & 63)) & 1) sum += frequency(static_cast<char32_t>(c));
+    return sum;
+  };
+  long best = -1;
+  for (uint32_t pc = 0; pc < p.code.size();) {
+    if (p.code[pc].op != Op::Char || reaches_match_without(p, pc)) {
+      ++pc;
+      continue;
+    }
+    uint32_t end = pc + 1;
+    while (end < p.code.size() && !target[end] && p.code[end].op == Op::Char && !reaches_match_without(p, end)) ++end;
+    bool analysed = false;
+    size_t lo = 0, hi = 0;
+    Program::Factor candidate;
+    for (uint32_t a = pc; a + 1 < end; ++a) {
+      const int r0 = rarity(p.code[a].test), r1 = r0 < 0 ? -1 : rarity(p.code[a + 1].test);
+      if (r1 < 0) continue;
+      if (!analysed) {
+        std::tie(lo, hi) = offset_bounds(p, pc);
+        chars_before(p, pc, candidate);
+        analysed = true;
+      }
+      long score = static_cast<long>(r0) * r1 * 8 / std::min<uint32_t>(end - pc, 8);
+      // Each occurrence makes the pattern try the starts up to hi - lo apart from it. A literal after
+      // an unbounded loop (`\s+`) walks back over the characters that loop accepts: cheap when they
+      // are a few (spaces), a long walk when they include letters.
+      if (hi != SIZE_MAX) {
+        score *= static_cast<long>(std::min<size_t>(hi - lo, 63) + 1);
+      } else {
+        const auto wide = std::count_if(candidate.before.begin(), candidate.before.end(), [](uint8_t b) { return b != 0; });
+        score *= wide <= 16 ? 4 : 64;
+      }
+      if (best >= 0 && score >= best) continue;
+      best = score;
+      candidate.tests.clear();
+      for (uint32_t x = pc; x < end; ++x) candidate.tests.push_back(p.code[x].test);
+      candidate.key = a - pc;
+      candidate.min_offset = lo;
+      candidate.max_offset = hi;
+      candidate.score = score;
+      p.factor = candidate;
+    }
+    pc = end;
   }
 }
 
@@ -760,9 +926,49 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   plan_counted(*p);
   find_required(*p);
   find_required_run(*p);
+  find_factor(*p);
   analyse(*p);
   build_prefilter(p->solo, {p.get()});
   return p;
+}
+
+// The first alternation of a sequence (a capturing group that holds only one counts too: captures are
+// not reported): its alternatives, and each spelled out with the items before and after it. The
+// leftmost start of the whole is the least leftmost start of the spelled-out sequences, and every
+// match contains a match of some bare alternative. Empty when there is none.
+struct SpelledOut {
+  std::vector<Seq> whole, bare;
+};
+SpelledOut spelled_out(const Seq& seq) {
+  SpelledOut out;
+  for (size_t k = 0; k < seq.size(); ++k) {
+    const Node& n = seq[k];
+    const std::vector<Seq>* alts = nullptr;
+    if (n.kind == Node::Branch) alts = &n.alts;
+    if (n.kind == Node::Group && n.body.size() == 1 && n.body[0].kind == Node::Branch) alts = &n.body[0].alts;
+    if (alts == nullptr) continue;
+    if (alts->size() > 16) return out;
+    for (const Seq& alt : *alts) {
+      Seq whole(seq.begin(), seq.begin() + static_cast<std::ptrdiff_t>(k));
+      whole.insert(whole.end(), alt.begin(), alt.end());
+      whole.insert(whole.end(), seq.begin() + static_cast<std::ptrdiff_t>(k) + 1, seq.end());
+      out.whole.push_back(std::move(whole));
+      out.bare.push_back(alt);
+    }
+    return out;
+  }
+  return out;
+}
+
+// Program::alternatives from the bare alternatives, when each has a required run to look ahead for.
+void attach_alternatives(Program& p, const std::vector<Seq>& bare, unsigned flags) {
+  std::vector<std::shared_ptr<const Program>> alts;
+  for (const Seq& alt : bare) {
+    if (alt.empty()) return;
+    alts.push_back(build(alt, flags));
+    if (alts.back()->nanchor == 0) return;
+  }
+  p.alternatives = std::move(alts);
 }
 
 }  // namespace
@@ -776,8 +982,29 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   std::shared_ptr<Program> p = build(parsed.seq, flags);
   // A pattern that is an alternation also gets one program per alternative: each has start
   // conditions of its own (a keyword after \b, a line start), much sharper than their union.
-  if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16)
-    for (const Seq& alt : parsed.seq[0].alts) p->probes.push_back(build(alt, flags));
+  if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16) {
+    for (const Seq& alt : parsed.seq[0].alts) {
+      std::shared_ptr<Program> probe = build(alt, flags);
+      attach_alternatives(*probe, spelled_out(alt).bare, flags);
+      p->probes.push_back(std::move(probe));
+    }
+    return p;
+  }
+  // An alternation with items around it (`\b(LEN|CHARINDEX)\s*\(`, where the shared `\b` was moved
+  // out) has no literal every match contains, or only a common one (`\bSET\s+(NAMES|SQL_MODE)`), but
+  // each of its alternatives with those items has one of its own.
+  const SpelledOut spelled = spelled_out(parsed.seq);
+  std::vector<std::shared_ptr<const Program>> alts;
+  long worst = 0;
+  for (const Seq& alt : spelled.whole) {
+    alts.push_back(build(alt, flags));
+    worst = alts.back()->factor.tests.empty() ? LONG_MAX : std::max(worst, alts.back()->factor.score);
+  }
+  if (!alts.empty() && (p->factor.tests.empty() || worst < p->factor.score)) {
+    p->probes = std::move(alts);
+  } else {
+    attach_alternatives(*p, spelled.bare, flags);
+  }
   return p;
 }
 

@@ -209,6 +209,9 @@ struct Program {
   // For an alternation: one program per alternative. The leftmost start of the whole is the least
   // leftmost start of the alternatives, and the whole run there gives its span.
   std::vector<std::shared_ptr<const Program>> probes;
+  // The same alternatives where they are not probes (the whole's literal was the better one): each has
+  // a required run, and once none of those runs occurs any more, neither can a match.
+  std::vector<std::shared_ptr<const Program>> alternatives;
   std::vector<std::array<uint8_t, 256>> cont_first;
   // Other required runs (keywords after a span, typically), checked like `run` once it is found: a
   // pattern whose later keyword never occurs leaves the scan without trying the earlier one's hits.
@@ -220,7 +223,32 @@ struct Program {
   };
   static constexpr size_t kMoreRuns = 3;
   std::vector<Run> more_runs;
+  // A run of consecutive char tests every match passes through, with the bounds of its offset from the
+  // match start, for a PatternSet's shared literal scan: a set finds the pair of adjacent tests
+  // tests[key], tests[key + 1] by their fold classes (fold_class), checks the whole run, and then only
+  // starts in [run start - max_offset, run start - min_offset] can match. Empty when no run has two
+  // adjacent tests that accept a few known characters only.
+  struct Factor {
+    std::vector<uint32_t> tests;
+    uint32_t key = 0;
+    size_t min_offset = 0, max_offset = 0;  // max_offset SIZE_MAX: unbounded
+    // What the characters between the start and the run can be (every char test before the run
+    // accepts these, `wide`: some may accept a code point >= 256), so that a run far from the start
+    // need not look further back than the last character none of them accepts.
+    std::array<uint8_t, 256> before{};
+    bool wide = false;
+    long score = 0;  // the expected cost of its occurrences, lower is better
+  };
+  Factor factor;
 };
+
+// A byte standing for a character under case folding: its lowercase when that is Latin-1, the Latin-1
+// character IGNORECASE equates it with otherwise (U+017F and 's'), else 0 ("some other character").
+// Whatever the mapping, a test's classes are the classes of the characters it accepts, so a character
+// a test accepts always has one of the test's classes.
+uint8_t fold_class(char32_t c);
+// The classes of the characters a Lit or Fold test accepts, as a 256-bit set; false for other tests.
+bool test_classes(const CharTest& t, uint64_t out[4]);
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
 
@@ -468,6 +496,28 @@ struct Requirement {
 
   size_t next_more[Program::kMoreRuns] = {};
   bool more_known[Program::kMoreRuns] = {};
+
+  // Whether the required run of some alternative (Program::alternatives) still occurs at or after i.
+  template <class Ch>
+  bool some_alternative_possible(const Program& p, const Ch* t, size_t n, size_t i) {
+    const size_t k = p.alternatives.size();
+    if (k == 0) return true;
+    if (next_alt.empty()) {
+      next_alt.assign(k, 0);
+      alt_known.assign(k, 0);
+    }
+    for (size_t a = 0; a < k; ++a) {
+      const Program& alt = *p.alternatives[a];
+      if (!alt_known[a] || (next_alt[a] != SIZE_MAX && next_alt[a] < i)) {
+        next_alt[a] = find_run(alt, alt.run, alt.anchor, alt.anchor_chars, alt.nanchor, t, n, i);
+        alt_known[a] = 1;
+      }
+      if (next_alt[a] != SIZE_MAX) return true;
+    }
+    return false;
+  }
+  std::vector<size_t> next_alt;  // per alternative: where its run occurs next (SIZE_MAX: nowhere)
+  std::vector<char> alt_known;
 
   template <class Ch>
   static size_t find_run(const Program& p, const std::vector<uint32_t>& run, uint32_t anchor,

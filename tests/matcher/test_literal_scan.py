@@ -1,0 +1,132 @@
+"""The set's shared literal scan: a pattern is tried only at starts near an occurrence of a literal
+every match contains, so a wrongly chosen literal (optional, inside a lookaround, one alternative of
+several), wrong offset bounds or a case-folding class that misses an equivalent would lose matches.
+Each case is checked against `re` on text built from the pattern's own words, in every storage width."""
+
+import re
+
+from hypothesis import given
+from hypothesis import strategies as st
+from test_generated_patterns import PATHS, kinds, on_path, patterns
+
+from agents.tessera import _matcher
+
+FLAGS = re.IGNORECASE | re.MULTILINE
+
+CASES = [
+    r"\b(?:NVL)?X\s*\(",  # the keyword is optional: only `X` is required
+    r"\b(?:NVL|DECODE|NVL2)\s*\(",  # one of several keywords
+    r"\bTO_(?:CHAR|DATE)\b",
+    r"(?<=DECODE)\(x",  # the keyword precedes the start
+    r"(?<!NVL)\(x\)",
+    r"(?!NVL)\w+\(x",  # a negative lookahead proves nothing
+    r"\bSELECT\s+\*\s*EXCEPT\s*\(",  # keywords separated by space classes
+    r"^\s*GO\b",  # unbounded distance from the start, at a line start
+    r"(?:^|;)\s*SEL\s+",
+    r"\w\s+STRING\s*(?:,|\)|$)",
+    r"\bOPT\b[\s\S]{0,20}?\bZORDER\b",  # bounded but wide
+    r"\bMASK\b|\bKEY\b",  # letters with equivalents beyond Latin-1: ſ ~ s, K ~ k
+    r"\bfinal\b",  # ı ~ i
+    r"::\w+",
+    r"@@ROWCOUNT",
+    r"\$\$",
+]
+
+WORDS = [
+    "NVL", "nvl2", "X", "DECODE", "to_char", "TO_DATE", "(", "(x", "(x)", "x", " ", "\n", ";", "*",
+    "SELECT", "EXCEPT", "GO", "go", "SEL", "STRING", ",", ")", "OPT", "ZORDER", "MAſK", "\u212aEY",
+    "mask", "key", "fınal", "FINAL", "::", "int", "@@", "ROWCOUNT", "$$", "$", "a", "\t", "é", "\u0100",
+    "\U0001f600",
+]
+
+CASE_SET = _matcher.compile_set([(p, FLAGS, False) for p in CASES])
+
+
+def expected(entries, text):
+    out = []
+    for pattern, flags, _ in entries:
+        m = re.compile(pattern, flags).search(text)
+        out.append(m.span() if m else None)
+    return out
+
+
+@given(st.lists(st.sampled_from(WORDS), max_size=40), st.sampled_from(PATHS))
+def test_required_literals_find_every_first_match(words, path):
+    on_path(path, check_cases, "".join(words))
+
+
+def check_cases(text):
+    entries = [(p, FLAGS, False) for p in CASES]
+    for variant in kinds(text):
+        assert CASE_SET.spans(variant) == expected(entries, variant)
+
+
+def test_case_folded_literals_accept_every_equivalent():
+    entries = [(p, FLAGS, False) for p in CASES]
+    examples = "DECODE(x NVL2 ( to_date SELECT * EXCEPT(a) x  STRING, ;  SEL a OPT b ZORDER ::int @@rowcount $$"
+    for text in [examples, "x MAſK y", "the \u212aEY", "FıNAL", "fİnal", "a\nGO\n", "SELECT\u00a0*\u2003EXCEPT("]:
+        for variant in kinds(text):
+            assert CASE_SET.spans(variant) == expected(entries, variant)
+
+
+# The first match among allowed starts, against the loop it replaces: search, and while the match starts
+# where it may not, search again from the next allowed position.
+def retry_loop(pattern, flags, text, mask):
+    compiled = re.compile(pattern, flags)
+    allowed = [s for s in range(len(text) + 1) if s < len(mask) and mask[s]]
+    m = compiled.search(text)
+    while m is not None and m.start() not in allowed:
+        later = [s for s in allowed if s > m.start()]
+        m = compiled.search(text, later[0]) if later else None
+    return m.span() if m else None
+
+
+@given(st.lists(patterns(depth=1), min_size=1, max_size=6),
+       st.text(st.sampled_from("ab \n_sſK\u212aı#(é"), max_size=30),
+       st.data())
+def test_first_allowed_match_equals_the_retry_loop(drawn, text, data):
+    entries = []
+    for src, flags in drawn:
+        try:
+            re.compile(src, flags)
+        except re.error:
+            continue
+        entries.append((src, flags, False))
+    if not entries:
+        return
+    compiled = _matcher.compile_set(entries)
+    masks = [bytes(data.draw(st.lists(st.sampled_from([0, 1]), min_size=len(text) + 1, max_size=len(text) + 1)))
+             for _ in entries]
+    assert compiled.first_where(text, masks) == [retry_loop(p, f, text, m) for (p, f, _), m in zip(entries, masks)]
+
+
+def test_first_allowed_match_of_the_cases_in_every_width():
+    text = "NVL(x) -- DECODE(x) GO\n/* SELECT * EXCEPT( */ SELECT * EXCEPT(a) \u212aEY ::int"
+    entries = [(p, FLAGS, False) for p in CASES]
+    for variant in kinds(text):
+        every_other = [bytes([s % 2 == 0 for s in range(len(variant) + 1)])] * len(entries)
+        assert CASE_SET.first_where(variant, every_other) == [
+            retry_loop(p, f, variant, m) for (p, f, _), m in zip(entries, every_other)
+        ]
+
+
+# A keyword that keeps occurring without a match makes a pattern look ahead for its other keywords
+# (or some alternative's) and leave once none is left: the match after the long run, or one of an
+# alternative whose keyword came only before it, must not be lost.
+LOOKAHEAD = [
+    r"\bCREATE\s+(?:OR\s+REPLACE\s+)?(?:PIPE|STAGE|FILE\s+FORMAT)\b",
+    r"\bCREATE\s+(SET|MULTISET)\s+TABLE\b|\)\s*(NO\s+)?FALLBACK\b",
+    r"\bCREATE\s+TABLE\b[\s\S]{0,20}?\bCLONE\b",
+    r"\bCREATE\s+TABLE\s+\S+\s+CLONE\b",
+    r"\bTABLE\s*\(\s*(?:PIPE|x)\b",
+]
+
+
+def test_a_fruitless_keyword_run_does_not_hide_a_later_match():
+    entries = [(p, FLAGS, False) for p in LOOKAHEAD]
+    compiled = _matcher.compile_set(entries)
+    run = "CREATE TABLE (" * 1500
+    for text in [run, "PIPE STAGE " + run, run + "CREATE OR REPLACE STAGE s", run + "CREATE MULTISET TABLE t",
+                 run + "CREATE TABLE t CLONE u", "CLONE " + run + " ) FALLBACK", run + "TABLE (x)"]:
+        for variant in kinds(text):
+            assert compiled.spans(variant) == expected(entries, variant)
