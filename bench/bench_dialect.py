@@ -18,7 +18,6 @@ import argparse
 import re
 import statistics
 import sys
-import time
 from collections import Counter, defaultdict
 from pathlib import Path
 
@@ -26,6 +25,7 @@ import structlog
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
+from _timing import best_of  # noqa: E402
 from dialect_split import PLATFORMS, find_corpus, labelled_files  # noqa: E402
 
 from agents.tessera.dialect_detect import detect_dialect, find_markers  # noqa: E402
@@ -112,15 +112,6 @@ def accuracy(corpus: Path) -> None:
     print(f"Large T-SQL scripts: {dict(verdicts)} ({len(large)} files)")
 
 
-def best_of(fn, arg, repeat: int) -> float:
-    best = float("inf")
-    for _ in range(repeat):
-        t = time.perf_counter()
-        fn(arg)
-        best = min(best, time.perf_counter() - t)
-    return best
-
-
 def speed(corpus: Path, quick: bool) -> None:
     big = [p for p in sorted(corpus.rglob("*.sql")) if p.stat().st_size > 100_000]
     texts = [(p.name, t) for p in big if (t := read(p)) is not None]
@@ -130,9 +121,9 @@ def speed(corpus: Path, quick: bool) -> None:
     ratios, rates = [], []
     for name, text in texts:
         assert find_markers(text) == re_find_markers(text), name
-        t_re = best_of(re_find_markers, text, repeat)
-        t_find = best_of(find_markers, text, repeat)
-        t_detect = best_of(detect_dialect, text, repeat)
+        t_re = best_of(repeat, lambda: re_find_markers(text))
+        t_find = best_of(repeat, lambda: find_markers(text))
+        t_detect = best_of(repeat, lambda: detect_dialect(text))
         mb = len(text.encode("utf-8")) / 1e6
         ratios.append(t_re / t_find)
         rates.append(mb / t_detect)
@@ -159,8 +150,8 @@ def speed(corpus: Path, quick: bool) -> None:
         ("'ON CONFLICT ' repeated", "ON CONFLICT "),
     ]:
         text = (unit * (size // len(unit) + 1))[:size]
-        t_find = best_of(find_markers, text, repeat)
-        t_detect = best_of(detect_dialect, text, repeat)
+        t_find = best_of(repeat, lambda: find_markers(text))
+        t_detect = best_of(repeat, lambda: detect_dialect(text))
         print(f"  {label:<30} find_markers {t_find * 1e3:7.1f} ms   detect_dialect {t_detect * 1e3:7.1f} ms")
 
 

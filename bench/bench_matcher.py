@@ -18,21 +18,15 @@ import time
 from collections import Counter
 from pathlib import Path
 
-from agents.tessera import _matcher
-from agents.tessera.dialect_signatures import PLATFORM_MARKERS
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from _timing import best_of  # noqa: E402
+
+from agents.tessera import _matcher  # noqa: E402
+from agents.tessera.dialect_signatures import PLATFORM_MARKERS  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[1]
 FLAGS = re.IGNORECASE | re.MULTILINE
-
-
-def best_of(fn, rounds):
-    """Least CPU time of `rounds` calls: the machine is shared, and the least is the least disturbed."""
-    times = []
-    for _ in range(rounds):
-        start = time.process_time()
-        fn()
-        times.append(time.process_time() - start)
-    return min(times)
 
 
 def lexicon(texts, size):
@@ -74,8 +68,8 @@ def main():
         assert got == want, name
         for label, slow, fast in (("markers", re_markers, lambda: marker_set.spans(text)),
                                   ("markers + lexicon", re_both, lambda: both_set.spans(text))):
-            t_re = best_of(slow, args.rounds)
-            t_native = best_of(fast, args.rounds * 3)
+            t_re = best_of(args.rounds, slow, time.process_time)
+            t_native = best_of(args.rounds * 3, fast, time.process_time)
             mb = len(text.encode("utf-8")) / 1e6
             print(f"{name[:40]:40} {len(text) / 1024:7.0f} {label:18} {t_re * 1e3:9.2f} {t_native * 1e3:10.3f}"
                   f" {t_re / t_native:8.0f}x {mb / t_native:7.0f}")
