@@ -715,6 +715,10 @@ struct SetImpl {
     void add(uint32_t key, Keyed e) {
       bits[key >> 6] |= uint64_t{1} << (key & 63);
       pending.push_back({key, e});
+    }
+    // Sorts the keys added so far into the lookup arrays: once per member, since a member's
+    // character classes can add many keys and each sort walks all 65,536 of them.
+    void index() {
       start.assign(65537, 0);
       for (const auto& [k, x] : pending) ++start[k + 1];
       for (size_t k = 0; k < 65536; ++k) start[k + 1] += start[k];
@@ -774,6 +778,7 @@ struct SetImpl {
           each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at}); });
         });
       });
+      (three ? triples : pairs).index();
       return;
     }
     const auto lead = m.prog->start.lead;

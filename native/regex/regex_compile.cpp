@@ -4,6 +4,7 @@
 #include <climits>
 #include <bitset>
 #include <tuple>
+#include <unordered_map>
 
 #include "regex_ast.hpp"
 
@@ -130,13 +131,20 @@ CharTest set_test(const std::vector<SetItem>& items, bool icase) {
   CharTest t;
   t.kind = CharTest::Set;
   auto map = std::make_unique<std::bitset<0x10000>>();
+  // Sets are compiled by the hundred at load and most hold a few ASCII letters: the runs are read
+  // back up to the highest member only, not over the whole plane.
+  size_t top = 0;
+  auto mark = [&](char32_t c) {
+    map->set(c);
+    top = std::max<size_t>(top, c + size_t{1});
+  };
   bool hascased = false;
   auto add_fold = [&](char32_t lo) {  // false when the lowercase does not fit the map
     if (lo >= 0x10000) return false;
-    map->set(lo);
+    mark(lo);
     if (const CaseFix* f = find_casefix(lo))
       for (char32_t o : f->others)
-        if (o) map->set(o);
+        if (o) mark(o);
     return true;
   };
   for (const SetItem& it : items) {
@@ -153,7 +161,7 @@ CharTest set_test(const std::vector<SetItem>& items, bool icase) {
             hascased = true;
           }
         } else if (it.lo < 0x10000) {
-          map->set(it.lo);
+          mark(it.lo);
         } else {
           t.tail.push_back({SetTail::Literal, Cat::Digit, it.lo, it.lo});
         }
@@ -174,7 +182,7 @@ CharTest set_test(const std::vector<SetItem>& items, bool icase) {
             for (char32_t c = it.lo; c <= it.hi && !hascased; ++c) hascased = is_cased(c);
           }
         } else {
-          for (char32_t c = it.lo; c <= it.hi && c < 0x10000; ++c) map->set(c);
+          for (char32_t c = it.lo; c <= it.hi && c < 0x10000; ++c) mark(c);
           if (it.hi >= 0x10000) t.tail.push_back({SetTail::Range, Cat::Digit, it.lo, it.hi});
         }
         break;
@@ -187,13 +195,13 @@ CharTest set_test(const std::vector<SetItem>& items, bool icase) {
   if (!t.negate && !t.fold && t.tail.size() == 1 && t.tail[0].kind == SetTail::Category &&
       map->none())
     t.pure_category = static_cast<int8_t>(t.tail[0].cat);
-  for (size_t c = 0; c < 0x10000;) {
+  for (size_t c = 0; c < top;) {
     if (!map->test(c)) {
       ++c;
       continue;
     }
     size_t e = c;
-    while (e + 1 < 0x10000 && map->test(e + 1)) ++e;
+    while (e + 1 < top && map->test(e + 1)) ++e;
     t.ranges.push_back({static_cast<char32_t>(c), static_cast<char32_t>(e)});
     c = e + 1;
   }
@@ -297,10 +305,18 @@ class Builder {
       case Node::In: t = set_test(n.set, icase()); break;
       default: t.kind = (flags_ & DOTALL) ? CharTest::AnyAll : CharTest::Any; break;
     }
+    // Expanded repetitions ask for the same test many times: found by a hash of its fields, and only
+    // a new one pays for its table.
+    uint64_t h = (uint64_t{t.kind} << 56) ^ (uint64_t{t.nalts} << 48) ^ (uint64_t{t.fold} << 47) ^
+                 (uint64_t{t.negate} << 46) ^ (t.ranges.size() << 32) ^ t.tail.size();
+    for (char32_t a : t.alts) h = h * 1000003u ^ a;
+    for (const auto& [lo, hi] : t.ranges) h = (h * 1000003u ^ lo) * 1000003u ^ hi;
+    auto [from, to] = known_tests_.equal_range(h);
+    for (auto it = from; it != to; ++it)
+      if (p_.tests[it->second].same_as(t)) return it->second;
     t.fill_latin();
-    for (size_t i = 0; i < p_.tests.size(); ++i)
-      if (p_.tests[i].same_as(t)) return static_cast<uint32_t>(i);
     p_.tests.push_back(std::move(t));
+    known_tests_.emplace(h, static_cast<uint32_t>(p_.tests.size() - 1));
     return static_cast<uint32_t>(p_.tests.size() - 1);
   }
 
@@ -451,6 +467,7 @@ class Builder {
 
   Program& p_;
   unsigned flags_;
+  std::unordered_multimap<uint64_t, uint32_t> known_tests_;  // hash of a test's fields -> its index
 };
 
 // Characters on which a loop test fails, when they are a short explicit list.
