@@ -684,12 +684,12 @@ void find_required_run(Program& p) {
         std::copy(chars.begin(), chars.end(), run.chars);
       }
       if (score >= best_score) continue;
+      // best_score <= run_score, so `run` has just been set to this very anchor.
       best_score = score;
-      p.run.clear();
-      for (uint32_t x = pc; x < end; ++x) p.run.push_back(p.code[x].test);
-      p.anchor = a - pc;
-      p.nanchor = static_cast<int>(chars.size());
-      std::copy(chars.begin(), chars.end(), p.anchor_chars);
+      p.run = run.tests;
+      p.anchor = run.anchor;
+      p.nanchor = run.nanchor;
+      std::copy(run.chars, run.chars + run.nanchor, p.anchor_chars);
     }
     if (run.nanchor > 0 && end - pc >= 3) runs.emplace_back(run_score, std::move(run));
     pc = end;
