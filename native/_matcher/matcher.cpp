@@ -330,8 +330,25 @@ rx::Pattern native_pattern(PyObject* pattern, long flags) {
   }
 }
 
-PyObject* compile_set(PyObject* module, PyObject* entries) {
+PyObject* compile_set(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return py::boundary([&]() -> Ref {
+    static const py::Signature sig{"compile_set", {"entries", "scan"}, 1, 0};
+    std::array<PyObject*, 2> arg{};
+    sig.parse(args, nargs, kwnames, arg);
+    PyObject* entries = arg[0];
+    rx::PatternSet::Scan scan = rx::PatternSet::Scan::Auto;
+    if (arg[1] && arg[1] != Py_None) {
+      if (!PyUnicode_Check(arg[1]))
+        py::raise_format(PyExc_TypeError, "compile_set() argument 'scan' must be str or None, not %.200s",
+                         Py_TYPE(arg[1])->tp_name);
+      if (PyUnicode_CompareWithASCIIString(arg[1], "groups") == 0) {
+        scan = rx::PatternSet::Scan::Groups;
+      } else if (PyUnicode_CompareWithASCIIString(arg[1], "literal") == 0) {
+        scan = rx::PatternSet::Scan::Literal;
+      } else {
+        py::raise_format(PyExc_ValueError, "unknown scan %R: 'groups', 'literal' or None", arg[1]);
+      }
+    }
     Ref seq = own(PySequence_Fast(entries, "compile_set() takes a sequence of (pattern, flags, findall) tuples"));
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(seq.get());
     auto patterns = std::make_unique<std::vector<rx::Pattern>>();
@@ -348,6 +365,7 @@ PyObject* compile_set(PyObject* module, PyObject* entries) {
       findall->push_back(all == 1);
     }
     auto set = std::make_unique<rx::PatternSet>();
+    set->force_scan(scan);
     for (size_t i = 0; i < patterns->size(); ++i)
       set->add((*patterns)[i], (*findall)[i] ? rx::PatternSet::Mode::FindAll : rx::PatternSet::Mode::First);
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state_of(module).set_type);
@@ -427,8 +445,10 @@ PyMethodDef module_methods[] = {
     {"current_isa", current_isa, METH_NOARGS, "current_isa(): the path scans take now."},
     {"compile", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile)), METH_FASTCALL | METH_KEYWORDS,
      "compile(pattern, flags=0): the pattern compiled by the native matcher."},
-    {"compile_set", compile_set, METH_O,
-     "compile_set(entries): (pattern, flags, findall) tuples scanned together, see MatcherSet.spans."},
+    {"compile_set", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compile_set)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "compile_set(entries, scan=None): (pattern, flags, findall) tuples scanned together, see MatcherSet.spans;\n"
+     "scan 'groups' or 'literal' forces how patterns with a literal are found (None: by the set's size)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

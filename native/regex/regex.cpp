@@ -735,23 +735,55 @@ struct SetImpl {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
     Prefilter pf;
   };
-  std::vector<Entry> entries;
-  std::vector<Member> members;
-  std::vector<Group> groups;
-  bool has_probes = false;
-
   // Patterns that can only start at a line start are grouped apart, so that their pass visits line
   // starts only; the others share the block filter.
-  size_t open[2] = {SIZE_MAX, SIZE_MAX};
+  struct Layout {
+    std::vector<Group> groups;
+    size_t open[2] = {SIZE_MAX, SIZE_MAX};
+  };
+  // The literal scan looks at every character, at a fixed cost of a few nanoseconds each, where one
+  // group's pass skips most of the text by its block filter: it pays only where it saves several
+  // groups' passes. So every member is grouped as if there were no literal scan (`plain`), and the
+  // members the scan cannot take are grouped again on their own (`rest`); the pass picks by how many
+  // members the scan would take.
+  static constexpr size_t kLiteralScanMin = 65;
+  std::vector<Entry> entries;
+  std::vector<Member> members;
+  Layout plain, rest;
+  bool has_probes = false;
+
+  PatternSet::Scan scan = PatternSet::Scan::Auto;
+
+  bool literal_scan() const {
+    if (scan == PatternSet::Scan::Auto) return factored.size() >= kLiteralScanMin;
+    return scan == PatternSet::Scan::Literal;
+  }
+  const std::vector<Group>& groups() const { return literal_scan() ? rest.groups : plain.groups; }
+
+  void group(Layout& layout, size_t member) {
+    const auto lead = members[member].prog->start.lead;
+    const int cls = lead == StartInfo::BeginLine || lead == StartInfo::BeginText;
+    if (layout.open[cls] == SIZE_MAX || layout.groups[layout.open[cls]].members.size() == 64) {
+      layout.open[cls] = layout.groups.size();
+      layout.groups.emplace_back();
+    }
+    Group& g = layout.groups[layout.open[cls]];
+    g.members.push_back(member);
+    std::vector<const Program*> progs;
+    for (size_t e : g.members) progs.push_back(members[e].prog);
+    build_prefilter(g.pf, progs);
+  }
 
   void add_member(const Member& m) {
     const Program::Factor& f = m.prog->factor;
+    const size_t index = members.size();
+    members.push_back(m);
+    group(plain, index);
     if (!m.counting && !f.tests.empty()) {
       if (factored.empty())
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
       const uint32_t slot = static_cast<uint32_t>(factored.size());
-      factored.push_back(members.size());
-      members.push_back(m);
+      factored.push_back(index);
       const Program::Factor& fa = m.prog->factor;
       // The rarest three adjacent characters of the run, or its two when it is that short.
       uint64_t cls[3][4];
@@ -781,18 +813,7 @@ struct SetImpl {
       (three ? triples : pairs).index();
       return;
     }
-    const auto lead = m.prog->start.lead;
-    const int cls = lead == StartInfo::BeginLine || lead == StartInfo::BeginText;
-    if (open[cls] == SIZE_MAX || groups[open[cls]].members.size() == 64) {
-      open[cls] = groups.size();
-      groups.emplace_back();
-    }
-    Group& g = groups[open[cls]];
-    g.members.push_back(members.size());
-    members.push_back(m);
-    std::vector<const Program*> progs;
-    for (size_t e : g.members) progs.push_back(members[e].prog);
-    build_prefilter(g.pf, progs);
+    group(rest, index);
   }
 };
 
@@ -967,6 +988,8 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
 
 size_t PatternSet::size() const { return impl_->entries.size(); }
 
+void PatternSet::force_scan(Scan how) { impl_->scan = how; }
+
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
 template <class Ch, class Filter, class Report>
@@ -975,14 +998,15 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
   Scratch& sc = scratch();
   // The least start at which some alternative of a probed pattern matched.
   std::vector<size_t> probe_first(s.has_probes ? s.entries.size() : 0, SIZE_MAX);
-  factor_pass(s, text, n, filter, probe_first, [&](const SetImpl::Member& me, size_t from, size_t to) {
-    if (me.probe) {
-      probe_first[me.owner] = std::min(probe_first[me.owner], from);
-    } else {
-      report(me.owner, from, to);
-    }
-  });
-  for (const SetImpl::Group& g : s.groups) {
+  if (s.literal_scan())
+    factor_pass(s, text, n, filter, probe_first, [&](const SetImpl::Member& me, size_t from, size_t to) {
+      if (me.probe) {
+        probe_first[me.owner] = std::min(probe_first[me.owner], from);
+      } else {
+        report(me.owner, from, to);
+      }
+    });
+  for (const SetImpl::Group& g : s.groups()) {
     const size_t k = g.members.size();
     if (sc.memos.size() < k) sc.memos.resize(k);
     const SetImpl::Member* mem[64];

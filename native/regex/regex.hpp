@@ -110,6 +110,12 @@ class PatternSet {
   size_t add(const Pattern& p, Mode m);  // returns the pattern's index; call before run
   size_t size() const;
 
+  // How Search patterns with a literal are found: by the shared literal scan, or in the groups' passes
+  // with the others. Auto takes the literal scan for sets large enough to need several groups, where
+  // it replaces their passes; tests force each path to hold both to the same answers.
+  enum class Scan { Auto, Groups, Literal };
+  void force_scan(Scan how);
+
   // out.size() becomes the number of added patterns; out[i] = 1/0 for Search ("does it match anywhere"),
   // the number of non-overlapping findall matches for Count.
   template <class Ch> void run(const Ch* text, size_t n, std::vector<size_t>& out) const;

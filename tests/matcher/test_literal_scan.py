@@ -5,6 +5,8 @@ Each case is checked against `re` on text built from the pattern's own words, in
 
 import re
 
+import pytest
+
 from hypothesis import given
 from hypothesis import strategies as st
 from test_generated_patterns import PATHS, kinds, on_path, patterns
@@ -39,7 +41,8 @@ WORDS = [
     "\U0001f600",
 ]
 
-CASE_SET = _matcher.compile_set([(p, FLAGS, False) for p in CASES])
+# Small sets take the groups' passes unless told otherwise: these are made to take the literal scan.
+CASE_SET = _matcher.compile_set([(p, FLAGS, False) for p in CASES], scan="literal")
 
 
 def expected(entries, text):
@@ -94,7 +97,7 @@ def test_first_allowed_match_equals_the_retry_loop(drawn, text, data):
         entries.append((src, flags, False))
     if not entries:
         return
-    compiled = _matcher.compile_set(entries)
+    compiled = _matcher.compile_set(entries, scan=data.draw(st.sampled_from(["literal", "groups"])))
     masks = [bytes(data.draw(st.lists(st.sampled_from([0, 1]), min_size=len(text) + 1, max_size=len(text) + 1)))
              for _ in entries]
     assert compiled.first_where(text, masks) == [retry_loop(p, f, text, m) for (p, f, _), m in zip(entries, masks)]
@@ -124,9 +127,17 @@ LOOKAHEAD = [
 
 def test_a_fruitless_keyword_run_does_not_hide_a_later_match():
     entries = [(p, FLAGS, False) for p in LOOKAHEAD]
-    compiled = _matcher.compile_set(entries)
+    compiled = _matcher.compile_set(entries, scan="literal")
     run = "CREATE TABLE (" * 1500
     for text in [run, "PIPE STAGE " + run, run + "CREATE OR REPLACE STAGE s", run + "CREATE MULTISET TABLE t",
                  run + "CREATE TABLE t CLONE u", "CLONE " + run + " ) FALLBACK", run + "TABLE (x)"]:
         for variant in kinds(text):
             assert compiled.spans(variant) == expected(entries, variant)
+
+
+def test_the_scan_choice_is_checked():
+    with pytest.raises(ValueError, match="unknown scan 'fast'"):
+        _matcher.compile_set([("a", 0, False)], scan="fast")
+    with pytest.raises(TypeError, match="'scan' must be str or None, not int"):
+        _matcher.compile_set([("a", 0, False)], scan=1)
+    assert _matcher.compile_set([("a", 0, False)], scan=None).spans("ba") == [(1, 2)]

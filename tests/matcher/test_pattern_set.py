@@ -26,11 +26,13 @@ def expected(entries, text):
 # The catalogue twice over, first matches and all matches: 266 patterns, so several groups of 64.
 CATALOGUE = [(p, FLAGS, False) for _, p in MARKERS] + [(p, FLAGS, True) for _, p in MARKERS]
 catalogue_set = _matcher.compile_set(CATALOGUE)
+catalogue_in_groups = _matcher.compile_set(CATALOGUE, scan="groups")
 
 
 def test_catalogue_set_on_the_corpus(texts):
     for text in texts[::7]:
         assert catalogue_set.spans(text) == expected(CATALOGUE, text)
+        assert catalogue_in_groups.spans(text) == catalogue_set.spans(text)
 
 
 @given(marker_text, st.sampled_from(PATHS))
@@ -46,12 +48,12 @@ def check_catalogue(text):
 # Sets of more than 64 patterns (several groups) are covered by the catalogue above.
 @given(st.lists(st.tuples(patterns(depth=1), st.booleans()), min_size=1, max_size=8),
        st.lists(st.text(st.sampled_from("ab \n_sſK\u212aıİ0٣#(é\U0001f600"), max_size=30), min_size=1, max_size=3),
-       st.sampled_from(PATHS))
-def test_generated_sets_agree_with_each_pattern_alone(drawn, texts, path):
-    on_path(path, check_generated_set, drawn, texts)
+       st.sampled_from(PATHS), st.sampled_from([None, "groups", "literal"]))
+def test_generated_sets_agree_with_each_pattern_alone(drawn, texts, path, scan):
+    on_path(path, check_generated_set, drawn, texts, scan)
 
 
-def check_generated_set(drawn, texts):
+def check_generated_set(drawn, texts, scan):
     entries = []
     for (src, flags), findall in drawn:
         try:
@@ -59,7 +61,7 @@ def check_generated_set(drawn, texts):
         except re.error:
             continue
         entries.append((src, flags, findall))
-    compiled = _matcher.compile_set(entries)
+    compiled = _matcher.compile_set(entries, scan=scan)
     for text in texts:
         for variant in kinds(text):
             assert compiled.spans(variant) == expected(entries, variant)
