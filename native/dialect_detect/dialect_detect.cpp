@@ -67,6 +67,7 @@ struct Entry {
 struct Runtime : py::ModuleState {
   std::vector<Entry> entries;
   size_t marker_count = 0;
+  std::vector<bool> comment_scope;  // by entry, for the scan's context filter
   rx::PatternSet first_set;  // the markers alone, each for its first match (find_markers)
   rx::PatternSet all_set;    // every entry, each for its first match (detect_dialect)
   std::array<Ref, kPlatforms> platforms;
@@ -147,11 +148,20 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
 
 // An entry's match counts only where it starts in the entry's context (and before the end: no entry
 // matches the empty string there).
+// Most starts the scan asks about are already in the right context: those are answered from a map
+// of the regions by position, and only the others search the spans for the next one.
 class ContextFilter final : public rx::PatternSet::StartFilter {
  public:
-  ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n) : rt_(rt), spans_(spans), n_(n) {}
+  ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n) : rt_(rt), spans_(spans), n_(n) {
+    region_.assign(n, static_cast<std::uint8_t>(text::Region::Code));
+    for (const text::Span& sp : spans)
+      std::fill(region_.begin() + static_cast<std::ptrdiff_t>(sp.begin), region_.begin() + static_cast<std::ptrdiff_t>(sp.end),
+                static_cast<std::uint8_t>(sp.kind));
+  }
   size_t next(size_t entry, size_t pos) const override {
-    const text::Region wanted = rt_.entries[entry].comment_scope ? text::Region::Comment : text::Region::Code;
+    const text::Region wanted = rt_.comment_scope[entry] ? text::Region::Comment : text::Region::Code;
+    if (pos >= n_) return SIZE_MAX;
+    if (region_[pos] == static_cast<std::uint8_t>(wanted)) return pos;
     const size_t at = text::next_in(spans_, pos, wanted, n_);
     return at < n_ ? at : SIZE_MAX;
   }
@@ -160,6 +170,7 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
   const Runtime& rt_;
   const std::vector<text::Span>& spans_;
   size_t n_;
+  std::vector<std::uint8_t> region_;
 };
 
 template <class Ch>
@@ -471,6 +482,7 @@ void build(PyObject* module) {
     rt->entries.push_back(std::move(e));
   }
   for (size_t i = 0; i < rt->entries.size(); ++i) {
+    rt->comment_scope.push_back(rt->entries[i].comment_scope);
     if (i < rt->marker_count) rt->first_set.add(*rt->entries[i].pattern, rx::PatternSet::Mode::First);
     rt->all_set.add(*rt->entries[i].pattern, rx::PatternSet::Mode::First);
   }

@@ -729,6 +729,19 @@ struct SetImpl {
   };
   static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> 16; }
   std::vector<size_t> factored;  // member indices
+  // The factors' runs, flattened so that checking a key hit reads one small table rather than the
+  // member's program (a few cache misses per hit, most hits failing): per run character, the Latin-1
+  // characters its test accepts; wider ones go to the test itself.
+  struct RunChar {
+    uint64_t latin[4];
+    const CharTest* test;
+  };
+  struct Run {
+    uint32_t first, len;  // run_chars[first, first + len)
+    bool single;          // keyed by one character (Program::single)
+  };
+  std::vector<RunChar> run_chars;
+  std::vector<Run> runs;  // by slot
   KeyTable pairs, triples;
   uint8_t lat_class[256] = {};
   struct Group {
@@ -753,9 +766,10 @@ struct SetImpl {
   bool has_probes = false;
 
   PatternSet::Scan scan = PatternSet::Scan::Auto;
+  size_t paired = 0;  // factored members found by a pair; the others, by one rare character, do not count
 
   bool literal_scan() const {
-    if (scan == PatternSet::Scan::Auto) return factored.size() >= kLiteralScanMin;
+    if (scan == PatternSet::Scan::Auto) return paired >= kLiteralScanMin;
     return scan == PatternSet::Scan::Literal;
   }
   const std::vector<Group>& groups() const { return literal_scan() ? rest.groups : plain.groups; }
@@ -775,16 +789,27 @@ struct SetImpl {
   }
 
   void add_member(const Member& m) {
-    const Program::Factor& f = m.prog->factor;
+    // A pattern found by one character only joins the scan when it would otherwise be tried at every
+    // line start (`^[ \t]*#`): other such patterns fare as well in a group's pass, whose block filter
+    // finds their first character, while a key that common (`[`, `@`) costs the scan more per hit.
+    const bool single = m.prog->factor.tests.empty() && m.prog->start.lead == StartInfo::BeginLine;
+    const Program::Factor& fa = single ? m.prog->single : m.prog->factor;
     const size_t index = members.size();
     members.push_back(m);
     group(plain, index);
-    if (!m.counting && !f.tests.empty()) {
+    if (!m.counting && !fa.tests.empty()) {
       if (factored.empty())
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
       const uint32_t slot = static_cast<uint32_t>(factored.size());
       factored.push_back(index);
-      const Program::Factor& fa = m.prog->factor;
+      if (!single) ++paired;
+      runs.push_back({static_cast<uint32_t>(run_chars.size()), static_cast<uint32_t>(fa.tests.size()), single});
+      for (uint32_t id : fa.tests) {
+        RunChar rc{{0, 0, 0, 0}, &m.prog->tests[id]};
+        for (int c = 0; c < 256; ++c)
+          if (rc.test->latin[c]) rc.latin[c >> 6] |= uint64_t{1} << (c & 63);
+        run_chars.push_back(rc);
+      }
       // The rarest three adjacent characters of the run, or its two when it is that short.
       uint64_t cls[3][4];
       auto classes = [&](size_t i, uint64_t* out) {
@@ -804,6 +829,15 @@ struct SetImpl {
         for (uint32_t c = 0; c < 256; ++c)
           if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
       };
+      if (single) {
+        // The character with each class after it; at the text's last character, with class 0.
+        classes(fa.key, cls[0]);
+        each(cls[0], [&](uint32_t a) {
+          for (uint32_t b = 0; b < 256; ++b) pairs.add(a << 8 | b, Keyed{slot, fa.key});
+        });
+        pairs.index();
+        return;
+      }
       each(cls[0], [&](uint32_t a) {
         each(cls[1], [&](uint32_t b) {
           if (!three) return pairs.add(a << 8 | b, Keyed{slot, at});
@@ -844,7 +878,7 @@ template <class Ch, class Filter, class Found>
 void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
                  const std::vector<size_t>& probe_first, Found&& found) {
   const size_t count = s.factored.size();
-  if (count == 0 || n < 2) return;
+  if (count == 0 || n == 0) return;
   Scratch& sc = scratch();
   if (sc.memos.size() < count) sc.memos.resize(count);
   std::vector<size_t> watermark(count, 0);
@@ -861,7 +895,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   auto attempt = [&](size_t f, size_t run_at) {
     const SetImpl::Member& me = s.members[s.factored[f]];
     const Program& p = *me.prog;
-    const Program::Factor& fa = p.factor;
+    const Program::Factor& fa = s.runs[f].single ? p.single : p.factor;
     if (run_at < fa.min_offset) return;
     size_t hi = run_at - fa.min_offset;
     size_t lo = fa.max_offset > run_at ? 0 : run_at - fa.max_offset;
@@ -884,7 +918,8 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     // A character or keyword every match contains that no longer occurs: no match is left. Looking
     // ahead for it costs a scan of its own, worth it only for a pattern whose literal keeps occurring
     // without a match (text made of the one keyword).
-    if (++tries[f] > 1024 && (!req[f].still_possible(p, t, n, lo) || !req[f].some_alternative_possible(p, t, n, lo)))
+    if (++tries[f] > 1024 &&
+        (!req[f].still_possible(p, t, n, lo) || !req[f].some_alternative_possible(p, t, n, lo)))
       return finish(f);
     Memo& memo = sc.memos[f];
     const Prefilter& pf = p.solo;
@@ -925,17 +960,21 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     for (; e < end; ++e) {
       const size_t f = e->slot;
       if (done[f] || q < e->at) continue;
-      const Program& p = *s.members[s.factored[f]].prog;
-      const Program::Factor& fa = p.factor;
-      const size_t run_at = q - e->at, len = fa.tests.size();
-      if (run_at + len > n) continue;
+      const SetImpl::Run run = s.runs[f];
+      const size_t run_at = q - e->at;
+      if (run_at + run.len > n) continue;
+      const SetImpl::RunChar* rc = s.run_chars.data() + run.first;
       size_t x = 0;
-      while (x < len && p.tests[fa.tests[x]](t[run_at + x])) ++x;
-      if (x == len) attempt(f, run_at);
+      for (; x < run.len; ++x) {
+        const Ch c = t[run_at + x];
+        const bool ok = (sizeof(Ch) == 1 || c < 256) ? (rc[x].latin[c >> 6] >> (c & 63)) & 1 : (*rc[x].test)(c);
+        if (!ok) break;
+      }
+      if (x == run.len) attempt(f, run_at);
     }
   };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
-  uint32_t c0 = cls(t[0]), c1 = cls(t[1]);
+  uint32_t c0 = cls(t[0]), c1 = n > 1 ? cls(t[1]) : 0;
   for (size_t q = 0; q + 1 < n && left; ++q) {
     const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
     if (any_pairs) {
@@ -950,6 +989,12 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     }
     c0 = c1;
     c1 = c2;
+  }
+  // A single character's key at the last character: with class 0 after it, like a pair at the end.
+  if (any_pairs && left) {
+    const uint32_t key = cls(t[n - 1]) << 8;
+    if (s.pairs.has(key))
+      check(s.pairs.entries.data() + s.pairs.start[key], s.pairs.entries.data() + s.pairs.start[key + 1], n - 1);
   }
   for (size_t f = 0; f < count; ++f)
     if (!done[f]) sc.memos[f].trim();

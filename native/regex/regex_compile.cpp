@@ -2,6 +2,7 @@
 // where a pattern cannot begin.
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <bitset>
 #include <tuple>
 #include <unordered_map>
@@ -566,6 +567,19 @@ void find_required(Program& p) {
 }
 
 // Rough share (per mille) of a character in SQL scripts, to pick the rarest anchor for a required run.
+// Punctuation rare enough in SQL to find a pattern by alone (Program::single): variables, quoted
+// names, temp tables, parameters; not `.`, `(`, `,` or a letter, which are everywhere.
+bool rare_alone(const CharTest& t) {
+  uint64_t cls[4];
+  if (!test_classes(t, cls) || (cls[0] & 1)) return false;
+  int count = 0;
+  for (int c = 1; c < 256; ++c) {
+    if (!((cls[c >> 6] >> (c & 63)) & 1)) continue;
+    if (c >= 128 || !std::strchr("@#$[]`\"{}:!?%^&|~\\/", c) || ++count > 3) return false;
+  }
+  return count > 0;
+}
+
 int frequency(char32_t c) {
   static const char* const kLetters = "etaoinsrlcdumphfgbywvkxqjz";
   static const int kShare[] = {90, 70, 65, 60, 60, 60, 60, 55, 40, 35, 35, 30, 25, 25, 25, 20, 15, 15, 15, 12, 10, 8, 6, 3, 2, 2};
@@ -766,9 +780,11 @@ void chars_before(const Program& p, uint32_t target, Program::Factor& f) {
   });
 }
 
-// Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor).
-void find_factor(Program& p) {
+// Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor);
+// with `single`, the rarest lone character among the few rare ones (Program::single).
+void find_factor(Program& p, bool single) {
   if (p.code.size() > 2000) return;
+  Program::Factor& out = single ? p.single : p.factor;
   const std::vector<char> target = jump_targets(p);
   auto rarity = [&](uint32_t test) {
     uint64_t cls[4];
@@ -789,9 +805,10 @@ void find_factor(Program& p) {
     bool analysed = false;
     size_t lo = 0, hi = 0;
     Program::Factor candidate;
-    for (uint32_t a = pc; a + 1 < end; ++a) {
-      const int r0 = rarity(p.code[a].test), r1 = r0 < 0 ? -1 : rarity(p.code[a + 1].test);
-      if (r1 < 0) continue;
+    for (uint32_t a = pc; a + (single ? 0 : 1) < end; ++a) {
+      const int r0 = rarity(p.code[a].test);
+      const int r1 = single ? (rare_alone(p.tests[p.code[a].test]) ? 1 : -1) : r0 < 0 ? -1 : rarity(p.code[a + 1].test);
+      if (r0 < 0 || r1 < 0) continue;
       if (!analysed) {
         std::tie(lo, hi) = offset_bounds(p, pc);
         chars_before(p, pc, candidate);
@@ -815,7 +832,7 @@ void find_factor(Program& p) {
       candidate.min_offset = lo;
       candidate.max_offset = hi;
       candidate.score = score;
-      p.factor = candidate;
+      out = candidate;
     }
     pc = end;
   }
@@ -943,7 +960,8 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   plan_counted(*p);
   find_required(*p);
   find_required_run(*p);
-  find_factor(*p);
+  find_factor(*p, false);
+  if (p->factor.tests.empty()) find_factor(*p, true);
   analyse(*p);
   build_prefilter(p->solo, {p.get()});
   return p;

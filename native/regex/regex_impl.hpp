@@ -240,6 +240,10 @@ struct Program {
     long score = 0;  // the expected cost of its occurrences, lower is better
   };
   Factor factor;
+  // For a pattern without such a pair: one rare character (`@`, `[`, `#`...) every match passes
+  // through, as the run's tests[key] alone; a set that already runs the literal scan finds it there
+  // too (by its fold class and any character after it) rather than in a pass of its own.
+  Factor single;
 };
 
 // A byte standing for a character under case folding: its lowercase when that is Latin-1, the Latin-1
