@@ -744,6 +744,7 @@ struct SetImpl {
   std::vector<Run> runs;  // by slot
   KeyTable pairs, triples;
   uint8_t lat_class[256] = {};
+  bool ascii_classes = true;  // an ASCII character's class is its ASCII lowercase (the vector path)
   struct Group {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
     Prefilter pf;
@@ -798,8 +799,11 @@ struct SetImpl {
     members.push_back(m);
     group(plain, index);
     if (!m.counting && !fa.tests.empty()) {
-      if (factored.empty())
+      if (factored.empty()) {
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
+        for (int c = 0; c < 128; ++c)
+          if (lat_class[c] != ((c >= 'A' && c <= 'Z') ? c + 32 : c)) ascii_classes = false;
+      }
       const uint32_t slot = static_cast<uint32_t>(factored.size());
       factored.push_back(index);
       if (!single) ++paired;
@@ -850,6 +854,51 @@ struct SetImpl {
     group(rest, index);
   }
 };
+
+#ifdef TESSERA_RX_BLOCKS
+__attribute__((target("avx2"))) inline __m256i ascii_lower32(__m256i v) {
+  const __m256i upper =
+      _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('A' - 1)), _mm256_cmpgt_epi8(_mm256_set1_epi8('Z' + 1), v));
+  return _mm256_or_si256(v, _mm256_and_si256(upper, _mm256_set1_epi8(0x20)));
+}
+
+// Bit (key & 31) of 32-bit word key >> 5 of a key table's bitset, for eight keys: 1 or 0 per lane.
+__attribute__((target("avx2"))) inline __m256i key_bits8(const uint64_t* bits, __m256i key) {
+  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(bits), _mm256_srli_epi32(key, 5), 4);
+  return _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_and_si256(key, _mm256_set1_epi32(31))), _mm256_set1_epi32(1));
+}
+
+// The positions q..q+31 at which the literal scan may find a key (bit j for q + j): the pair and the
+// hashed triple of fold classes starting there, looked up eight at a time. Needs t[q, q + 34). The
+// classes are ASCII lowercase here (SetImpl::ascii_classes); a block with any other character
+// leaves every position to the exact lookups.
+template <class Ch>
+__attribute__((target("avx2"))) uint32_t key_candidates32(const uint64_t* pair_bits, const uint64_t* triple_bits,
+                                                         const Ch* t) {
+  const __m256i v0 = bytes32(t), v1 = bytes32(t + 1), v2 = bytes32(t + 2);
+  if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(v0, v1), v2))) return ~0u;
+  const __m256i l0 = ascii_lower32(v0), l1 = ascii_lower32(v1), l2 = ascii_lower32(v2);
+  uint32_t mask = 0;
+  for (int half = 0; half < 2; ++half) {
+    const __m128i h0 = half ? _mm256_extracti128_si256(l0, 1) : _mm256_castsi256_si128(l0);
+    const __m128i h1 = half ? _mm256_extracti128_si256(l1, 1) : _mm256_castsi256_si128(l1);
+    const __m128i h2 = half ? _mm256_extracti128_si256(l2, 1) : _mm256_castsi256_si128(l2);
+    for (int quarter = 0; quarter < 2; ++quarter) {
+      const __m256i a = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h0, 8) : h0);
+      const __m256i b = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h1, 8) : h1);
+      const __m256i c = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h2, 8) : h2);
+      const __m256i pair = _mm256_or_si256(_mm256_slli_epi32(a, 8), b);
+      const __m256i triple = _mm256_srli_epi32(
+          _mm256_mullo_epi32(_mm256_or_si256(_mm256_slli_epi32(pair, 8), c), _mm256_set1_epi32(static_cast<int>(2654435761u))),
+          16);
+      const __m256i hit = _mm256_or_si256(key_bits8(pair_bits, pair), key_bits8(triple_bits, triple));
+      const auto bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(hit, 31))));
+      mask |= bits << (16 * half + 8 * quarter);
+    }
+  }
+  return mask;
+}
+#endif
 
 // Whether a pattern scanned alone (its solo prefilter, bit 0) may start at i: its first three
 // characters and the one before. Characters beyond Latin-1 are left to the attempt.
@@ -974,8 +1023,27 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     }
   };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
-  uint32_t c0 = cls(t[0]), c1 = n > 1 ? cls(t[1]) : 0;
-  for (size_t q = 0; q + 1 < n && left; ++q) {
+  size_t q = 0;
+#ifdef TESSERA_RX_BLOCKS
+  if (s.ascii_classes && have_avx2()) {
+    // Blocks of 32 positions, each candidate then looked up as below, in the same order.
+    for (; q + 34 <= n && left; q += 32) {
+      for (uint32_t m = key_candidates32(s.pairs.bits.data(), s.triples.bits.data(), t + q); m && left; m &= m - 1) {
+        const size_t p = q + static_cast<size_t>(std::countr_zero(m));
+        const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
+        if (any_pairs && s.pairs.has(a << 8 | b))
+          check(s.pairs.entries.data() + s.pairs.start[a << 8 | b], s.pairs.entries.data() + s.pairs.start[(a << 8 | b) + 1], p);
+        if (any_triples) {
+          const uint32_t key = SetImpl::hash3(a, b, cls(t[p + 2]));
+          if (s.triples.has(key))
+            check(s.triples.entries.data() + s.triples.start[key], s.triples.entries.data() + s.triples.start[key + 1], p);
+        }
+      }
+    }
+  }
+#endif
+  uint32_t c0 = q < n ? cls(t[q]) : 0, c1 = q + 1 < n ? cls(t[q + 1]) : 0;
+  for (; q + 1 < n && left; ++q) {
     const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
     if (any_pairs) {
       const uint32_t key = c0 << 8 | c1;
