@@ -594,7 +594,7 @@ int frequency(char32_t c) {
       case '\n': case '\t': case '\r': return 30;
       case '(': case ')': case ',': case '_': return 15;
       case '.': case '@': return 10;
-      case '-': return 20;  // comments
+      case '-': return 40;  // comments, and their ruler lines (a run of them is a hit at each character)
       case '=': case '\'': case '[': case ']': return 8;
       default: break;
     }
