@@ -32,13 +32,18 @@ CASES = [
     r"::\w+",
     r"@@ROWCOUNT",
     r"\$\$",
+    # Line-start patterns found by one rare character, looking back over the loop before it.
+    r"^[ \t]*#(?:[ \t]|$)",
+    r"^\s*/\s*$",
+    r"^[ \t]*@@?\w+\.sql\b",
+    r"--\s*COMMAND\s*-+",  # a dash ruler line must not hide the keyword
 ]
 
 WORDS = [
     "NVL", "nvl2", "X", "DECODE", "to_char", "TO_DATE", "(", "(x", "(x)", "x", " ", "\n", ";", "*",
     "SELECT", "EXCEPT", "GO", "go", "SEL", "STRING", ",", ")", "OPT", "ZORDER", "MAſK", "\u212aEY",
     "mask", "key", "fınal", "FINAL", "::", "int", "@@", "ROWCOUNT", "$$", "$", "a", "\t", "é", "\u0100",
-    "\U0001f600",
+    "\U0001f600", "#", "/", "@", ".sql", "COMMAND", "--", "-", "\r",
 ]
 
 # Small sets take the groups' passes unless told otherwise: these are made to take the literal scan.
@@ -70,6 +75,31 @@ def test_case_folded_literals_accept_every_equivalent():
     for text in [examples, "x MAſK y", "the \u212aEY", "FıNAL", "fİnal", "a\nGO\n", "SELECT\u00a0*\u2003EXCEPT("]:
         for variant in kinds(text):
             assert CASE_SET.spans(variant) == expected(entries, variant)
+
+
+def test_one_character_keys_at_the_ends_of_the_text():
+    entries = [(p, FLAGS, False) for p in CASES]
+    for text in ["#", "/", "x\n#", "x\n  /", "\t# y", "@f.sql", "a\n@@f.SQL", "-- COMMAND -", "--------COMMAND--"]:
+        for path in PATHS:
+            for variant in kinds(text):
+                on_path(path, lambda v: _check(entries, v), variant)
+
+
+def _check(entries, text):
+    assert CASE_SET.spans(text) == expected(entries, text)
+
+
+# The vector path looks keys up 32 positions at a time and leaves blocks with characters beyond ASCII
+# to the exact lookups: a keyword must be found wherever it falls against the blocks, with or without
+# such a character next to it.
+def test_keys_at_every_offset_against_the_blocks():
+    entries = [(p, FLAGS, False) for p in CASES]
+    for word in ["@@ROWCOUNT", "to_char", "MAſK", "\u212aEY", "\n# x", "SELECT * EXCEPT(", "$$"]:
+        for other in ["", "é", "\u0100"]:
+            for at in range(0, 72, 3):
+                text = "." * at + other + word + " " * (80 - at)
+                for path in PATHS:
+                    on_path(path, lambda v: _check(entries, v), text)
 
 
 # The first match among allowed starts, against the loop it replaces: search, and while the match starts
