@@ -789,7 +789,11 @@ struct SetImpl {
     build_prefilter(g.pf, progs);
   }
 
-  void add_member(const Member& m) {
+  // Where a member is scanned: in the groups' passes without the literal scan (`plain`) and in the
+  // literal scan or else the remaining groups (`rest`); or only in the one or the other.
+  enum class Only { Both, Groups, Literal };
+
+  void add_member(const Member& m, Only only = Only::Both) {
     // A pattern found by one character only joins the scan when it would otherwise be tried at every
     // line start (`^[ \t]*#`): other such patterns fare as well in a group's pass, whose block filter
     // finds their first character, while a key that common (`[`, `@`) costs the scan more per hit.
@@ -797,7 +801,8 @@ struct SetImpl {
     const Program::Factor& fa = single ? m.prog->single : m.prog->factor;
     const size_t index = members.size();
     members.push_back(m);
-    group(plain, index);
+    if (only != Only::Literal) group(plain, index);
+    if (only == Only::Groups) return;
     if (!m.counting && !fa.tests.empty()) {
       if (factored.empty()) {
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
@@ -806,7 +811,7 @@ struct SetImpl {
       }
       const uint32_t slot = static_cast<uint32_t>(factored.size());
       factored.push_back(index);
-      if (!single) ++paired;
+      if (!single && only == Only::Both) ++paired;
       runs.push_back({static_cast<uint32_t>(run_chars.size()), static_cast<uint32_t>(fa.tests.size()), single});
       for (uint32_t id : fa.tests) {
         RunChar rc{{0, 0, 0, 0}, &m.prog->tests[id]};
@@ -1092,7 +1097,15 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
   const Program& prog = *p.prog_;
   if (m == Mode::Search && !prog.probes.empty()) {
     s.has_probes = true;
-    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false});
+    for (const auto& probe : prog.probes) {
+      if (probe->spelled.empty()) {
+        s.add_member({probe.get(), idx, true, false});
+        continue;
+      }
+      // The groups' passes take the probe, the literal scan its spelled-out programs.
+      s.add_member({probe.get(), idx, true, false}, SetImpl::Only::Groups);
+      for (const auto& part : probe->spelled) s.add_member({part.get(), idx, true, false}, SetImpl::Only::Literal);
+    }
   } else {
     s.add_member({&prog, idx, false, m == Mode::Count});
   }

@@ -1020,7 +1020,17 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   if (parsed.seq.size() == 1 && parsed.seq[0].kind == Node::Branch && parsed.seq[0].alts.size() <= 16) {
     for (const Seq& alt : parsed.seq[0].alts) {
       std::shared_ptr<Program> probe = build(alt, flags);
-      attach_alternatives(*probe, spelled_out(alt).bare, flags);
+      const SpelledOut spelled = spelled_out(alt);
+      attach_alternatives(*probe, spelled.bare, flags);
+      if (probe->factor.tests.empty()) {
+        for (const Seq& whole : spelled.whole) {
+          probe->spelled.push_back(build(whole, flags));
+          if (probe->spelled.back()->factor.tests.empty()) {
+            probe->spelled.clear();
+            break;
+          }
+        }
+      }
       p->probes.push_back(std::move(probe));
     }
     return p;
