@@ -37,6 +37,9 @@ CASES = [
     r"^\s*/\s*$",
     r"^[ \t]*@@?\w+\.sql\b",
     r"--\s*COMMAND\s*-+",  # a dash ruler line must not hide the keyword
+    # Alternatives without a literal of their own, found through one program per keyword.
+    r"\b(?:DATETIME|TIME)_(?:ADD|SUB)\s*\(|\bDATE_DIFF\s*\(",
+    r"\b(?:INS|DEL)\s+(?:INTO|FROM)\b|\bUPD\s+\w+\s+SET\b",
 ]
 
 WORDS = [
@@ -44,6 +47,7 @@ WORDS = [
     "SELECT", "EXCEPT", "GO", "go", "SEL", "STRING", ",", ")", "OPT", "ZORDER", "MAſK", "\u212aEY",
     "mask", "key", "fınal", "FINAL", "::", "int", "@@", "ROWCOUNT", "$$", "$", "a", "\t", "é", "\u0100",
     "\U0001f600", "#", "/", "@", ".sql", "COMMAND", "--", "-", "\r",
+    "DATETIME", "TIME", "_", "ADD", "SUB", "DATE_DIFF", "INS", "DEL", "INTO", "FROM", "UPD", "SET", "INSERT",
 ]
 
 # Small sets take the groups' passes unless told otherwise: these are made to take the literal scan.
@@ -171,3 +175,13 @@ def test_the_scan_choice_is_checked():
     with pytest.raises(TypeError, match="'scan' must be str or None, not int"):
         _matcher.compile_set([("a", 0, False)], scan=1)
     assert _matcher.compile_set([("a", 0, False)], scan=None).spans("ba") == [(1, 2)]
+
+
+def test_spelled_out_alternatives_find_the_leftmost_match():
+    entries = [(p, FLAGS, False) for p in CASES]
+    for text in ["DATETIME_ADD (x) TIME_SUB(", "time_sub( datetime_add(", "INSERT INTO t; ins  into t", "upd t set",
+                 "DATE_DIFF( TIME_ADD(", "del\nfrom x INS INTO"]:
+        for variant in kinds(text):
+            assert CASE_SET.spans(variant) == expected(entries, variant)
+            for scan in ("literal", "groups"):
+                assert _matcher.compile_set(entries, scan=scan).spans(variant) == expected(entries, variant)
