@@ -935,16 +935,26 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   if (count == 0 || n == 0) return;
   Scratch& sc = scratch();
   if (sc.memos.size() < count) sc.memos.resize(count);
+  // Most members of a large set never get a hit in a short text: their memo, look-ahead state and
+  // program are touched only at their first attempt, so a call costs little more than its hits.
   std::vector<size_t> watermark(count, 0);
-  std::vector<char> done(count, 0);
-  std::vector<Requirement> req(count);
+  std::vector<char> done(count, 0);     // 1: left the scan
+  std::vector<char> started(count, 0);  // its memo has begun this call
+  std::vector<uint32_t> req_of(count, UINT32_MAX);  // its Requirement in reqs, once it needs one
+  std::vector<Requirement> reqs;
   std::vector<uint32_t> tries(count, 0);
   size_t left = count;
-  for (size_t f = 0; f < count; ++f) sc.memos[f].begin(s.members[s.factored[f]].prog->nstates);
   auto finish = [&](size_t f) {
     done[f] = 1;
     --left;
-    sc.memos[f].trim();
+    if (started[f]) sc.memos[f].trim();
+  };
+  auto requirement = [&](size_t f) -> Requirement& {
+    if (req_of[f] == UINT32_MAX) {
+      req_of[f] = static_cast<uint32_t>(reqs.size());
+      reqs.emplace_back();
+    }
+    return reqs[req_of[f]];
   };
   auto attempt = [&](size_t f, size_t run_at) {
     const SetImpl::Member& me = s.members[s.factored[f]];
@@ -973,9 +983,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     // ahead for it costs a scan of its own, worth it only for a pattern whose literal keeps occurring
     // without a match (text made of the one keyword).
     if (++tries[f] > 1024 &&
-        (!req[f].still_possible(p, t, n, lo) || !req[f].some_alternative_possible(p, t, n, lo)))
+        (!requirement(f).still_possible(p, t, n, lo) || !requirement(f).some_alternative_possible(p, t, n, lo)))
       return finish(f);
     Memo& memo = sc.memos[f];
+    if (!started[f]) {
+      started[f] = 1;
+      memo.begin(p.nstates);
+    }
     const Prefilter& pf = p.solo;
     if (pf.rule_bot & 1) {
       if (lo > 0) return;
@@ -1070,7 +1084,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       check(s.pairs.entries.data() + s.pairs.start[key], s.pairs.entries.data() + s.pairs.start[key + 1], n - 1);
   }
   for (size_t f = 0; f < count; ++f)
-    if (!done[f]) sc.memos[f].trim();
+    if (!done[f] && started[f]) sc.memos[f].trim();
 }
 
 // Every start allowed.
