@@ -35,10 +35,25 @@ class Classifier {
 
   template <class Ch>
   Counts run(const Ch* s, size_t n) const {
+    return tally<Ch>([&](auto&& window) {
+      text::for_each_comment_free_window(s, n, window_limit(n), [](const Ch* w, size_t p) { return cuts_no_match(w, p); },
+                                        window);
+    });
+  }
+
+  // The same for a text that is comment-free already, in one window: there is no copy to bound, and
+  // each further window would have the pass look again for what it found in the ones before.
+  template <class Ch>
+  Counts run_comment_free(const Ch* s, size_t n) const {
+    return tally<Ch>([&](auto&& window) { window(s, n); });
+  }
+
+  // The counts over the windows that for_each_window hands, in order, to the function it is given.
+  template <class Ch, class Windows>
+  Counts tally(Windows&& for_each_window) const {
     std::vector<size_t> hits(set_.size()), window_hits;
     size_t lines = 0, windows = 0;
-    text::for_each_comment_free_window(s, n, window_limit(n), [](const Ch* w, size_t p) { return cuts_no_match(w, p); },
-                                      [&](const Ch* w, size_t m) {
+    for_each_window([&](const Ch* w, size_t m) {
       ++windows;
       lines += text::count_nonblank_lines(w, m);
       set_.run(w, m, window_hits);
@@ -249,6 +264,10 @@ void prepare() {
 
 Counts count(text::View text) {
   return text.visit([](const auto* s, size_t n) { return classifier().run(s, n); });
+}
+
+Counts count_comment_free(text::View comment_free) {
+  return comment_free.visit([](const auto* s, size_t n) { return classifier().run_comment_free(s, n); });
 }
 
 Plan plan_reading(text::View text) {
