@@ -95,3 +95,14 @@ def test_dollar_bodies_in_a_row_pair_up():
     )
     evidence = {e.id: e for e in detect_dialect(text).evidence}
     assert evidence["sqlserver.isnull_function"].line == 3
+
+
+# The context of each start is read from a map of the regions: a match that starts on the first
+# character after a comment or literal is code, one on a closing quote is not, in every storage width.
+@pytest.mark.parametrize("tail", ["", "\u0100", "\U0001f600"])
+def test_starts_on_region_edges(tail):
+    assert "sqlserver.declare_at_variable" in fired("/*x*/DECLARE @x INT" + tail)
+    assert "sqlserver.declare_at_variable" in fired("SELECT 'a'\nDECLARE @x INT" + tail)
+    assert "sqlserver.declare_at_variable" not in fired("SELECT 'DECLARE @x INT'" + tail)
+    assert "databricks.notebook_header" in fired("SELECT 1\n-- COMMAND -" + tail)
+    assert "databricks.notebook_header" not in fired("SELECT '-- COMMAND -'" + tail)

@@ -185,3 +185,12 @@ def test_spelled_out_alternatives_find_the_leftmost_match():
             assert CASE_SET.spans(variant) == expected(entries, variant)
             for scan in ("literal", "groups"):
                 assert _matcher.compile_set(entries, scan=scan).spans(variant) == expected(entries, variant)
+
+
+# A member's memo is set up at its first attempt of a call: calls that try other members in turn, on
+# texts long and short, must each come out as `re` does.
+def test_successive_calls_on_one_set():
+    entries = [(p, FLAGS, False) for p in CASES]
+    long_text = "x " * 3000 + "to_char @@rowcount \n# x\nDATETIME_ADD("
+    for text in [long_text, "NVL(x", long_text + "\u0100", "", "go\nGO", long_text, "#"]:
+        assert CASE_SET.spans(text) == expected(entries, text)
