@@ -774,11 +774,13 @@ struct SetImpl {
     build_prefilter(g.pf, progs);
   }
 
-  void add_member(const Member& m) {
+  // A member of both layouts, or of one only (`groups_only`: plain; `literals_only`: the literal scan's).
+  void add_member(const Member& m, bool groups_only = false, bool literals_only = false) {
     const Program::Factor& f = m.prog->factor;
     const size_t index = members.size();
     members.push_back(m);
-    group(plain, index);
+    if (!literals_only) group(plain, index);
+    if (groups_only) return;
     if (!m.counting && !f.tests.empty()) {
       if (factored.empty())
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
@@ -979,7 +981,8 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
   const Program& prog = *p.prog_;
   if (m == Mode::Search && !prog.probes.empty()) {
     s.has_probes = true;
-    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false});
+    if (prog.probes_for_literals) s.add_member({&prog, idx, false, false}, true, false);
+    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false}, false, prog.probes_for_literals);
   } else {
     s.add_member({&prog, idx, false, m == Mode::Count});
   }
