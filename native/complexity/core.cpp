@@ -21,13 +21,14 @@ std::u32string widen(const char* ascii) {
 
 // ---- grading ----------------------------------------------------------------------------------------
 
-// All 27 patterns in one set, so the comment-free text is scanned once: the construct tables only
-// ask whether each entry matches anywhere, the three counters ask for find-all counts.
+// The patterns in one set, so the comment-free text is scanned once: the construct tables only ask
+// whether each entry matches anywhere, the three counters ask for find-all counts.
 class Classifier {
  public:
   Classifier() {
     for (const auto& p : kComplexPatterns) add(p, rx::PatternSet::Mode::Search);
     for (const auto& p : kModeratePatterns) add(p, rx::PatternSet::Mode::Search);
+    searched_ = set_.size();
     add(kStoredProcPattern, rx::PatternSet::Mode::Count);
     add(kTempTablePattern, rx::PatternSet::Mode::Count);
     add(kCtePattern, rx::PatternSet::Mode::Count);
@@ -36,20 +37,25 @@ class Classifier {
   template <class Ch>
   Counts run(const Ch* s, size_t n) const {
     std::vector<size_t> hits(set_.size()), window_hits;
+    // The construct tables ask only whether an entry matches: one found in a window is not looked for
+    // in the next ones.
+    std::vector<char> found(set_.size(), 0);
+    const size_t searched = searched_;
     size_t lines = 0, windows = 0;
     text::for_each_comment_free_window(s, n, window_limit(n), [](const Ch* w, size_t p) { return cuts_no_match(w, p); },
                                       [&](const Ch* w, size_t m) {
       ++windows;
       lines += text::count_nonblank_lines(w, m);
-      set_.run(w, m, window_hits);
+      set_.run(w, m, window_hits, found);
       for (size_t i = 0; i < hits.size(); ++i) hits[i] += window_hits[i];
+      for (size_t i = 0; i < searched; ++i) found[i] = hits[i] != 0;
     });
     Counts c;
     // Every cut falls inside a line (between two visible characters), which both windows counted.
     c.effective_lines = lines - (windows - 1);
     size_t i = 0;
     for (; i < kComplexPatterns.size(); ++i) c.complex += hits[i] != 0;
-    for (; i < kComplexPatterns.size() + kModeratePatterns.size(); ++i) c.moderate += hits[i] != 0;
+    for (; i < searched; ++i) c.moderate += hits[i] != 0;
     c.stored_procs = hits[i++];
     c.temp_tables = hits[i++];
     c.ctes = hits[i++];
@@ -58,7 +64,7 @@ class Classifier {
 
   // The comment-free text is scanned in windows of a fifth of the script (small scripts in one or a
   // few), so that a script with comments costs no copy of itself. Each window gives the pass a fresh
-  // start (patterns found earlier are looked for again), so windows are as large as that bound allows.
+  // start for the patterns not found yet, so windows are as large as that bound allows.
   static size_t window_limit(size_t n) { return std::max<size_t>(n / 5, 8192); }
 
   // Where no match of the 27 patterns can span: after a ")" followed by ASCII punctuation. Of the
@@ -81,6 +87,7 @@ class Classifier {
 
   std::vector<std::unique_ptr<rx::Pattern>> patterns_;  // outlives set_, which may refer to them
   rx::PatternSet set_;
+  size_t searched_ = 0;  // the set's first entries: the construct tables' Search patterns
 };
 
 // Compiled once, on first use; immutable afterwards, so concurrent callers share it without locking.

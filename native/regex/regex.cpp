@@ -962,6 +962,14 @@ struct AnyStart {
   size_t next(size_t, size_t pos) const { return pos; }
 };
 
+// Every start allowed, but none to the patterns the caller already has the answer of: they leave the
+// pass before it starts.
+struct SkipKnown {
+  const std::vector<char>& known;
+  size_t next(size_t pattern, size_t pos) const { return known[pattern] ? SIZE_MAX : pos; }
+  bool skips(size_t pattern) const { return known[pattern] != 0; }
+};
+
 }  // namespace detail
 
 PatternSet::PatternSet() : impl_(std::make_unique<SetImpl>()) {}
@@ -993,6 +1001,16 @@ size_t PatternSet::size() const { return impl_->entries.size(); }
 
 void PatternSet::force_scan(Scan how) { impl_->scan = how; }
 
+PatternSet::Layout PatternSet::layout() const {
+  Layout out;
+  out.literal_scan = impl_->literal_scan();
+  for (const SetImpl::Group& g : impl_->groups()) out.groups.push_back(g.members.size());
+  return out;
+}
+
+// Attempts of a member in a group's pass before it looks ahead for its required literals.
+constexpr uint32_t kTriesBeforeLookAhead = 32;
+
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
 template <class Ch, class Filter, class Report>
@@ -1015,6 +1033,7 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
     const SetImpl::Member* mem[64];
     FindAllState fa[64];
     Requirement req[64];
+    uint32_t tries[64] = {};
     uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
     for (size_t b = 0; b < k; ++b) {
       mem[b] = &s.members[g.members[b]];
@@ -1026,6 +1045,10 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
       active &= ~(uint64_t{1} << b);
       searching &= ~(uint64_t{1} << b);
     };
+    if constexpr (requires { filter.skips(size_t{0}); }) {
+      for (size_t b = 0; b < k; ++b)
+        if (filter.skips(mem[b]->owner)) leave(static_cast<int>(b));
+    }
     Scanner<Ch>(g.pf, text, n).run(active, [&](size_t i, uint64_t m) {
       while (m) {
         const int b = std::countr_zero(m);
@@ -1036,7 +1059,9 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           leave(b);
           continue;
         }
-        if (!req[b].still_possible(*me.prog, text, n, i)) {
+        // A look-ahead for what every match contains is a scan of its own per member: taken only once
+        // the member keeps being tried here without result, where it may spare many attempts.
+        if (++tries[b] > kTriesBeforeLookAhead && !req[b].still_possible(*me.prog, text, n, i)) {
           leave(b);
           continue;
         }
@@ -1088,6 +1113,12 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
 }
 
 template <class Ch>
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out, const std::vector<char>& known) const {
+  out.assign(impl_->entries.size(), 0);
+  pass(text, n, SkipKnown{known}, [&](size_t index, size_t, size_t) { ++out[index]; });
+}
+
+template <class Ch>
 void PatternSet::run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const {
   spans.resize(impl_->entries.size());
   for (auto& v : spans) v.clear();
@@ -1113,6 +1144,7 @@ void PatternSet::run_first_where(const Ch* text, size_t n, const StartFilter& fi
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
   template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;              \
+  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&, const std::vector<char>&) const; \
   template void PatternSet::run_first_where<Ch>(const Ch*, size_t, const StartFilter&,            \
                                                 std::vector<std::vector<Span>>&) const;
 

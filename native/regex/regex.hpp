@@ -116,9 +116,23 @@ class PatternSet {
   enum class Scan { Auto, Groups, Literal };
   void force_scan(Scan how);
 
+  // How a pass is laid out: whether the literal scan runs, and how many members (patterns, or
+  // alternatives of one) each group's pass scans for. Every group is one more pass over the text and
+  // every member one more look-ahead, so tests hold the modules' tables to the layout they expect.
+  struct Layout {
+    bool literal_scan = false;
+    std::vector<size_t> groups;
+  };
+  Layout layout() const;
+
   // out.size() becomes the number of added patterns; out[i] = 1/0 for Search ("does it match anywhere"),
   // the number of non-overlapping findall matches for Count.
   template <class Ch> void run(const Ch* text, size_t n, std::vector<size_t>& out) const;
+  // The same, for a text scanned in consecutive pieces: the patterns whose `known` entry is set (one
+  // entry per added pattern) are not looked for and count 0, so a Search pattern that an earlier piece
+  // answered costs the later ones nothing.
+  template <class Ch>
+  void run(const Ch* text, size_t n, std::vector<size_t>& out, const std::vector<char>& known) const;
 
   // The same pass, reporting spans: spans.size() becomes the number of added patterns, and spans[i]
   // holds, for a Search (First) pattern, the span of pattern.search(text) or nothing; for a Count

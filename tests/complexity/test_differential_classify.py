@@ -103,6 +103,18 @@ def test_long_text_scanned_in_windows(seed, widener):
     check("".join(parts[:at]) + widener + "".join(parts[at:]))
 
 
+# A construct a window found is not looked for in the later ones; the counters are, in every window.
+# Each construct here stands in one window only (first, middle or last), beside temp tables, CTEs and
+# procedures in all of them; comments make the windows copies, not views of the script.
+def test_constructs_found_in_one_window_only():
+    filler = "SELECT a FROM t WHERE b = (c), d; -- note\n/* block */ x = (1);\n" * 200
+    counters = "#tmp WITH c AS (SELECT 1) CREATE PROCEDURE p AS "
+    windows = ["MERGE t USING s ", "BEGIN TRY ", "OVER (", "CASE WHEN ", "geometry "]
+    for order in (windows, windows[::-1]):
+        check("".join(counters + construct + filler for construct in order))
+    check(filler * 3 + "CURSOR " + counters)  # only past the first window
+
+
 CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file()) if CORPUS.is_dir() else []
 
 
@@ -122,3 +134,12 @@ def test_tables_equal_the_transcription():
     assert spec(cx._MODERATE_PATTERNS) == spec(oracle.MODERATE_PATTERNS)
     assert spec([cx._STORED_PROC_PATTERN]) == spec([oracle.STORED_PROC_PATTERN])
     assert spec(cx._COMMENT_PATTERNS) == spec(oracle.COMMENT_PATTERNS)
+
+
+def test_grading_is_one_pass_of_one_member_per_pattern():
+    # Every member is a look-ahead of its own and every group of 64 one more pass over each window.
+    from agents.tessera import _matcher
+
+    table = [(p.pattern, p.flags, False) for p in [*cx._COMPLEX_PATTERNS, *cx._MODERATE_PATTERNS]]
+    table.append((cx._STORED_PROC_PATTERN.pattern, cx._STORED_PROC_PATTERN.flags, True))
+    assert _matcher.compile_set(table).layout() == (False, [len(table)])

@@ -125,9 +125,10 @@ LOOKAHEAD = [
 ]
 
 
-def test_a_fruitless_keyword_run_does_not_hide_a_later_match():
+@pytest.mark.parametrize("scan", ["literal", "groups"])
+def test_a_fruitless_keyword_run_does_not_hide_a_later_match(scan):
     entries = [(p, FLAGS, False) for p in LOOKAHEAD]
-    compiled = _matcher.compile_set(entries, scan="literal")
+    compiled = _matcher.compile_set(entries, scan=scan)
     run = "CREATE TABLE (" * 1500
     for text in [run, "PIPE STAGE " + run, run + "CREATE OR REPLACE STAGE s", run + "CREATE MULTISET TABLE t",
                  run + "CREATE TABLE t CLONE u", "CLONE " + run + " ) FALLBACK", run + "TABLE (x)"]:
@@ -141,3 +142,39 @@ def test_the_scan_choice_is_checked():
     with pytest.raises(TypeError, match="'scan' must be str or None, not int"):
         _matcher.compile_set([("a", 0, False)], scan=1)
     assert _matcher.compile_set([("a", 0, False)], scan=None).spans("ba") == [(1, 2)]
+
+
+# An alternation inside a pattern is spelled out into one probe per alternative for the literal scan,
+# where each probe has a keyword of its own. A group's pass scans the pattern whole instead: one member
+# and one look-ahead, not one per alternative (a table of such patterns once filled two groups).
+SPELLED = r"\b(?:DATEDIFF|DATEADD|GETDATE|EOMONTH)\b"
+
+
+def test_spelled_out_alternatives_are_one_member_of_a_group():
+    assert _matcher.compile_set([(SPELLED, FLAGS, False)]).layout() == (False, [1])
+    assert _matcher.compile_set([(SPELLED, FLAGS, False)], scan="literal").layout() == (True, [])
+    # A pattern that is an alternation keeps its alternatives as members on either path.
+    top = r"#\w+|@\w+\s+TABLE"
+    assert _matcher.compile_set([(top, FLAGS, False)]).layout() == (False, [2])
+    assert _matcher.compile_set([(SPELLED, FLAGS, False), (top, FLAGS, True)]).layout() == (False, [2])
+
+
+@pytest.mark.parametrize("scan", ["literal", "groups"])
+def test_spelled_out_alternatives_find_the_first_match_either_way(scan):
+    entries = [(SPELLED, FLAGS, False), (SPELLED, FLAGS, True), (r"\b(?:LEN|CHARINDEX)\s*\(", FLAGS, False)]
+    compiled = _matcher.compile_set(entries, scan=scan)
+    for text in ["x GETDATE() len (a) DATEADD", "eomonth(DATEDIFFX, EOMONTH)", "charindex(", "DATEDIF GETDATE_"]:
+        for variant in kinds(text):
+            assert compiled.spans(variant) == pattern_set_expected(entries, variant)
+
+
+def pattern_set_expected(entries, text):
+    out = []
+    for pattern, flags, findall in entries:
+        compiled = re.compile(pattern, flags)
+        if findall:
+            out.append([m.span() for m in compiled.finditer(text)])
+        else:
+            m = compiled.search(text)
+            out.append(m.span() if m else None)
+    return out
