@@ -402,7 +402,11 @@ class Scanner {
             // Many candidates usually means text in another script: classify each character of the
             // window once instead of four times.
             uint64_t exact[16];
-            const bool whole = std::popcount(part) > 4;
+            // More than four candidates: four clearings of the lowest bit leave some (no popcount
+            // instruction in the baseline build).
+            uint32_t rest = part;
+            for (int drop = 0; drop < 4; ++drop) rest &= rest - 1;
+            const bool whole = rest != 0;
             if (whole) {
               window(base, exact);
               uint32_t live = 0;
