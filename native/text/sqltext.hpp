@@ -99,9 +99,16 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
   size_t next_dash = find_ascii(s, 0, n, '-');
   size_t next_slash = find_ascii(s, 0, n, '/');
   while (i < n) {
-    if (next_dash < i) next_dash = find_ascii(s, i, n, '-');
-    if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
-    size_t j = blocks ? std::min(next_dash, next_slash) : next_dash;
+    size_t j;
+    if (sizeof(Ch) > 1 && blocks) {
+      // Wide storage is read once for both markers, not once per marker: memory, not compares, is
+      // what a scan of it costs.
+      j = find_either(s, i, n, '-', '/');
+    } else {
+      if (next_dash < i) next_dash = find_ascii(s, i, n, '-');
+      if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
+      j = blocks ? std::min(next_dash, next_slash) : next_dash;
+    }
     if (j + 1 >= n) {
       keep(from, n);
       return;
