@@ -47,7 +47,7 @@ class Classifier {
     std::vector<size_t> hits(set_.size()), window_hits;
     // The construct tables ask only whether an entry matches: one found in a window is not looked for
     // in the next ones.
-    std::vector<char> found(set_.size(), 0);
+    rx::PatternSet::Pieces pieces(set_);
     const size_t searched = searched_;
     size_t lines = 0, windows = 0;
     text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
@@ -55,9 +55,8 @@ class Classifier {
                                       [&](const auto* w, size_t m) {
       ++windows;
       lines += text::count_nonblank_lines(w, m);
-      set_.run(w, m, window_hits, found);
+      set_.run(w, m, window_hits, pieces);
       for (size_t i = 0; i < hits.size(); ++i) hits[i] += window_hits[i];
-      for (size_t i = 0; i < searched; ++i) found[i] = hits[i] != 0;
     });
     Counts c;
     // Every cut falls inside a line (between two visible characters), which both windows counted.

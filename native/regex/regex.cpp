@@ -966,12 +966,13 @@ struct AnyStart {
   size_t next(size_t, size_t pos) const { return pos; }
 };
 
-// Every start allowed, but none to the patterns the caller already has the answer of: they leave the
-// pass before it starts.
-struct SkipKnown {
-  const std::vector<char>& known;
-  size_t next(size_t pattern, size_t pos) const { return known[pattern] ? SIZE_MAX : pos; }
-  bool skips(size_t pattern) const { return known[pattern] != 0; }
+// Every start allowed, but none to the patterns an earlier piece of the text found (they leave the
+// pass before it starts); the members' fruitless tries carry over from piece to piece.
+struct AcrossPieces {
+  const std::vector<char>& found;
+  std::vector<uint32_t>& tries;
+  size_t next(size_t pattern, size_t pos) const { return found[pattern] ? SIZE_MAX : pos; }
+  bool skips(size_t pattern) const { return found[pattern] != 0; }
 };
 
 }  // namespace detail
@@ -1040,6 +1041,7 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
     uint32_t tries[64] = {};
     uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
     for (size_t b = 0; b < k; ++b) {
+      if constexpr (requires { filter.tries; }) tries[b] = filter.tries[g.members[b]];
       mem[b] = &s.members[g.members[b]];
       sc.memos[b].begin(mem[b]->prog->nstates);
       if (!mem[b]->counting) searching |= uint64_t{1} << b;
@@ -1095,7 +1097,10 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
       for (uint64_t a = active; a; a &= a - 1) next = std::min(next, fa[std::countr_zero(a)].next);
       return std::max(i + 1, next);
     });
-    for (size_t b = 0; b < k; ++b) sc.memos[b].trim();
+    for (size_t b = 0; b < k; ++b) {
+      sc.memos[b].trim();
+      if constexpr (requires { filter.tries; }) filter.tries[g.members[b]] = tries[b];
+    }
   }
   for (size_t owner = 0; owner < probe_first.size(); ++owner) {
     const size_t at = probe_first[owner];
@@ -1116,10 +1121,15 @@ void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
   pass(text, n, AnyStart{}, [&](size_t index, size_t, size_t) { ++out[index]; });
 }
 
+PatternSet::Pieces::Pieces(const PatternSet& set)
+    : found(set.impl_->entries.size(), 0), tries(set.impl_->members.size(), 0) {}
+
 template <class Ch>
-void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out, const std::vector<char>& known) const {
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out, Pieces& pieces) const {
   out.assign(impl_->entries.size(), 0);
-  pass(text, n, SkipKnown{known}, [&](size_t index, size_t, size_t) { ++out[index]; });
+  pass(text, n, AcrossPieces{pieces.found, pieces.tries}, [&](size_t index, size_t, size_t) { ++out[index]; });
+  for (size_t i = 0; i < out.size(); ++i)
+    if (out[i] && impl_->entries[i].mode == Mode::Search) pieces.found[i] = 1;
 }
 
 template <class Ch>
@@ -1148,7 +1158,7 @@ void PatternSet::run_first_where(const Ch* text, size_t n, const StartFilter& fi
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
   template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;              \
-  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&, const std::vector<char>&) const; \
+  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&, Pieces&) const;       \
   template void PatternSet::run_first_where<Ch>(const Ch*, size_t, const StartFilter&,            \
                                                 std::vector<std::vector<Span>>&) const;
 
