@@ -2,7 +2,6 @@
 give equal records, and the exposed tables must hold the transcription's patterns."""
 
 import dataclasses
-import random
 from pathlib import Path
 
 import pytest
@@ -10,6 +9,7 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import oracle
+from windowed import windowed_text
 import agents.tessera.complexity as cx
 
 CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus"
@@ -93,14 +93,7 @@ CUT_PIECES = NARROW_PIECES + [")", ")", "),", ");", "))", ")#t", ")(", ") AS (",
 @settings(max_examples=25)
 @given(st.integers(0, 2**32 - 1), st.sampled_from(WIDENERS))
 def test_long_text_scanned_in_windows(seed, widener):
-    rng = random.Random(seed)
-    parts, size = [], 0
-    while size < 40_000:
-        piece = rng.choice(CUT_PIECES) if rng.random() < 0.6 else rng.choice(KEYWORDS)
-        parts.append(piece)
-        size += len(piece)
-    at = rng.randrange(len(parts))
-    check("".join(parts[:at]) + widener + "".join(parts[at:]))
+    check(windowed_text(seed, CUT_PIECES, KEYWORDS, widener, size=40_000, cut_share=0.6))
 
 
 # A construct a window found is not looked for in the later ones; the counters are, in every window.

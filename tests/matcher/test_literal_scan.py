@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from test_generated_patterns import PATHS, kinds, on_path, patterns
+from test_pattern_set import expected as every_match_expected
 
 from agents.tessera import _matcher
 
@@ -165,16 +166,5 @@ def test_spelled_out_alternatives_find_the_first_match_either_way(scan):
     compiled = _matcher.compile_set(entries, scan=scan)
     for text in ["x GETDATE() len (a) DATEADD", "eomonth(DATEDIFFX, EOMONTH)", "charindex(", "DATEDIF GETDATE_"]:
         for variant in kinds(text):
-            assert compiled.spans(variant) == pattern_set_expected(entries, variant)
+            assert compiled.spans(variant) == every_match_expected(entries, variant)
 
-
-def pattern_set_expected(entries, text):
-    out = []
-    for pattern, flags, findall in entries:
-        compiled = re.compile(pattern, flags)
-        if findall:
-            out.append([m.span() for m in compiled.finditer(text)])
-        else:
-            m = compiled.search(text)
-            out.append(m.span() if m else None)
-    return out

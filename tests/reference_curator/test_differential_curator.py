@@ -1,10 +1,10 @@
 """The module against the plain `re` transcription, on generated text and on every corpus file."""
 
-import random
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import oracle
+from windowed import windowed_text
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
@@ -63,14 +63,7 @@ CUT_PIECES = [")", "),", ");", "))", ")#t", ")@v TABLE", ") AS (", ")\nAS (", "W
 @settings(max_examples=25)
 @given(st.integers(0, 2**32 - 1), st.sampled_from(["", "-- \u2014\n", "'\u2014'", "'\U0001f600'", "/*\U0001f600*/"]))
 def test_long_text_scanned_in_windows(seed, widener):
-    rng = random.Random(seed)
-    parts, size = [], 0
-    while size < 60_000:
-        piece = rng.choice(CUT_PIECES) if rng.random() < 0.97 else rng.choice(KEYWORDS)
-        parts.append(piece)
-        size += len(piece)
-    at = rng.randrange(len(parts))
-    sql = "".join(parts[:at]) + widener + "".join(parts[at:])
+    sql = windowed_text(seed, CUT_PIECES, KEYWORDS, widener, size=60_000, cut_share=0.97)
     assert curator.detect_construct_categories(sql) == oracle.detect_categories(sql)
 
 
