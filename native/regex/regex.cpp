@@ -778,13 +778,11 @@ struct SetImpl {
     build_prefilter(g.pf, progs);
   }
 
-  // A member of both layouts, or of one only (`groups_only`: plain; `literals_only`: the literal scan's).
-  void add_member(const Member& m, bool groups_only = false, bool literals_only = false) {
+  void add_member(const Member& m) {
     const Program::Factor& f = m.prog->factor;
     const size_t index = members.size();
     members.push_back(m);
-    if (!literals_only) group(plain, index);
-    if (groups_only) return;
+    group(plain, index);
     if (!m.counting && !f.tests.empty()) {
       if (factored.empty())
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
@@ -994,8 +992,7 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
   const Program& prog = *p.prog_;
   if (m == Mode::Search && !prog.probes.empty()) {
     s.has_probes = true;
-    if (prog.probes_for_literals) s.add_member({&prog, idx, false, false}, true, false);
-    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false}, false, prog.probes_for_literals);
+    for (const auto& probe : prog.probes) s.add_member({probe.get(), idx, true, false});
   } else {
     s.add_member({&prog, idx, false, m == Mode::Count});
   }
@@ -1013,7 +1010,8 @@ PatternSet::Layout PatternSet::layout() const {
   return out;
 }
 
-// Attempts of a member in a group's pass before it looks ahead for its required literals.
+// Attempts of a member in a group's pass before it looks ahead for its required literals, where more
+// than 32 blocks of 4,096 characters are left (fewer blocks, fewer attempts).
 constexpr uint32_t kTriesBeforeLookAhead = 32;
 
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
@@ -1065,9 +1063,11 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           leave(b);
           continue;
         }
-        // A look-ahead for what every match contains is a scan of its own per member: taken only once
-        // the member keeps being tried here without result, where it may spare many attempts.
-        if (++tries[b] > kTriesBeforeLookAhead && !req[b].still_possible(*me.prog, text, n, i)) {
+        // A look-ahead for what every match contains is a scan of its own per member, of the rest of
+        // the text at worst: taken at once where that rest is short, else only once the member keeps
+        // being tried without result, where it may spare many attempts.
+        if (++tries[b] > std::min<size_t>(kTriesBeforeLookAhead, (n - i) >> 12) &&
+            !req[b].still_possible(*me.prog, text, n, i)) {
           leave(b);
           continue;
         }

@@ -1019,7 +1019,6 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   }
   if (!alts.empty() && (p->factor.tests.empty() || worst < p->factor.score)) {
     p->probes = std::move(alts);
-    p->probes_for_literals = true;
   } else {
     attach_alternatives(*p, spelled.bare, flags);
   }

@@ -209,10 +209,6 @@ struct Program {
   // For an alternation: one program per alternative. The leftmost start of the whole is the least
   // leftmost start of the alternatives, and the whole run there gives its span.
   std::vector<std::shared_ptr<const Program>> probes;
-  // Probes spelled out from an alternation inside the pattern (`\b(?:A|B)\b`) serve the shared literal
-  // scan only: each has a literal where the whole has none. A group's pass takes the whole instead,
-  // one member with one look-ahead, where its alternatives would be a member and a look-ahead each.
-  bool probes_for_literals = false;
   // The same alternatives where they are not probes (the whole's literal was the better one): each has
   // a required run, and once none of those runs occurs any more, neither can a match.
   std::vector<std::shared_ptr<const Program>> alternatives;
