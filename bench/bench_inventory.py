@@ -109,6 +109,14 @@ def main() -> int:
               f" {t_loop * 1e3:>8.2f} {t_classify * 1e3:>11.3f} {t_grade * 1e3:>9.3f} {t_grade / t_classify:>5.2f}x {narrow_ratio:>6}"
               f" {t_plan * 1e3:>8.3f} {t_spec * 1e3:>12.3f}")
 
+    # The joined script's objects are graded apart, so they share no more than its files would if each
+    # were graded on its own, and classify_sql on the whole shares what it found across every copy.
+    name, text = texts[-1]
+    t_whole, t_files = timings((lambda _: classify_sql(text), lambda _: [classify_sql(part) for part in joined]),
+                               None, args.repeat)
+    print(f"\n{name}: classify_sql on each of its {len(joined)} files apart takes {t_files / t_whole:.2f}x"
+          f" classify_sql on the whole")
+
     slowest, worst = min(speeds), max(ratios)
     print(f"\nfind_objects: slowest {slowest:.0f} MB/s, median {statistics.median(speeds):.0f} MB/s "
           f"({'meets' if slowest >= FIND_TARGET else 'MISSES'} the {FIND_TARGET:.0f} MB/s target)")

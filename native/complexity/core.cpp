@@ -21,8 +21,6 @@ std::u32string widen(const char* ascii) {
 
 // ---- grading ----------------------------------------------------------------------------------------
 
-// The patterns in one set, so the comment-free text is scanned once: the construct tables only ask
-// whether each entry matches anywhere, the three counters ask for find-all counts.
 // The CTE and temp-table entries of the moderate table are the two counters' patterns (the temp-table
 // pattern has no letters, so its case flag changes nothing): a counter's find-all count says whether
 // its entry matches, and the entry is not scanned for a second time.
@@ -30,6 +28,8 @@ constexpr size_t kCteEntry = 0, kTempTableEntry = 1;
 static_assert(kModeratePatterns[kCteEntry].text == kCtePattern.text);
 static_assert(kModeratePatterns[kTempTableEntry].text == kTempTablePattern.text);
 
+// The patterns in one set, so the comment-free text is scanned once: the construct tables only ask
+// whether each entry matches anywhere, the three counters ask for find-all counts.
 class Classifier {
  public:
   Classifier() {
@@ -44,15 +44,29 @@ class Classifier {
 
   template <class Ch>
   Counts run(const Ch* s, size_t n) const {
+    return tally<Ch>([&](auto&& window) {
+      text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
+                                        [](const auto* w, size_t p) { return text::cut_after_paren(w, p); }, window);
+    });
+  }
+
+  // The same for a text that is comment-free already, in one window: there is no copy to bound, and
+  // each further window would be a pass of its own.
+  template <class Ch>
+  Counts run_comment_free(const Ch* s, size_t n) const {
+    return tally<Ch>([&](auto&& window) { window(s, n); });
+  }
+
+  // The counts over the windows that for_each_window hands, in order, to the function it is given.
+  template <class Ch, class Windows>
+  Counts tally(Windows&& for_each_window) const {
     std::vector<size_t> hits(set_.size()), window_hits;
     // The construct tables ask only whether an entry matches: one found in a window is not looked for
     // in the next ones.
     rx::PatternSet::Pieces pieces(set_);
     const size_t searched = searched_;
     size_t lines = 0, windows = 0;
-    text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
-                                      [](const auto* w, size_t p) { return text::cut_after_paren(w, p); },
-                                      [&](const auto* w, size_t m) {
+    for_each_window([&](const auto* w, size_t m) {
       ++windows;
       lines += text::count_nonblank_lines(w, m);
       set_.run(w, m, window_hits, pieces);
@@ -254,6 +268,10 @@ void prepare() {
 
 Counts count(text::View text) {
   return text.visit([](const auto* s, size_t n) { return classifier().run(s, n); });
+}
+
+Counts count_comment_free(text::View comment_free) {
+  return comment_free.visit([](const auto* s, size_t n) { return classifier().run_comment_free(s, n); });
 }
 
 Plan plan_reading(text::View text) {

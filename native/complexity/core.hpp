@@ -113,6 +113,9 @@ void prepare();
 // The counts of classify_sql. Extra memory stays under a fifth of the text's own size (8192
 // characters at least): the comment-free text is scanned in windows, never copied whole.
 Counts count(text::View text);
+// The same counts for a text that has been through classify_sql's comment removal already (a piece
+// of a larger comment-free text, say): nothing more is removed.
+Counts count_comment_free(text::View comment_free);
 
 struct Classification {
   Counts counts;

@@ -1,11 +1,18 @@
 // Each object graded by the complexity core on exactly its lines, as classify_sql grades them once
 // joined into a str of their own. Touches no Python object, so it runs with the GIL released.
 //
+// The script's comment-free text is made once, one byte a character, and each object is graded on
+// its piece of it: the piece is the object's own comment-free text wherever the script's comments
+// and the object's agree, which they do unless a comment of the script crosses the object's first
+// or last line boundary (a line comment running past its end excepted, which both cut there). An
+// object whose piece would hold a character beyond Latin-1, or across whose edges a comment runs,
+// is graded from its own lines as they stand.
+//
 // A str of its own would be stored in the narrowest width that holds its characters, and the
 // complexity core runs markedly faster on narrow storage. A script is often wide for one character
-// that no object holds (a byte-order mark, a name in a header comment), so an object whose lines
-// fit a narrower width is graded on a narrowed copy: the characters, and hence the counts, are the
-// same.
+// that no object holds (a byte-order mark, a name in a header comment), so an object graded from its
+// own lines whose lines fit a narrower width is graded on a narrowed copy: the characters, and hence
+// the counts, are the same.
 #pragma once
 
 #include "complexity/core.hpp"
@@ -16,6 +23,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -53,8 +61,18 @@ class Buffer {
 };
 
 struct Scratch {
-  Buffer<std::uint8_t> one;
+  Buffer<std::uint8_t> stripped;  // the script's comment-free text
+  std::vector<size_t> wide;       // where it holds a character beyond Latin-1
+  Buffer<std::uint8_t> one;       // an object's lines, narrowed
   Buffer<std::uint16_t> two;
+
+  // Gives back what an unusually large script or object made grow.
+  void release() {
+    stripped.trim();
+    one.trim();
+    two.trim();
+    if (wide.capacity() > 4096) std::vector<size_t>().swap(wide);
+  }
 };
 
 inline Scratch& scratch() {
@@ -62,14 +80,26 @@ inline Scratch& scratch() {
   return instance;
 }
 
-// Copies s[0, n) into `out`, each character as a To, unless one of them does not fit a To: then
-// false, and `out` holds nothing of use. One pass, a block at a time: the characters are or-ed
-// together while they are copied, and the block is checked once.
-template <class To, class Ch>
-bool narrow_into(const Ch* s, size_t n, To* out) noexcept {
+// Copies s[0, n) into `out`, each character as a To. A character that does not fit a To goes to
+// wide(i, c, out[i]), which either writes a stand-in and returns true or returns false: then so does
+// this, and `out` holds nothing of use. One pass, a block at a time: the characters are or-ed
+// together while they are copied, and only a block that holds a wide one is gone through again.
+template <class To, class Ch, class Wide>
+bool narrow_into(const Ch* s, size_t n, To* out, Wide&& wide) {
   static_assert(sizeof(To) < sizeof(Ch));
   constexpr uint32_t kMax = static_cast<To>(~To{0});
   constexpr size_t kBlock = 64;
+  auto one_by_one = [&](size_t from, size_t to) {
+    for (size_t k = from; k < to; ++k) {
+      const uint32_t c = s[k];
+      if (c <= kMax) {
+        out[k] = static_cast<To>(c);
+      } else if (!wide(k, c, out[k])) {
+        return false;
+      }
+    }
+    return true;
+  };
   size_t i = 0;
   for (; i + kBlock <= n; i += kBlock) {
     uint32_t seen = 0;
@@ -80,7 +110,7 @@ bool narrow_into(const Ch* s, size_t n, To* out) noexcept {
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k + 8));
         any = _mm_or_si128(any, _mm_or_si128(a, b));
-        // Saturation only alters characters above 0xFF, and those fail the block below.
+        // Saturation only alters characters above 0xFF, and those send the block one by one.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + k), _mm_packus_epi16(a, b));
       }
       // Any high byte set in a lane means a character above 0xFF.
@@ -93,14 +123,14 @@ bool narrow_into(const Ch* s, size_t n, To* out) noexcept {
         out[i + k] = static_cast<To>(s[i + k]);
       }
     }
-    if (seen > kMax) return false;
+    if (seen > kMax && !one_by_one(i, i + kBlock)) return false;
   }
-  uint32_t seen = 0;
-  for (; i < n; ++i) {
-    seen |= s[i];
-    out[i] = static_cast<To>(s[i]);
-  }
-  return seen <= kMax;
+  return one_by_one(i, n);
+}
+
+template <class To, class Ch>
+bool narrow_into(const Ch* s, size_t n, To* out) {
+  return narrow_into(s, n, out, [](size_t, uint32_t, To&) { return false; });
 }
 
 // The counts of classify_sql for s[0, n), on the narrowest storage that holds it.
@@ -117,6 +147,80 @@ complexity::Counts count_narrowest(const Ch* s, size_t n, Scratch& scratch) {
   return complexity::count(text::view_of(s, n));
 }
 
+// The script's comment-free text (text::for_each_kept), one byte a character, with where each kept
+// stretch of the script lies in it.
+class Stripped {
+ public:
+  template <class Ch>
+  Stripped(const Ch* s, size_t n, Scratch& scratch) : wide_(scratch.wide) {
+    wide_.clear();
+    size_t size = 0;
+    text::for_each_kept(s, n, [&](size_t from, size_t to) {
+      kept_.push_back({from, to, size, to < n && s[to] == Ch('-')});
+      size += to - from;
+    });
+    if constexpr (sizeof(Ch) == 1) {
+      // A script without comments is its own comment-free text.
+      if (kept_.size() == 1) {
+        text_ = s;
+        return;
+      }
+    }
+    std::uint8_t* out = scratch.stripped.get(size);
+    text_ = out;
+    for (const Stretch& k : kept_) {
+      if constexpr (sizeof(Ch) == 1) {
+        std::copy(s + k.from, s + k.to, out + k.at);
+      } else {
+        narrow_into(s + k.from, k.to - k.from, out + k.at, [&](size_t i, uint32_t, std::uint8_t& c) {
+          wide_.push_back(k.at + i);
+          c = 0;
+          return true;
+        });
+      }
+    }
+  }
+
+  // The object's comment-free text, when it is the piece of this one between the script's positions
+  // begin (a line's start) and end (a line's end); false otherwise.
+  bool piece(size_t begin, size_t end, text::View& out) const {
+    size_t from, to;
+    bool line_comment;
+    if (!at(begin, from, line_comment)) return false;
+    // An object's comment-free text ends where its last line does: past it only a line comment of
+    // the script may go on.
+    if (!at(end, to, line_comment) && !line_comment) return false;
+    const auto wide = std::lower_bound(wide_.begin(), wide_.end(), from);
+    if (wide != wide_.end() && *wide < to) return false;
+    out = text::view_of(text_ + from, to - from);
+    return true;
+  }
+
+ private:
+  struct Stretch {
+    size_t from, to;    // s[from, to) is kept...
+    size_t at;          // ...as text_[at, at + to - from)
+    bool line_comment;  // and what is removed after it is a line comment
+  };
+
+  // Where the script's position p falls in text_; false when p lies inside a removed comment (not
+  // at its first character), and then `where` is where the comment starts, and `line_comment` says
+  // whether it is one.
+  bool at(size_t p, size_t& where, bool& line_comment) const {
+    // The last stretch that starts at or before p (the first one starts at 0).
+    const auto k = std::prev(std::upper_bound(kept_.begin(), kept_.end(), p,
+                                              [](size_t q, const Stretch& x) { return q < x.from; }));
+    where = k->at + (std::min(p, k->to) - k->from);
+    if (p <= k->to) return true;
+    line_comment = k->line_comment;
+    return false;
+  }
+
+  const std::uint8_t* text_ = nullptr;
+  std::vector<Stretch> kept_;
+  std::vector<size_t>& wide_;  // positions in text_ of characters beyond Latin-1 (held as 0)
+};
+
 }  // namespace grading
 
 // The counts of each object of `inv` (found in s[0, n)), in order: classify_sql's counts for the
@@ -126,12 +230,16 @@ std::vector<complexity::Counts> grade(const Ch* s, size_t n, const Inventory& in
   grading::Scratch& scratch = grading::scratch();
   std::vector<complexity::Counts> counts;
   counts.reserve(inv.objects.size());
-  for (const Object& o : inv.objects) {
-    const size_t end = text::find_line_break(s, o.last_begin, n);
-    counts.push_back(grading::count_narrowest(s + o.begin, end - o.begin, scratch));
+  if (!inv.objects.empty()) {
+    const grading::Stripped stripped(s, n, scratch);
+    for (const Object& o : inv.objects) {
+      const size_t end = text::find_line_break(s, o.last_begin, n);
+      text::View piece;
+      counts.push_back(stripped.piece(o.begin, end, piece) ? complexity::count_comment_free(piece)
+                                                            : grading::count_narrowest(s + o.begin, end - o.begin, scratch));
+    }
   }
-  scratch.one.trim();
-  scratch.two.trim();
+  scratch.release();
   return counts;
 }
 

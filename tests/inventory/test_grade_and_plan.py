@@ -175,6 +175,55 @@ def test_object_at_the_very_end_without_a_final_newline(wide):
         assert graded.result == classify_sql(text.splitlines()[2])
 
 
+# Objects are graded on their piece of the script's comment-free text where the script's comments and
+# their own agree. The script strips as classify_sql does, quotes unknown, so its comments can open in
+# one object's string and close in the next, or run on past a line that ends at a CR.
+COMMENT_CROSSINGS = {
+    "block opened in a string, closed in the next object":
+        "CREATE VIEW a AS SELECT '/*' AS x\nGO\nCREATE VIEW b AS SELECT '*/' AS y, MERGE\nGO\n",
+    "block opened in one object, never closed":
+        "CREATE VIEW a AS SELECT '/*' AS x\nGO\nCREATE VIEW b AS SELECT CURSOR\n",
+    "block closed before the end":
+        "CREATE VIEW a AS SELECT 1 /* MERGE */ AS x, '/*'\nGO\nCREATE VIEW b AS SELECT 2 /* x */ MERGE */\n",
+    "line comment in a string running into the next object":
+        "CREATE VIEW a AS SELECT '--' AS x\rCREATE VIEW b AS SELECT MERGE\nGO\n",
+    "line comment past a CR":
+        "CREATE VIEW v AS SELECT 1 -- note\rCREATE VIEW w AS SELECT CURSOR\nCREATE VIEW x AS SELECT 3\n",
+    "line comment to the end of the text":
+        "CREATE VIEW v AS SELECT 1 -- MERGE",
+    "one-line objects, no final newline":
+        "CREATE VIEW v AS SELECT MERGE\nCREATE VIEW w AS SELECT 1\nCREATE VIEW x AS WITH c AS (SELECT 1) SELECT 1",
+    "comment between objects":
+        "CREATE VIEW v AS SELECT 1\n/* CURSOR\n*/\nCREATE VIEW w AS SELECT 1 /*\n*/\n-- MERGE\nCREATE VIEW x AS SELECT 2",
+}
+
+
+@pytest.mark.parametrize("text", COMMENT_CROSSINGS.values(), ids=COMMENT_CROSSINGS.keys())
+@pytest.mark.parametrize("wide", ["", "\ufeff", "\u0143", "\U0001f600"])
+def test_comments_of_the_script_that_cross_an_objects_edges(text, wide):
+    assert len(find_objects(text)) >= 1
+    check_grades(text)
+    # The script wide for a character outside the objects, and for one inside a comment of each.
+    check_grades(wide + "\n" + text)
+    check_grades(text.replace("/* ", "/* " + wide).replace("-- ", "-- " + wide))
+
+
+def test_a_string_that_opens_a_comment_for_the_script_but_not_for_the_objects():
+    # The script's comment-free text loses the MERGE between the two quotes; each object keeps its own.
+    text = "CREATE VIEW a AS SELECT '/*' AS x, MERGE\nGO\nCREATE VIEW b AS SELECT MERGE, 1 AS '*/'\n"
+    assert classify_sql(text).complex_construct_count == 0
+    assert [g.result.complex_construct_count for g in grade_objects(text)] == [1, 1]
+
+
+@given(scripts(), st.lists(st.tuples(st.integers(min_value=0), st.sampled_from(["\ufeff", "\u0100", "\U0001f600", "\u017f", "\u212a"])),
+                           max_size=3), st.booleans())
+def test_grades_with_wide_characters_anywhere(text, wides, final_newline):
+    for position, character in wides:
+        at = position % (len(text) + 1)
+        text = text[:at] + character + text[at:]
+    check_grades(text if final_newline else text.rstrip("\r\n"))
+
+
 def check_plan(text, limit):
     plan = plan_object_reading(text, limit)
     total = len(text.splitlines())
