@@ -26,6 +26,7 @@ sys.path.insert(0, str(ROOT / "tests"))
 import oracle  # noqa: E402  (the `re` transcription lives beside the tests)
 import kinds  # noqa: E402  (beside this script)
 
+import agents.tessera.complexity as cx  # noqa: E402
 from agents.tessera.complexity import classify_sql  # noqa: E402
 
 MB = 1_000_000
@@ -123,6 +124,9 @@ def main():
         mark = " ✓" if ms < TARGET_ADVERSARIAL_MS else f" ✗ (target < {TARGET_ADVERSARIAL_MS})"
         print(f"| {name} | {ms:.2f}{mark} |")
 
+    print()
+    kinds.layout("grading tables", [(p.pattern, p.flags, False) for p in [*cx._COMPLEX_PATTERNS, *cx._MODERATE_PATTERNS]]
+                 + [(cx._STORED_PROC_PATTERN.pattern, cx._STORED_PROC_PATTERN.flags, True)])
     print()
     kinds.table(classify_sql, args.corpus, budget_s=1.0 * scale)
 

@@ -148,6 +148,8 @@ def main():
     bench_selection(args)
     if CORPUS.is_dir():
         print()
+        kinds.layout("category table", [(p.pattern, p.flags, False) for p in curator._CATEGORY_PATTERNS.values()])
+        print()
         kinds.table(curator.detect_construct_categories, CORPUS, rounds=args.rounds)
 
 

@@ -69,3 +69,13 @@ def table(fn, corpus: Path, rounds: int = 9, budget_s: float = 1.0) -> None:
     print(f"\nSpeed vs newline count: `bytes.count(b\"\\n\")` time over the one-byte text's bytes / `{name}` time "
           f"(target {FLOOR_TARGET}x, stretch {FLOOR_STRETCH}x: ✓✓). Kind columns: time per character against the "
           f"one-byte text (target at most {KIND_TARGET}).")
+
+
+def layout(name: str, entries: list[tuple[str, int, bool]]) -> None:
+    """Prints how the matcher lays out a module's table: every group is one more pass over the text and
+    every member one more look-ahead, so a table that spreads over more of them shows here first."""
+    from agents.tessera import _matcher
+
+    literal, groups = _matcher.compile_set(entries).layout()
+    print(f"{name}: {len(entries)} patterns, {sum(groups)} members in {len(groups)} group pass(es) {groups}"
+          f"{', and the shared literal scan' if literal else ''}")

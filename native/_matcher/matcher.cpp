@@ -263,6 +263,16 @@ PyObject* set_first_where(PyObject* self, PyObject* const* args, Py_ssize_t narg
   });
 }
 
+PyObject* set_layout(PyObject* self, PyObject*) {
+  return py::boundary([&]() -> Ref {
+    const rx::PatternSet::Layout layout = as_set(self)->set->layout();
+    Ref groups = own(PyList_New(static_cast<Py_ssize_t>(layout.groups.size())));
+    for (size_t i = 0; i < layout.groups.size(); ++i)
+      PyList_SET_ITEM(groups.get(), static_cast<Py_ssize_t>(i), py::integer(static_cast<long>(layout.groups[i])).release());
+    return own(Py_BuildValue("(OO)", layout.literal_scan ? Py_True : Py_False, groups.get()));
+  });
+}
+
 void set_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   delete as_set(self)->set;
@@ -279,6 +289,9 @@ PyMethodDef set_methods[] = {
     {"first_where", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_first_where)), METH_FASTCALL,
      "first_where(text, allowed): per first-match pattern, the span of its match at the least start s with "
      "allowed[i][s] nonzero (one bytes object per pattern), or None."},
+    {"layout", set_layout, METH_NOARGS,
+     "layout(): (literal_scan, members per group): whether the shared literal scan runs, and how many "
+     "patterns or alternatives each group's pass scans for."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -21,13 +21,22 @@ std::u32string widen(const char* ascii) {
 
 // ---- grading ----------------------------------------------------------------------------------------
 
-// All 27 patterns in one set, so the comment-free text is scanned once: the construct tables only
-// ask whether each entry matches anywhere, the three counters ask for find-all counts.
+// The CTE and temp-table entries of the moderate table are the two counters' patterns (the temp-table
+// pattern has no letters, so its case flag changes nothing): a counter's find-all count says whether
+// its entry matches, and the entry is not scanned for a second time.
+constexpr size_t kCteEntry = 0, kTempTableEntry = 1;
+static_assert(kModeratePatterns[kCteEntry].text == kCtePattern.text);
+static_assert(kModeratePatterns[kTempTableEntry].text == kTempTablePattern.text);
+
+// The patterns in one set, so the comment-free text is scanned once: the construct tables only ask
+// whether each entry matches anywhere, the three counters ask for find-all counts.
 class Classifier {
  public:
   Classifier() {
     for (const auto& p : kComplexPatterns) add(p, rx::PatternSet::Mode::Search);
-    for (const auto& p : kModeratePatterns) add(p, rx::PatternSet::Mode::Search);
+    for (size_t i = 0; i < kModeratePatterns.size(); ++i)
+      if (i != kCteEntry && i != kTempTableEntry) add(kModeratePatterns[i], rx::PatternSet::Mode::Search);
+    searched_ = set_.size();
     add(kStoredProcPattern, rx::PatternSet::Mode::Count);
     add(kTempTablePattern, rx::PatternSet::Mode::Count);
     add(kCtePattern, rx::PatternSet::Mode::Count);
@@ -36,13 +45,13 @@ class Classifier {
   template <class Ch>
   Counts run(const Ch* s, size_t n) const {
     return tally<Ch>([&](auto&& window) {
-      text::for_each_comment_free_window(s, n, window_limit(n), [](const Ch* w, size_t p) { return cuts_no_match(w, p); },
-                                        window);
+      text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
+                                        [](const auto* w, size_t p) { return text::cut_after_paren(w, p); }, window);
     });
   }
 
   // The same for a text that is comment-free already, in one window: there is no copy to bound, and
-  // each further window would have the pass look again for what it found in the ones before.
+  // each further window would be a pass of its own.
   template <class Ch>
   Counts run_comment_free(const Ch* s, size_t n) const {
     return tally<Ch>([&](auto&& window) { window(s, n); });
@@ -52,11 +61,15 @@ class Classifier {
   template <class Ch, class Windows>
   Counts tally(Windows&& for_each_window) const {
     std::vector<size_t> hits(set_.size()), window_hits;
+    // The construct tables ask only whether an entry matches: one found in a window is not looked for
+    // in the next ones.
+    rx::PatternSet::Pieces pieces(set_);
+    const size_t searched = searched_;
     size_t lines = 0, windows = 0;
-    for_each_window([&](const Ch* w, size_t m) {
+    for_each_window([&](const auto* w, size_t m) {
       ++windows;
       lines += text::count_nonblank_lines(w, m);
-      set_.run(w, m, window_hits);
+      set_.run(w, m, window_hits, pieces);
       for (size_t i = 0; i < hits.size(); ++i) hits[i] += window_hits[i];
     });
     Counts c;
@@ -64,29 +77,19 @@ class Classifier {
     c.effective_lines = lines - (windows - 1);
     size_t i = 0;
     for (; i < kComplexPatterns.size(); ++i) c.complex += hits[i] != 0;
-    for (; i < kComplexPatterns.size() + kModeratePatterns.size(); ++i) c.moderate += hits[i] != 0;
+    for (; i < searched; ++i) c.moderate += hits[i] != 0;
     c.stored_procs = hits[i++];
     c.temp_tables = hits[i++];
     c.ctes = hits[i++];
+    c.moderate += (c.temp_tables != 0) + (c.ctes != 0);
     return c;
   }
 
-  // The comment-free text is scanned in windows of a fifth of the script (small scripts in one or a
-  // few), so that a script with comments costs no copy of itself. Each window gives the pass a fresh
-  // start (patterns found earlier are looked for again), so windows are as large as that bound allows.
-  static size_t window_limit(size_t n) { return std::max<size_t>(n / 5, 8192); }
-
-  // Where no match of the 27 patterns can span: after a ")" followed by ASCII punctuation. Of the
+  // Windows end only where no match of the 27 patterns can span (text::cut_after_paren): of the
   // patterns' pieces only the CTE pattern's "\)" takes a ")", and what must follow it (\s*AS) cannot
   // begin with punctuation; "\b" is false at the cut in the window as in the whole text, and no
   // pattern looks behind or at line ends. So each window has exactly the matches the whole text has
   // there, and a find-all that resumes at the cut resumes where it would in the whole text.
-  template <class Ch>
-  static bool cuts_no_match(const Ch* w, size_t p) {
-    const auto next = static_cast<std::uint32_t>(w[p]);
-    const bool word = (next >= '0' && next <= '9') || ((next | 0x20) >= 'a' && (next | 0x20) <= 'z') || next == '_';
-    return w[p - 1] == Ch(')') && next > 0x20 && next < 0x7F && !word;
-  }
 
  private:
   void add(const PatternText& p, rx::PatternSet::Mode mode) {
@@ -96,6 +99,7 @@ class Classifier {
 
   std::vector<std::unique_ptr<rx::Pattern>> patterns_;  // outlives set_, which may refer to them
   rx::PatternSet set_;
+  size_t searched_ = 0;  // the set's first entries: the construct tables' Search patterns
 };
 
 // Compiled once, on first use; immutable afterwards, so concurrent callers share it without locking.

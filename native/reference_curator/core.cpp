@@ -21,18 +21,26 @@ class Detector {
     }
   }
 
+  // The comment-free text is scanned in windows, as grading scans it, so that no copy of the whole
+  // script is made; a category found in one window is not looked for in the next ones. Windows end
+  // only where no match can span (text::cut_after_paren): of the patterns' pieces only the CTE
+  // pattern's "\)" takes a ")", and what must follow it (\s*AS) cannot begin with punctuation; "\b"
+  // is false at the cut in the window as in the whole text, and no pattern looks behind or at line
+  // ends.
   template <class Ch>
   CategorySet run(const Ch* s, size_t n) const {
-    std::vector<Ch> stripped;
-    if (text::strip_comments(s, n, stripped)) {
-      s = stripped.data();
-      n = stripped.size();
-    }
     std::vector<size_t> hits;
-    set_.run(s, n, hits);
-    CategorySet found = 0;
-    for (size_t i = 0; i < kCategoryCount; ++i) found |= static_cast<CategorySet>(hits[i] != 0) << i;
-    return found;
+    std::vector<char> found(kCategoryCount, 0);
+    rx::PatternSet::Pieces pieces(set_);
+    text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
+                                      [](const auto* w, size_t p) { return text::cut_after_paren(w, p); },
+                                      [&](const auto* w, size_t m) {
+      set_.run(w, m, hits, pieces);
+      for (size_t i = 0; i < kCategoryCount; ++i) found[i] |= hits[i] != 0;
+    });
+    CategorySet categories = 0;
+    for (size_t i = 0; i < kCategoryCount; ++i) categories |= static_cast<CategorySet>(found[i] != 0) << i;
+    return categories;
   }
 
  private:

@@ -402,7 +402,11 @@ class Scanner {
             // Many candidates usually means text in another script: classify each character of the
             // window once instead of four times.
             uint64_t exact[16];
-            const bool whole = std::popcount(part) > 4;
+            // More than four candidates: four clearings of the lowest bit leave some (no popcount
+            // instruction in the baseline build).
+            uint32_t rest = part;
+            for (int drop = 0; drop < 4; ++drop) rest &= rest - 1;
+            const bool whole = rest != 0;
             if (whole) {
               window(base, exact);
               uint32_t live = 0;
@@ -1092,6 +1096,15 @@ struct AnyStart {
   size_t next(size_t, size_t pos) const { return pos; }
 };
 
+// Every start allowed, but none to the patterns an earlier piece of the text found (they leave the
+// pass before it starts); the members' fruitless tries carry over from piece to piece.
+struct AcrossPieces {
+  const std::vector<char>& found;
+  std::vector<uint32_t>& tries;
+  size_t next(size_t pattern, size_t pos) const { return found[pattern] ? SIZE_MAX : pos; }
+  bool skips(size_t pattern) const { return found[pattern] != 0; }
+};
+
 }  // namespace detail
 
 PatternSet::PatternSet() : impl_(std::make_unique<SetImpl>()) {}
@@ -1130,6 +1143,17 @@ size_t PatternSet::size() const { return impl_->entries.size(); }
 
 void PatternSet::force_scan(Scan how) { impl_->scan = how; }
 
+PatternSet::Layout PatternSet::layout() const {
+  Layout out;
+  out.literal_scan = impl_->literal_scan();
+  for (const SetImpl::Group& g : impl_->groups()) out.groups.push_back(g.members.size());
+  return out;
+}
+
+// Attempts of a member in a group's pass before it looks ahead for its required literals, where more
+// than 32 blocks of 4,096 characters are left (fewer blocks, fewer attempts).
+constexpr uint32_t kTriesBeforeLookAhead = 32;
+
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
 template <class Ch, class Filter, class Report>
@@ -1152,8 +1176,10 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
     const SetImpl::Member* mem[64];
     FindAllState fa[64];
     Requirement req[64];
+    uint32_t tries[64] = {};
     uint64_t searching = 0;  // active search-mode patterns: they may start anywhere
     for (size_t b = 0; b < k; ++b) {
+      if constexpr (requires { filter.tries; }) tries[b] = filter.tries[g.members[b]];
       mem[b] = &s.members[g.members[b]];
       sc.memos[b].begin(mem[b]->prog->nstates);
       if (!mem[b]->counting) searching |= uint64_t{1} << b;
@@ -1163,6 +1189,10 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
       active &= ~(uint64_t{1} << b);
       searching &= ~(uint64_t{1} << b);
     };
+    if constexpr (requires { filter.skips(size_t{0}); }) {
+      for (size_t b = 0; b < k; ++b)
+        if (filter.skips(mem[b]->owner)) leave(static_cast<int>(b));
+    }
     Scanner<Ch>(g.pf, text, n).run(active, [&](size_t i, uint64_t m) {
       while (m) {
         const int b = std::countr_zero(m);
@@ -1173,7 +1203,11 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           leave(b);
           continue;
         }
-        if (!req[b].still_possible(*me.prog, text, n, i)) {
+        // A look-ahead for what every match contains is a scan of its own per member, of the rest of
+        // the text at worst: taken at once where that rest is short, else only once the member keeps
+        // being tried without result, where it may spare many attempts.
+        if (++tries[b] > std::min<size_t>(kTriesBeforeLookAhead, (n - i) >> 12) &&
+            !req[b].still_possible(*me.prog, text, n, i)) {
           leave(b);
           continue;
         }
@@ -1203,7 +1237,10 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
       for (uint64_t a = active; a; a &= a - 1) next = std::min(next, fa[std::countr_zero(a)].next);
       return std::max(i + 1, next);
     });
-    for (size_t b = 0; b < k; ++b) sc.memos[b].trim();
+    for (size_t b = 0; b < k; ++b) {
+      sc.memos[b].trim();
+      if constexpr (requires { filter.tries; }) filter.tries[g.members[b]] = tries[b];
+    }
   }
   for (size_t owner = 0; owner < probe_first.size(); ++owner) {
     const size_t at = probe_first[owner];
@@ -1222,6 +1259,17 @@ template <class Ch>
 void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out) const {
   out.assign(impl_->entries.size(), 0);
   pass(text, n, AnyStart{}, [&](size_t index, size_t, size_t) { ++out[index]; });
+}
+
+PatternSet::Pieces::Pieces(const PatternSet& set)
+    : found(set.impl_->entries.size(), 0), tries(set.impl_->members.size(), 0) {}
+
+template <class Ch>
+void PatternSet::run(const Ch* text, size_t n, std::vector<size_t>& out, Pieces& pieces) const {
+  out.assign(impl_->entries.size(), 0);
+  pass(text, n, AcrossPieces{pieces.found, pieces.tries}, [&](size_t index, size_t, size_t) { ++out[index]; });
+  for (size_t i = 0; i < out.size(); ++i)
+    if (out[i] && impl_->entries[i].mode == Mode::Search) pieces.found[i] = 1;
 }
 
 template <class Ch>
@@ -1250,6 +1298,7 @@ void PatternSet::run_first_where(const Ch* text, size_t n, const StartFilter& fi
   template void Pattern::find_all<Ch>(const Ch*, size_t, std::vector<std::pair<size_t, size_t>>&) \
       const;                                                                                       \
   template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&) const;              \
+  template void PatternSet::run<Ch>(const Ch*, size_t, std::vector<size_t>&, Pieces&) const;       \
   template void PatternSet::run_first_where<Ch>(const Ch*, size_t, const StartFilter&,            \
                                                 std::vector<std::vector<Span>>&) const;
 

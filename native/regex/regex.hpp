@@ -119,9 +119,33 @@ class PatternSet {
   enum class Scan { Auto, Groups, Literal };
   void force_scan(Scan how);
 
+  // How a pass is laid out: whether the literal scan runs, and how many members (patterns, or
+  // alternatives of one) each group's pass scans for. Every group is one more pass over the text and
+  // every member one more look-ahead, so tests hold the modules' tables to the layout they expect.
+  struct Layout {
+    bool literal_scan = false;
+    std::vector<size_t> groups;
+  };
+  Layout layout() const;
+
   // out.size() becomes the number of added patterns; out[i] = 1/0 for Search ("does it match anywhere"),
   // the number of non-overlapping findall matches for Count.
   template <class Ch> void run(const Ch* text, size_t n, std::vector<size_t>& out) const;
+  // What the passes over consecutive pieces of one text (windows, each a call of its own) carry from
+  // piece to piece: a Search pattern found in one piece is not looked for in the later ones (it counts
+  // 0 there), and a pattern tried in vain in earlier pieces looks ahead for its keywords at once.
+  class Pieces {
+   public:
+    explicit Pieces(const PatternSet& set);
+
+   private:
+    friend class PatternSet;
+    std::vector<char> found;     // per added pattern
+    std::vector<uint32_t> tries;  // per member of the groups' passes
+  };
+  // run() over one piece of a text.
+  template <class Ch>
+  void run(const Ch* text, size_t n, std::vector<size_t>& out, Pieces& pieces) const;
 
   // The same pass, reporting spans: spans.size() becomes the number of added patterns, and spans[i]
   // holds, for a Search (First) pattern, the span of pattern.search(text) or nothing; for a Count

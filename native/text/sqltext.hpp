@@ -11,6 +11,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -98,9 +99,16 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
   size_t next_dash = find_ascii(s, 0, n, '-');
   size_t next_slash = find_ascii(s, 0, n, '/');
   while (i < n) {
-    if (next_dash < i) next_dash = find_ascii(s, i, n, '-');
-    if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
-    size_t j = blocks ? std::min(next_dash, next_slash) : next_dash;
+    size_t j;
+    if (sizeof(Ch) > 1 && blocks) {
+      // Wide storage is read once for both markers, not once per marker: memory, not compares, is
+      // what a scan of it costs.
+      j = find_either(s, i, n, '-', '/');
+    } else {
+      if (next_dash < i) next_dash = find_ascii(s, i, n, '-');
+      if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
+      j = blocks ? std::min(next_dash, next_slash) : next_dash;
+    }
     if (j + 1 >= n) {
       keep(from, n);
       return;
@@ -138,29 +146,146 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
   }
 }
 
-// The comment-free text in `out`. Returns false, leaving `out` empty, when there is nothing to
-// remove: the text is its own comment-free text, and no copy of it is made.
+// A growable array of plain characters whose new room is left unfilled: every character is
+// written once, by the copy that puts it there.
+template <class T>
+class CharBuffer {
+ public:
+  size_t size() const { return size_; }
+  const T* data() const { return data_.get(); }
+  T* data() { return data_.get(); }
+  void reserve(size_t k) {
+    if (k <= cap_) return;
+    std::unique_ptr<T[]> grown(new T[k]);
+    if (size_) std::memcpy(grown.get(), data_.get(), size_ * sizeof(T));
+    data_ = std::move(grown);
+    cap_ = k;
+  }
+  // Room for k more characters at the end, returned for the caller to fill; size() counts them.
+  T* extend(size_t k) {
+    if (size_ + k > cap_) reserve(std::max(size_ + k, cap_ * 2));
+    size_ += k;
+    return data_.get() + size_ - k;
+  }
+  void shrink(size_t k) { size_ = k; }
+  void erase_front(size_t k) {
+    std::memmove(data_.get(), data_.get() + k, (size_ - k) * sizeof(T));
+    size_ -= k;
+  }
+
+ private:
+  std::unique_ptr<T[]> data_;
+  size_t size_ = 0, cap_ = 0;
+};
+
+// Characters copied out of a text of `Ch` storage, held one byte each while all of them are below
+// U+0100, as after the comments of a script whose only wide characters sit in comments: what is left
+// is scanned as one-byte text, a quarter of the memory of four-byte storage. The first wider character
+// turns the copy to `Ch` storage for good.
 template <class Ch>
-bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
-  out.clear();
-  // Until the first removal the kept text is a prefix of s, and only its end is tracked.
-  bool copying = false;
-  size_t verbatim_end = 0;
-  auto start_copying = [&] {
-    copying = true;
-    out.reserve(n);
-    out.assign(s, s + verbatim_end);
-  };
-  for_each_kept(s, n, [&](size_t from, size_t to) {
-    if (!copying && from == verbatim_end) {
-      verbatim_end = to;
-      return;
+class NarrowingCopy {
+ public:
+  size_t size() const { return wide() ? wide_.size() : narrow_.size(); }
+  void reserve(size_t k) { wide() ? wide_.reserve(k) : narrow_.reserve(k); }
+  void append(const Ch* p, size_t k) {
+    if (!wide()) {
+      const size_t at = narrow_.size();
+      const size_t done = narrow(p, k, narrow_.extend(k));
+      if (done == k) return;
+      narrow_.shrink(at + done);
+      widen();
+      p += done;
+      k -= done;
     }
-    if (!copying) start_copying();
-    out.insert(out.end(), s + from, s + to);
-  });
-  if (!copying && verbatim_end < n) start_copying();  // only the end was removed
-  return copying;
+    std::memcpy(wide_.extend(k), p, k * sizeof(Ch));
+  }
+  void erase_front(size_t k) { wide() ? wide_.erase_front(k) : narrow_.erase_front(k); }
+  // f(chars, size) over the copy in the storage it has now (const Py_UCS1* or const Ch*).
+  template <class F>
+  decltype(auto) visit(F&& f) const {
+    if constexpr (sizeof(Ch) > 1) {
+      if (!is_wide_) return f(narrow_.data(), narrow_.size());
+    }
+    return f(wide_.data(), wide_.size());
+  }
+
+ private:
+  bool wide() const { return sizeof(Ch) == 1 || is_wide_; }
+
+  // Copies p[0, k) to out one byte per character up to the first character above U+00FF; returns how
+  // many it copied (k when none is). Sixteen characters a step, where most of the time goes.
+  static size_t narrow(const Ch* p, size_t k, Py_UCS1* out) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
+    if constexpr (sizeof(Ch) == 2) {
+      for (; i + 16 <= k; i += 16) {
+        const __m128i a = load(i), b = load(i + 8);
+        const __m128i high = _mm_srli_epi16(_mm_or_si128(a, b), 8);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+      }
+    } else if constexpr (sizeof(Ch) == 4) {
+      for (; i + 16 <= k; i += 16) {
+        const __m128i a = load(i), b = load(i + 4), c = load(i + 8), d = load(i + 12);
+        const __m128i high = _mm_srli_epi32(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), 8);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(high, zero)) != 0xFFFF) break;
+        // Every lane is below 256: the signed packs keep them as they are.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
+      }
+    }
+#endif
+    for (; i < k && static_cast<Py_UCS4>(p[i]) < 256; ++i) out[i] = static_cast<Py_UCS1>(p[i]);
+    return i;
+  }
+
+  // The one-byte characters so far, moved to `Ch` storage.
+  void widen() {
+    const size_t k = narrow_.size();
+    wide_.reserve(std::max<size_t>(k * 2, 1024));
+    Ch* out = wide_.extend(k);
+    const Py_UCS1* in = narrow_.data();
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= k; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+      const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+      if constexpr (sizeof(Ch) == 2) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), lo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), hi);
+      } else {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpacklo_epi16(hi, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 12), _mm_unpackhi_epi16(hi, zero));
+      }
+    }
+#endif
+    for (; i < k; ++i) out[i] = in[i];
+    narrow_ = {};
+    is_wide_ = true;
+  }
+
+  CharBuffer<Py_UCS1> narrow_;
+  CharBuffer<Ch> wide_;
+  bool is_wide_ = false;
+};
+
+// The window size of for_each_comment_free_window for a script of n characters: a fifth of it (8,192
+// characters at least), so that extra memory stays a small share of the script's, and windows are as
+// large as that allows (each window is a pass of its own).
+inline size_t comment_free_window_limit(size_t n) { return std::max<size_t>(n / 5, 8192); }
+
+// A cut of the comment-free text between w[p - 1] and w[p] that the grading and category patterns
+// cannot match across (see their modules): after a ")" followed by ASCII punctuation.
+template <class Ch>
+inline bool cut_after_paren(const Ch* w, size_t p) {
+  const auto next = static_cast<Py_UCS4>(w[p]);
+  const bool word = (next >= '0' && next <= '9') || ((next | 0x20) >= 'a' && (next | 0x20) <= 'z') || next == '_';
+  return w[p - 1] == Ch(')') && next > 0x20 && next < 0x7F && !word;
 }
 
 // Calls f(chars, size) for consecutive windows of the comment-free text, in order; together they
@@ -169,25 +294,27 @@ bool strip_comments(const Ch* s, size_t n, std::vector<Ch>& out) {
 // cannot match across such a cut sees, window by window, what it would see in the whole text,
 // without the whole text ever being copied: windows are scanned in place while nothing has been
 // removed, and are otherwise copied into a buffer of about `limit` characters, which grows only
-// where the text offers no cut.
+// where the text offers no cut. A copied window may come in one-byte storage (NarrowingCopy), so
+// f and cut take the characters of either width.
 template <class Ch, class Cut, class F>
 void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut, F&& f) {
   size_t verbatim_end = 0;
   bool copying = false;
-  std::vector<Ch> buffer;
+  NarrowingCopy<Ch> buffer;
   size_t uncut = 0;  // no cut in buffer at the positions 1 .. uncut-1
   // The last cut of w[0, m) at a position from `from` on, else 0.
-  auto last_cut = [&](const Ch* w, size_t m, size_t from) -> size_t {
+  auto last_cut = [&](const auto* w, size_t m, size_t from) -> size_t {
     for (size_t p = m; p-- > std::max<size_t>(from, 1);)
       if (cut(w, p)) return p;
     return 0;
   };
   auto flush = [&]() -> bool {
-    const size_t c = last_cut(buffer.data(), buffer.size(), uncut);
-    if (c > 0) {
-      f(static_cast<const Ch*>(buffer.data()), c);
-      buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(c));
-    }
+    const size_t c = buffer.visit([&](const auto* w, size_t m) {
+      const size_t at = last_cut(w, m, uncut);
+      if (at > 0) f(w, at);
+      return at;
+    });
+    if (c > 0) buffer.erase_front(c);
     uncut = buffer.size();
     return c > 0;
   };
@@ -197,7 +324,7 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
     const size_t c = last_cut(s, verbatim_end, 1);
     if (c > 0) f(s, c);
     buffer.reserve(std::max(limit, verbatim_end - c));
-    buffer.assign(s + c, s + verbatim_end);
+    buffer.append(s + c, verbatim_end - c);
     uncut = buffer.size();
   };
   for_each_kept(s, n, [&](size_t from, size_t to) {
@@ -210,11 +337,11 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
     size_t left = to - from;
     while (left > 0) {
       if (buffer.size() >= limit && !flush()) {
-        buffer.insert(buffer.end(), p, p + left);  // no cut yet: the window grows
+        buffer.append(p, left);  // no cut yet: the window grows
         return;
       }
       const size_t take = buffer.size() < limit ? std::min(left, limit - buffer.size()) : left;
-      buffer.insert(buffer.end(), p, p + take);
+      buffer.append(p, take);
       p += take;
       left -= take;
     }
@@ -223,7 +350,7 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
     f(s, verbatim_end);
     return;
   }
-  f(static_cast<const Ch*>(buffer.data()), buffer.size());
+  buffer.visit([&](const auto* w, size_t m) { f(w, m); });
 }
 
 // The line boundaries of str.splitlines, spelled out so a scan can test many characters at once:

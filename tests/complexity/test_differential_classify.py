@@ -2,7 +2,6 @@
 give equal records, and the exposed tables must hold the transcription's patterns."""
 
 import dataclasses
-import random
 from pathlib import Path
 
 import pytest
@@ -10,6 +9,7 @@ from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 import oracle
+from windowed import windowed_text
 import agents.tessera.complexity as cx
 
 CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus"
@@ -93,14 +93,19 @@ CUT_PIECES = NARROW_PIECES + [")", ")", "),", ");", "))", ")#t", ")(", ") AS (",
 @settings(max_examples=25)
 @given(st.integers(0, 2**32 - 1), st.sampled_from(WIDENERS))
 def test_long_text_scanned_in_windows(seed, widener):
-    rng = random.Random(seed)
-    parts, size = [], 0
-    while size < 40_000:
-        piece = rng.choice(CUT_PIECES) if rng.random() < 0.6 else rng.choice(KEYWORDS)
-        parts.append(piece)
-        size += len(piece)
-    at = rng.randrange(len(parts))
-    check("".join(parts[:at]) + widener + "".join(parts[at:]))
+    check(windowed_text(seed, CUT_PIECES, KEYWORDS, widener, size=40_000, cut_share=0.6))
+
+
+# A construct a window found is not looked for in the later ones; the counters are, in every window.
+# Each construct here stands in one window only (first, middle or last), beside temp tables, CTEs and
+# procedures in all of them; comments make the windows copies, not views of the script.
+def test_constructs_found_in_one_window_only():
+    filler = "SELECT a FROM t WHERE b = (c), d; -- note\n/* block */ x = (1);\n" * 200
+    counters = "#tmp WITH c AS (SELECT 1) CREATE PROCEDURE p AS "
+    windows = ["MERGE t USING s ", "BEGIN TRY ", "OVER (", "CASE WHEN ", "geometry "]
+    for order in (windows, windows[::-1]):
+        check("".join(counters + construct + filler for construct in order))
+    check(filler * 3 + "CURSOR " + counters)  # only past the first window
 
 
 CORPUS_FILES = sorted(p for p in CORPUS.rglob("*") if p.is_file()) if CORPUS.is_dir() else []
@@ -122,3 +127,12 @@ def test_tables_equal_the_transcription():
     assert spec(cx._MODERATE_PATTERNS) == spec(oracle.MODERATE_PATTERNS)
     assert spec([cx._STORED_PROC_PATTERN]) == spec([oracle.STORED_PROC_PATTERN])
     assert spec(cx._COMMENT_PATTERNS) == spec(oracle.COMMENT_PATTERNS)
+
+
+def test_grading_is_one_pass_of_one_member_per_pattern():
+    # Every member is a look-ahead of its own and every group of 64 one more pass over each window.
+    from agents.tessera import _matcher
+
+    table = [(p.pattern, p.flags, False) for p in [*cx._COMPLEX_PATTERNS, *cx._MODERATE_PATTERNS]]
+    table.append((cx._STORED_PROC_PATTERN.pattern, cx._STORED_PROC_PATTERN.flags, True))
+    assert _matcher.compile_set(table).layout() == (False, [len(table)])

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from test_generated_patterns import PATHS, kinds, on_path, patterns
+from test_pattern_set import expected as every_match_expected
 
 from agents.tessera import _matcher
 
@@ -159,9 +160,10 @@ LOOKAHEAD = [
 ]
 
 
-def test_a_fruitless_keyword_run_does_not_hide_a_later_match():
+@pytest.mark.parametrize("scan", ["literal", "groups"])
+def test_a_fruitless_keyword_run_does_not_hide_a_later_match(scan):
     entries = [(p, FLAGS, False) for p in LOOKAHEAD]
-    compiled = _matcher.compile_set(entries, scan="literal")
+    compiled = _matcher.compile_set(entries, scan=scan)
     run = "CREATE TABLE (" * 1500
     for text in [run, "PIPE STAGE " + run, run + "CREATE OR REPLACE STAGE s", run + "CREATE MULTISET TABLE t",
                  run + "CREATE TABLE t CLONE u", "CLONE " + run + " ) FALLBACK", run + "TABLE (x)"]:
@@ -194,3 +196,27 @@ def test_successive_calls_on_one_set():
     long_text = "x " * 3000 + "to_char @@rowcount \n# x\nDATETIME_ADD("
     for text in [long_text, "NVL(x", long_text + "\u0100", "", "go\nGO", long_text, "#"]:
         assert CASE_SET.spans(text) == expected(entries, text)
+
+
+# An alternation inside a pattern is spelled out into one probe per alternative, each with a keyword of
+# its own where the whole has none: the literal scan takes them all, a group's pass scans each as a
+# member with its own start conditions (and its own look-ahead, taken only after fruitless tries).
+SPELLED = r"\b(?:DATEDIFF|DATEADD|GETDATE|EOMONTH)\b"
+
+
+def test_spelled_out_alternatives_are_members_of_either_path():
+    assert _matcher.compile_set([(SPELLED, FLAGS, False)]).layout() == (False, [4])
+    assert _matcher.compile_set([(SPELLED, FLAGS, False)], scan="literal").layout() == (True, [])
+    # Found all the same (every match): no probes, and the literal scan does not take it.
+    top = r"#\w+|@\w+\s+TABLE"
+    assert _matcher.compile_set([(top, FLAGS, False), (SPELLED, FLAGS, True)]).layout() == (False, [3])
+
+
+@pytest.mark.parametrize("scan", ["literal", "groups"])
+def test_spelled_out_alternatives_find_the_first_match_either_way(scan):
+    entries = [(SPELLED, FLAGS, False), (SPELLED, FLAGS, True), (r"\b(?:LEN|CHARINDEX)\s*\(", FLAGS, False)]
+    compiled = _matcher.compile_set(entries, scan=scan)
+    for text in ["x GETDATE() len (a) DATEADD", "eomonth(DATEDIFFX, EOMONTH)", "charindex(", "DATEDIF GETDATE_"]:
+        for variant in kinds(text):
+            assert compiled.spans(variant) == every_match_expected(entries, variant)
+

@@ -63,3 +63,14 @@ def test_argument_errors(call, message):
         call()
     assert str(raised.value) == message
     assert detect(sql_content="select 1") == {"query"}
+
+
+
+def test_the_category_table_is_one_member_per_alternative_without_the_literal_scan():
+    # Every member is one more candidate test and every group of 64 one more pass over the script: the
+    # keyword alternations are scanned by alternative, and the set is too small for the literal scan.
+    from agents.tessera import _matcher
+
+    table = [(p.pattern, p.flags, False) for p in curator._CATEGORY_PATTERNS.values()]
+    literal, groups = _matcher.compile_set(table).layout()
+    assert not literal and sum(groups) == 65 and len(groups) == 2
