@@ -29,7 +29,14 @@ def estate(tmp_path_factory) -> Path:
 
 
 def _start(*args: str, **options) -> subprocess.Popen:
-    return subprocess.Popen([*COMMAND, *args], cwd=ROOT, text=True, stderr=subprocess.PIPE, **options)
+    # A run started in the background by a shell without job control ignores SIGINT, and so would the
+    # command under test: it gets the default disposition, as when started from a terminal.
+    return subprocess.Popen([*COMMAND, *args], cwd=ROOT, text=True, stderr=subprocess.PIPE,
+                            preexec_fn=_default_interrupt, **options)
+
+
+def _default_interrupt() -> None:
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
 def _wait_for(condition, process: subprocess.Popen) -> None:
