@@ -377,8 +377,7 @@ PyObject* compile_set(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
       patterns->push_back(native_pattern(PyTuple_GET_ITEM(entry, 0), flags));
       findall->push_back(all == 1);
     }
-    auto set = std::make_unique<rx::PatternSet>();
-    set->force_scan(scan);
+    auto set = std::make_unique<rx::PatternSet>(scan);
     for (size_t i = 0; i < patterns->size(); ++i)
       set->add((*patterns)[i], (*findall)[i] ? rx::PatternSet::Mode::FindAll : rx::PatternSet::Mode::First);
     PyTypeObject* type = reinterpret_cast<PyTypeObject*>(state_of(module).set_type);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <mutex>
 
 #include "regex_impl.hpp"
 #include "regex/isa.hpp"
@@ -720,8 +721,7 @@ struct SetImpl {
       bits[key >> 6] |= uint64_t{1} << (key & 63);
       pending.push_back({key, e});
     }
-    // Sorts the keys added so far into the lookup arrays: once per member, since a member's
-    // character classes can add many keys and each sort walks all 65,536 of them.
+    // Sorts the keys added into the lookup arrays (each sort walks all 65,536 keys: once per set).
     void index() {
       start.assign(65537, 0);
       for (const auto& [k, x] : pending) ++start[k + 1];
@@ -761,9 +761,9 @@ struct SetImpl {
   };
   // The literal scan looks at every character, at a fixed cost of a few nanoseconds each, where one
   // group's pass skips most of the text by its block filter: it pays only where it saves several
-  // groups' passes. So every member is grouped as if there were no literal scan (`plain`), and the
-  // members the scan cannot take are grouped again on their own (`rest`); the pass picks by how many
-  // members the scan would take.
+  // groups' passes. So members are grouped as if there were no literal scan (`plain`), and the members
+  // the scan cannot take are grouped again on their own (`rest`); the pass picks by how many members
+  // the scan takes.
   static constexpr size_t kLiteralScanMin = 65;
   std::vector<Entry> entries;
   std::vector<Member> members;
@@ -786,11 +786,30 @@ struct SetImpl {
       layout.open[cls] = layout.groups.size();
       layout.groups.emplace_back();
     }
-    Group& g = layout.groups[layout.open[cls]];
-    g.members.push_back(member);
-    std::vector<const Program*> progs;
-    for (size_t e : g.members) progs.push_back(members[e].prog);
-    build_prefilter(g.pf, progs);
+    layout.groups[layout.open[cls]].members.push_back(member);
+  }
+
+  // What the pass reads and only the whole set determines: the prefilters of the layout it takes and
+  // the key tables' lookup arrays. Made at the first pass, once, whichever thread gets there first,
+  // rather than again at every added pattern.
+  struct Once {
+    std::once_flag flag;
+    Once() = default;
+    Once(const Once&) {}  // a copy of the set prepares its own
+    Once& operator=(const Once&) { return *this; }
+  };
+  mutable Once prepared;
+  void prepare() const {
+    std::call_once(prepared.flag, [this] {
+      SetImpl& self = const_cast<SetImpl&>(*this);  // only here, once, before any pass reads it
+      for (Group& g : self.literal_scan() ? self.rest.groups : self.plain.groups) {
+        std::vector<const Program*> progs;
+        for (size_t e : g.members) progs.push_back(members[e].prog);
+        build_prefilter(g.pf, progs);
+      }
+      for (KeyTable* t : {&self.pairs, &self.triples})
+        if (!t->pending.empty()) t->index();
+    });
   }
 
   // Where a member is scanned: in the groups' passes without the literal scan (`plain`) and in the
@@ -848,7 +867,6 @@ struct SetImpl {
         each(cls[0], [&](uint32_t a) {
           for (uint32_t b = 0; b < 256; ++b) pairs.add(a << 8 | b, Keyed{slot, fa.key});
         });
-        pairs.index();
         return;
       }
       each(cls[0], [&](uint32_t a) {
@@ -857,7 +875,6 @@ struct SetImpl {
           each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at}); });
         });
       });
-      (three ? triples : pairs).index();
       return;
     }
     group(rest, index);
@@ -1045,6 +1062,10 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       if (x == run.len) attempt(f, run_at);
     }
   };
+  // The members keyed by `key` in table `kt`, checked at q.
+  auto look = [&](const SetImpl::KeyTable& kt, uint32_t key, size_t q) {
+    if (kt.has(key)) check(kt.entries.data() + kt.start[key], kt.entries.data() + kt.start[key + 1], q);
+  };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
   size_t q = 0;
 #ifdef TESSERA_RX_BLOCKS
@@ -1054,13 +1075,8 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       for (uint32_t m = key_candidates32(s.pairs.bits.data(), s.triples.bits.data(), t + q); m && left; m &= m - 1) {
         const size_t p = q + static_cast<size_t>(std::countr_zero(m));
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
-        if (any_pairs && s.pairs.has(a << 8 | b))
-          check(s.pairs.entries.data() + s.pairs.start[a << 8 | b], s.pairs.entries.data() + s.pairs.start[(a << 8 | b) + 1], p);
-        if (any_triples) {
-          const uint32_t key = SetImpl::hash3(a, b, cls(t[p + 2]));
-          if (s.triples.has(key))
-            check(s.triples.entries.data() + s.triples.start[key], s.triples.entries.data() + s.triples.start[key + 1], p);
-        }
+        if (any_pairs) look(s.pairs, a << 8 | b, p);
+        if (any_triples) look(s.triples, SetImpl::hash3(a, b, cls(t[p + 2])), p);
       }
     }
   }
@@ -1068,25 +1084,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   uint32_t c0 = q < n ? cls(t[q]) : 0, c1 = q + 1 < n ? cls(t[q + 1]) : 0;
   for (; q + 1 < n && left; ++q) {
     const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
-    if (any_pairs) {
-      const uint32_t key = c0 << 8 | c1;
-      if (s.pairs.has(key))
-        check(s.pairs.entries.data() + s.pairs.start[key], s.pairs.entries.data() + s.pairs.start[key + 1], q);
-    }
-    if (any_triples && q + 2 < n) {
-      const uint32_t key = SetImpl::hash3(c0, c1, c2);
-      if (s.triples.has(key))
-        check(s.triples.entries.data() + s.triples.start[key], s.triples.entries.data() + s.triples.start[key + 1], q);
-    }
+    if (any_pairs) look(s.pairs, c0 << 8 | c1, q);
+    if (any_triples && q + 2 < n) look(s.triples, SetImpl::hash3(c0, c1, c2), q);
     c0 = c1;
     c1 = c2;
   }
   // A single character's key at the last character: with class 0 after it, like a pair at the end.
-  if (any_pairs && left) {
-    const uint32_t key = cls(t[n - 1]) << 8;
-    if (s.pairs.has(key))
-      check(s.pairs.entries.data() + s.pairs.start[key], s.pairs.entries.data() + s.pairs.start[key + 1], n - 1);
-  }
+  if (any_pairs && left) look(s.pairs, cls(t[n - 1]) << 8, n - 1);
   for (size_t f = 0; f < count; ++f)
     if (!done[f] && started[f]) sc.memos[f].trim();
 }
@@ -1107,7 +1111,7 @@ struct AcrossPieces {
 
 }  // namespace detail
 
-PatternSet::PatternSet() : impl_(std::make_unique<SetImpl>()) {}
+PatternSet::PatternSet(Scan how) : impl_(std::make_unique<SetImpl>()) { impl_->scan = how; }
 PatternSet::~PatternSet() = default;
 PatternSet::PatternSet(const PatternSet& o) : impl_(std::make_unique<SetImpl>(*o.impl_)) {}
 PatternSet& PatternSet::operator=(const PatternSet& o) {
@@ -1141,8 +1145,6 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
 
 size_t PatternSet::size() const { return impl_->entries.size(); }
 
-void PatternSet::force_scan(Scan how) { impl_->scan = how; }
-
 PatternSet::Layout PatternSet::layout() const {
   Layout out;
   out.literal_scan = impl_->literal_scan();
@@ -1159,6 +1161,7 @@ constexpr uint32_t kTriesBeforeLookAhead = 32;
 template <class Ch, class Filter, class Report>
 void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& report) const {
   const SetImpl& s = *impl_;
+  s.prepare();
   Scratch& sc = scratch();
   // The least start at which some alternative of a probed pattern matched.
   std::vector<size_t> probe_first(s.has_probes ? s.entries.size() : 0, SIZE_MAX);

@@ -102,8 +102,13 @@ class PatternSet {
  public:
   // Search: does it match anywhere; its first match (pattern.search). Count: every finditer match.
   enum class Mode { Search, Count, First = Search, FindAll = Count };
+  // How Search patterns with a literal are found: by the shared literal scan, or in the groups' passes
+  // with the others. Auto takes the literal scan for sets large enough to need several groups, where
+  // it replaces their passes; tests force each path to hold both to the same answers. Chosen when the
+  // set is made, so that adding patterns builds only the layout the set will scan with.
+  enum class Scan { Auto, Groups, Literal };
 
-  PatternSet();
+  explicit PatternSet(Scan how = Scan::Auto);
   ~PatternSet();
   PatternSet(const PatternSet&);
   PatternSet& operator=(const PatternSet&);
@@ -112,12 +117,6 @@ class PatternSet {
 
   size_t add(const Pattern& p, Mode m);  // returns the pattern's index; call before run
   size_t size() const;
-
-  // How Search patterns with a literal are found: by the shared literal scan, or in the groups' passes
-  // with the others. Auto takes the literal scan for sets large enough to need several groups, where
-  // it replaces their passes; tests force each path to hold both to the same answers.
-  enum class Scan { Auto, Groups, Literal };
-  void force_scan(Scan how);
 
   // How a pass is laid out: whether the literal scan runs, and how many members (patterns, or
   // alternatives of one) each group's pass scans for. Every group is one more pass over the text and

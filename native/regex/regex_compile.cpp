@@ -537,21 +537,30 @@ bool reaches_match_without(const Program& p, uint32_t blocked) {
   return reached;
 }
 
-// The instructions some jump lands on (one more entry, for the end).
-std::vector<char> jump_targets(const Program& p) {
-  std::vector<char> target(p.code.size() + 1, 0);
-  for (const Inst& in : p.code) {
-    if (in.op == Op::Jmp || in.op == Op::Split) {
-      target[in.x] = 1;
-      if (in.op == Op::Split) target[in.y] = 1;
+// What the literal choices below all ask of a program's code, worked out once per program: the
+// instructions some jump lands on (one more entry, for the end), and the char tests every match
+// passes (Match cannot be reached without them). Empty for programs too long to analyse.
+struct Shape {
+  std::vector<char> target, required;
+  explicit Shape(const Program& p) {
+    if (p.code.size() > 2000) return;
+    target.assign(p.code.size() + 1, 0);
+    for (const Inst& in : p.code) {
+      if (in.op == Op::Jmp || in.op == Op::Split) {
+        target[in.x] = 1;
+        if (in.op == Op::Split) target[in.y] = 1;
+      }
     }
+    required.assign(p.code.size(), 0);
+    for (uint32_t pc = 0; pc < p.code.size(); ++pc)
+      required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
   }
-  return target;
-}
+  bool analysed() const { return !target.empty(); }
+};
 
 // Picks a literal every match must contain, preferring punctuation, which is rarer than letters.
-void find_required(Program& p) {
-  if (p.code.size() > 2000) return;
+void find_required(Program& p, const Shape& shape) {
+  if (!shape.analysed()) return;
   int32_t best = -1;
   for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
     const Inst& in = p.code[pc];
@@ -560,13 +569,12 @@ void find_required(Program& p) {
     if (t.kind != CharTest::Lit) continue;
     const bool punct = !slow_is_word(t.alts[0]) && !slow_is_space(t.alts[0]);
     if (best >= 0 && (!punct || !slow_is_word(static_cast<char32_t>(best)))) continue;
-    if (reaches_match_without(p, pc)) continue;
+    if (!shape.required[pc]) continue;
     best = static_cast<int32_t>(t.alts[0]);
   }
   p.required = best;
 }
 
-// Rough share (per mille) of a character in SQL scripts, to pick the rarest anchor for a required run.
 // Punctuation rare enough in SQL to find a pattern by alone (Program::single): variables, quoted
 // names, temp tables, parameters; not `.`, `(`, `,` or a letter, which are everywhere.
 bool rare_alone(const CharTest& t) {
@@ -580,6 +588,7 @@ bool rare_alone(const CharTest& t) {
   return count > 0;
 }
 
+// Rough share (per mille) of a character in SQL scripts, to pick the rarest anchor for a required run.
 int frequency(char32_t c) {
   static const char* const kLetters = "etaoinsrlcdumphfgbywvkxqjz";
   static const int kShare[] = {90, 70, 65, 60, 60, 60, 60, 55, 40, 35, 35, 30, 25, 25, 25, 20, 15, 15, 15, 12, 10, 8, 6, 3, 2, 2};
@@ -619,9 +628,6 @@ const std::vector<std::pair<char32_t, char32_t>>& wide_to_latin_lower() {
   return table;
 }
 
-}  // namespace
-
-namespace {
 // The class of a lowercase code point (see fold_class).
 uint8_t class_of_lower(char32_t lower) {
   if (lower < 256) return static_cast<uint8_t>(lower);
@@ -630,6 +636,7 @@ uint8_t class_of_lower(char32_t lower) {
       if (other != 0 && other < 256) return static_cast<uint8_t>(other);
   return 0;
 }
+
 }  // namespace
 
 uint8_t fold_class(char32_t c) { return class_of_lower(to_lower(c)); }
@@ -666,12 +673,10 @@ bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
 }
 
 // Picks the run of required consecutive char tests with the rarest searchable anchor.
-void find_required_run(Program& p) {
-  if (p.code.size() > 2000) return;
-  const std::vector<char> target = jump_targets(p);
-  std::vector<char> required(p.code.size(), 0);
-  for (uint32_t pc = 0; pc < p.code.size(); ++pc)
-    required[pc] = p.code[pc].op == Op::Char && !reaches_match_without(p, pc);
+void find_required_run(Program& p, const Shape& shape) {
+  if (!shape.analysed()) return;
+  const std::vector<char>& target = shape.target;
+  const std::vector<char>& required = shape.required;
   int best_score = INT32_MAX;
   std::vector<char32_t> chars;
   std::vector<std::pair<int, Program::Run>> runs;  // every run's best anchor, by score
@@ -782,10 +787,11 @@ void chars_before(const Program& p, uint32_t target, Program::Factor& f) {
 
 // Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor);
 // with `single`, the rarest lone character among the few rare ones (Program::single).
-void find_factor(Program& p, bool single) {
-  if (p.code.size() > 2000) return;
+void find_factor(Program& p, const Shape& shape, bool single) {
+  if (!shape.analysed()) return;
   Program::Factor& out = single ? p.single : p.factor;
-  const std::vector<char> target = jump_targets(p);
+  const std::vector<char>& target = shape.target;
+  const std::vector<char>& required = shape.required;
   auto rarity = [&](uint32_t test) {
     uint64_t cls[4];
     if (!test_classes(p.tests[test], cls) || (cls[0] & 1)) return -1;
@@ -796,12 +802,12 @@ void find_factor(Program& p, bool single) {
   };
   long best = -1;
   for (uint32_t pc = 0; pc < p.code.size();) {
-    if (p.code[pc].op != Op::Char || reaches_match_without(p, pc)) {
+    if (!required[pc]) {
       ++pc;
       continue;
     }
     uint32_t end = pc + 1;
-    while (end < p.code.size() && !target[end] && p.code[end].op == Op::Char && !reaches_match_without(p, end)) ++end;
+    while (end < p.code.size() && !target[end] && required[end]) ++end;
     bool analysed = false;
     size_t lo = 0, hi = 0;
     Program::Factor candidate;
@@ -958,10 +964,11 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   b.emit(Inst{Op::Match});
   plan_loops(*p);
   plan_counted(*p);
-  find_required(*p);
-  find_required_run(*p);
-  find_factor(*p, false);
-  if (p->factor.tests.empty()) find_factor(*p, true);
+  const Shape shape(*p);
+  find_required(*p, shape);
+  find_required_run(*p, shape);
+  find_factor(*p, shape, false);
+  if (p->factor.tests.empty()) find_factor(*p, shape, true);
   analyse(*p);
   build_prefilter(p->solo, {p.get()});
   return p;
