@@ -740,12 +740,44 @@ struct SetImpl {
     uint64_t latin[4];
     const CharTest* test;
   };
+  // What must follow a run for a match to pass through it (Program::Factor::skip and after), flattened
+  // like the run. An occurrence followed by anything else makes no attempt, and moves no member's
+  // watermark: the starts it would have tried can match only through another occurrence.
+  struct After {
+    const CharTest* skip = nullptr;
+    uint64_t next[3][4] = {};
+    uint32_t constrained = 0;  // offsets 0..constrained-1 of the rest are checked
+    // Whether the text after a run ending at e may go on as the pattern requires. A character beyond
+    // Latin-1, or a long stretch of the loop's characters, is left to the attempt.
+    template <class Ch>
+    bool allows(const Ch* t, size_t n, size_t e) const {
+      size_t r = e;
+      if (skip) {
+        const size_t lim = std::min(n, e + 64);
+        for (; r < lim; ++r) {
+          const Ch c = t[r];
+          if (sizeof(Ch) > 1 && c >= 256) return true;
+          if (!skip->latin[c]) break;
+        }
+        if (r == lim && lim < n) return true;
+      }
+      for (uint32_t k = 0; k < constrained; ++k) {
+        if (r + k >= n) return false;
+        const Ch c = t[r + k];
+        if (sizeof(Ch) > 1 && c >= 256) return true;
+        if (!((next[k][c >> 6] >> (c & 63)) & 1)) return false;
+      }
+      return true;
+    }
+  };
   struct Run {
     uint32_t first, len;  // run_chars[first, first + len)
     bool single;          // keyed by one character (Program::single)
+    int32_t after = -1;   // index in afters, or -1 when anything may follow
   };
   std::vector<RunChar> run_chars;
   std::vector<Run> runs;  // by slot
+  std::vector<After> afters;
   KeyTable pairs, triples;
   uint8_t lat_class[256] = {};
   bool ascii_classes = true;  // an ASCII character's class is its ASCII lowercase (the vector path)
@@ -836,6 +868,17 @@ struct SetImpl {
       factored.push_back(index);
       if (!single && only == Only::Both) ++paired;
       runs.push_back({static_cast<uint32_t>(run_chars.size()), static_cast<uint32_t>(fa.tests.size()), single});
+      After after;
+      if (fa.skip >= 0) after.skip = &m.prog->tests[static_cast<uint32_t>(fa.skip)];
+      while (after.constrained < 3 && !fa.after[after.constrained].any) {
+        for (int c = 0; c < 256; ++c)
+          if (fa.after[after.constrained].latin[c]) after.next[after.constrained][c >> 6] |= uint64_t{1} << (c & 63);
+        ++after.constrained;
+      }
+      if (after.skip || after.constrained) {
+        runs.back().after = static_cast<int32_t>(afters.size());
+        afters.push_back(after);
+      }
       for (uint32_t id : fa.tests) {
         RunChar rc{{0, 0, 0, 0}, &m.prog->tests[id]};
         for (int c = 0; c < 256; ++c)
@@ -977,6 +1020,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     }
     return reqs[req_of[f]];
   };
+  // A character or keyword every match contains that no longer occurs at or after `from`: no match
+  // is left. Looking ahead for it costs a scan of its own, worth it only for a pattern whose literal
+  // keeps occurring without a match (text made of the one keyword).
+  auto hopeless = [&](size_t f, const Program& p, size_t from) {
+    return ++tries[f] > 1024 &&
+           (!requirement(f).still_possible(p, t, n, from) || !requirement(f).some_alternative_possible(p, t, n, from));
+  };
   auto attempt = [&](size_t f, size_t run_at) {
     const SetImpl::Member& me = s.members[s.factored[f]];
     const Program& p = *me.prog;
@@ -1000,12 +1050,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     }
     // Another alternative of the same pattern already matched no later: this one cannot do better.
     if (me.probe && probe_first[me.owner] <= lo) return finish(f);
-    // A character or keyword every match contains that no longer occurs: no match is left. Looking
-    // ahead for it costs a scan of its own, worth it only for a pattern whose literal keeps occurring
-    // without a match (text made of the one keyword).
-    if (++tries[f] > 1024 &&
-        (!requirement(f).still_possible(p, t, n, lo) || !requirement(f).some_alternative_possible(p, t, n, lo)))
-      return finish(f);
+    if (hopeless(f, p, lo)) return finish(f);
     Memo& memo = sc.memos[f];
     if (!started[f]) {
       started[f] = 1;
@@ -1059,7 +1104,16 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         const bool ok = (sizeof(Ch) == 1 || c < 256) ? (rc[x].latin[c >> 6] >> (c & 63)) & 1 : (*rc[x].test)(c);
         if (!ok) break;
       }
-      if (x == run.len) attempt(f, run_at);
+      if (x < run.len) continue;
+      if (run.after < 0 || s.afters[static_cast<size_t>(run.after)].allows(t, n, run_at + run.len)) {
+        attempt(f, run_at);
+        continue;
+      }
+      // No match passes through this occurrence; later ones start past its window at the least.
+      const SetImpl::Member& me = s.members[s.factored[f]];
+      const Program::Factor& fa = run.single ? me.prog->single : me.prog->factor;
+      const size_t from = fa.max_offset < run_at ? run_at - fa.max_offset : 0;
+      if (hopeless(f, *me.prog, std::max(from, watermark[f]))) finish(f);
     }
   };
   // The members keyed by `key` in table `kt`, checked at q.

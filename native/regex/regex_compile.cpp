@@ -785,6 +785,27 @@ void chars_before(const Program& p, uint32_t target, Program::Factor& f) {
   });
 }
 
+void follow_from(const Program& p, std::vector<uint32_t> states, StartInfo::Follow (&follow)[3]);
+
+// Factor::skip and Factor::after for a run that ends before instruction `end`. A loop right after the
+// run is passed over only when what follows it cannot start with a character it accepts: the rest
+// then starts exactly where the loop's characters end.
+void plan_after(const Program& p, uint32_t end, Program::Factor& f) {
+  const Inst& in = p.code[end];
+  if (in.op == Op::Star || in.op == Op::LazyStar) {
+    follow_from(p, {end + 1}, f.after);
+    const CharTest& loop = p.tests[in.test];
+    bool disjoint = true;
+    for (int c = 0; c < 256; ++c) disjoint = disjoint && !(loop.latin[c] && f.after[0].latin[c]);
+    if (disjoint) {
+      f.skip = static_cast<int32_t>(in.test);
+      return;
+    }
+    for (auto& a : f.after) a = StartInfo::Follow{};
+  }
+  follow_from(p, {end}, f.after);
+}
+
 // Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor);
 // with `single`, the rarest lone character among the few rare ones (Program::single).
 void find_factor(Program& p, const Shape& shape, bool single) {
@@ -839,6 +860,7 @@ void find_factor(Program& p, const Shape& shape, bool single) {
       candidate.max_offset = hi;
       candidate.score = score;
       out = candidate;
+      plan_after(p, end, out);
     }
     pc = end;
   }
@@ -903,10 +925,10 @@ void plan_counted(Program& p) {
   }
 }
 
-void analyse(Program& p) {
-  std::vector<uint32_t> states{0};
+// Characters that can stand at offsets 0..2 of what the instructions `states` go on to match.
+void follow_from(const Program& p, std::vector<uint32_t> states, StartInfo::Follow (&follow)[3]) {
   bool ended = false;
-  for (auto& f : p.start.follow) {
+  for (auto& f : follow) {
     Closure c = closure(p, states);
     ended = ended || c.match;
     f.any = ended;
@@ -922,7 +944,10 @@ void analyse(Program& p) {
     }
     states = std::move(next);
   }
+}
 
+void analyse(Program& p) {
+  follow_from(p, {0}, p.start.follow);
   uint32_t pc = 0;
   while (p.code[pc].op == Op::Jmp) pc = p.code[pc].x;
   const Inst& first = p.code[pc];

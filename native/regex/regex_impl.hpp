@@ -242,6 +242,13 @@ struct Program {
     std::array<uint8_t, 256> before{};
     bool wide = false;
     long score = 0;  // the expected cost of its occurrences, lower is better
+    // What must follow the run for a match to pass through it: the characters a loop right after it
+    // accepts (`skip`, a test index, or -1), then the characters possible at offsets 0..2 of the rest
+    // (`after`, as StartInfo::follow; `skip` accepts none of after[0]'s Latin-1 ones). Most
+    // occurrences of a common keyword (`SET @x`, `FROM dbo.t`) are followed by nothing the pattern
+    // allows there, so they need no attempt at all.
+    int32_t skip = -1;
+    StartInfo::Follow after[3];
   };
   Factor factor;
   // For a pattern without such a pair: one rare character (`@`, `[`, `#`...) every match passes
