@@ -849,10 +849,9 @@ struct SetImpl {
   enum class Only { Both, Groups, Literal };
 
   void add_member(const Member& m, Only only = Only::Both) {
-    // A pattern found by one character only joins the scan when it would otherwise be tried at every
-    // line start (`^[ \t]*#`): other such patterns fare as well in a group's pass, whose block filter
-    // finds their first character, while a key that common (`[`, `@`) costs the scan more per hit.
-    const bool single = m.prog->factor.tests.empty() && m.prog->start.lead == StartInfo::BeginLine;
+    // A pattern without a pair is found by one rare character (`@`, `[`, `$`), keyed with the classes
+    // that may follow it, so that no member needs a group's pass of its own over the whole text.
+    const bool single = m.prog->factor.tests.empty();
     const Program::Factor& fa = single ? m.prog->single : m.prog->factor;
     const size_t index = members.size();
     members.push_back(m);
@@ -905,11 +904,10 @@ struct SetImpl {
           if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
       };
       if (single) {
-        // The character with each class after it; at the text's last character, with class 0.
+        // The character with each class that may follow it; at the text's last character, with
+        // class 0 (which every test that may accept something beyond Latin-1 has).
         classes(fa.key, cls[0]);
-        each(cls[0], [&](uint32_t a) {
-          for (uint32_t b = 0; b < 256; ++b) pairs.add(a << 8 | b, Keyed{slot, fa.key});
-        });
+        each(cls[0], [&](uint32_t a) { each(fa.next_classes, [&](uint32_t b) { pairs.add(a << 8 | b, Keyed{slot, fa.key}); }); });
         return;
       }
       each(cls[0], [&](uint32_t a) {

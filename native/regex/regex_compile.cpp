@@ -656,6 +656,29 @@ bool test_classes(const CharTest& t, uint64_t out[4]) {
 
 namespace {
 
+// The code points >= 256 whose fold class is not 0 ("some other character"), found once.
+const std::vector<char32_t>& wide_with_class() {
+  static const std::vector<char32_t> table = [] {
+    std::vector<char32_t> out;
+    for (char32_t c = 256; c < 0x110000; ++c)
+      if (fold_class(c) != 0) out.push_back(c);
+    return out;
+  }();
+  return table;
+}
+
+// Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
+// character beyond Latin-1 also adds class 0, which the others share).
+void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
+  auto put = [&](uint8_t c) { out[c >> 6] |= uint64_t{1} << (c & 63); };
+  for (int c = 0; c < 256; ++c)
+    if (t.latin[c]) put(fold_class(static_cast<char32_t>(c)));
+  if (!t.can_match_above_latin1()) return;
+  put(0);
+  for (char32_t w : wide_with_class())
+    if (t.slow(w)) put(fold_class(w));
+}
+
 // Every character test `t` accepts, when there are at most 3 of them.
 bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
   out.clear();
@@ -806,6 +829,20 @@ void plan_after(const Program& p, uint32_t end, Program::Factor& f) {
   follow_from(p, {end}, f.after);
 }
 
+// Factor::next_classes, from the run's next test or else from what follows the run.
+void next_classes(const Program& p, Program::Factor& f) {
+  uint64_t cls[4] = {0, 0, 0, 0};
+  if (f.key + 1 < f.tests.size()) {
+    add_accepted_classes(p.tests[f.tests[f.key + 1]], cls);
+  } else {
+    if (f.skip >= 0 || f.after[0].any) return;
+    for (int c = 0; c < 256; ++c)
+      if (f.after[0].latin[c]) cls[fold_class(static_cast<char32_t>(c)) >> 6] |= uint64_t{1} << (fold_class(static_cast<char32_t>(c)) & 63);
+    for (uint32_t id : f.after[0].hi_tests) add_accepted_classes(p.tests[id], cls);
+  }
+  std::copy(cls, cls + 4, f.next_classes);
+}
+
 // Picks the rarest pair of adjacent case-folded literals inside a required run (see Program::Factor);
 // with `single`, the rarest lone character among the few rare ones (Program::single).
 void find_factor(Program& p, const Shape& shape, bool single) {
@@ -861,6 +898,7 @@ void find_factor(Program& p, const Shape& shape, bool single) {
       candidate.score = score;
       out = candidate;
       plan_after(p, end, out);
+      if (single) next_classes(p, out);
     }
     pc = end;
   }
