@@ -1189,6 +1189,12 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
       s.add_member({probe.get(), idx, true, false}, SetImpl::Only::Groups);
       for (const auto& part : probe->spelled) s.add_member({part.get(), idx, true, false}, SetImpl::Only::Literal);
     }
+  } else if (m == Mode::Search && !prog.spelled.empty()) {
+    // As a probe's spelled-out programs: the literal scan finds the least start among them, and the
+    // whole pattern gives the span there.
+    s.has_probes = true;
+    s.add_member({&prog, idx, false, false}, SetImpl::Only::Groups);
+    for (const auto& part : prog.spelled) s.add_member({part.get(), idx, true, false}, SetImpl::Only::Literal);
   } else {
     s.add_member({&prog, idx, false, m == Mode::Count});
   }

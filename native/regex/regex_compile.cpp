@@ -648,6 +648,19 @@ bool test_classes(const CharTest& t, uint64_t out[4]) {
     put(fold_class(t.alts[0]));
     return true;
   }
+  if (t.kind == CharTest::Set) {
+    // A few characters, all Latin-1 (`['"]`, `[rb]`): membership of the character (or, folding, of
+    // its lowercase) in ranges below 256 admits beyond Latin-1 only characters whose lowercase is one
+    // of them, whose class is then that character's own.
+    if (t.negate || !t.tail.empty() || t.ranges.empty() || t.ranges.back().second >= 256) return false;
+    int count = 0;
+    for (int c = 0; c < 256; ++c)
+      if (t.latin[c] && !((out[fold_class(static_cast<char32_t>(c)) >> 6] >> (fold_class(static_cast<char32_t>(c)) & 63)) & 1)) {
+        if (++count > 4) return false;
+        put(fold_class(static_cast<char32_t>(c)));
+      }
+    return count > 0;
+  }
   if (t.kind != CharTest::Fold) return false;
   // A character passes when its lowercase is one of alts, so its class is that alternative's.
   for (uint8_t a = 0; a < t.nalts; ++a) put(class_of_lower(t.alts[a]));
@@ -1065,6 +1078,54 @@ SpelledOut spelled_out(const Seq& seq) {
   return out;
 }
 
+// The same sequence with every group's items in its place: captures are not reported, so a group
+// matters only for what it holds, and an alternation inside one (`\b(STL|SVV)_`, which the common
+// prefix factoring leaves as `S` then `TL|VV` in a capturing group) becomes one of the sequence's own.
+Seq inlined(const Seq& seq) {
+  Seq out;
+  for (const Node& n : seq) {
+    if (n.kind == Node::Group) {
+      Seq body = inlined(n.body);
+      out.insert(out.end(), body.begin(), body.end());
+    } else {
+      out.push_back(n);
+    }
+  }
+  return out;
+}
+
+// Program::spelled for a sequence without a literal of its own: its first alternation spelled out,
+// and a part still without one spelled out again, `depth` times at most. Empty unless every part has a
+// literal and there are at most `budget` of them.
+std::vector<std::shared_ptr<const Program>> spell(const Seq& seq, unsigned flags, int depth, size_t& budget) {
+  const Seq flat = inlined(seq);
+  const auto k = std::find_if(flat.begin(), flat.end(), [](const Node& n) { return n.kind == Node::Branch; });
+  if (k == flat.end() || k->alts.size() > budget) return {};
+  std::vector<std::shared_ptr<const Program>> out;
+  for (const Seq& alt : k->alts) {
+    Seq whole(flat.begin(), k);
+    whole.insert(whole.end(), alt.begin(), alt.end());
+    whole.insert(whole.end(), k + 1, flat.end());
+    std::shared_ptr<Program> part = build(whole, flags);
+    if (part->factor.tests.empty()) {
+      if (depth == 0) return {};
+      std::vector<std::shared_ptr<const Program>> more = spell(whole, flags, depth - 1, budget);
+      if (more.empty()) return {};
+      out.insert(out.end(), more.begin(), more.end());
+      continue;
+    }
+    if (budget == 0) return {};
+    --budget;
+    out.push_back(std::move(part));
+  }
+  return out;
+}
+
+void spell(Program& p, const Seq& seq, unsigned flags) {
+  size_t budget = 32;
+  if (p.factor.tests.empty()) p.spelled = spell(seq, flags, 1, budget);
+}
+
 // Program::alternatives from the bare alternatives, when each has a required run to look ahead for.
 void attach_alternatives(Program& p, const std::vector<Seq>& bare, unsigned flags) {
   std::vector<std::shared_ptr<const Program>> alts;
@@ -1092,15 +1153,7 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
       std::shared_ptr<Program> probe = build(alt, flags);
       const SpelledOut spelled = spelled_out(alt);
       attach_alternatives(*probe, spelled.bare, flags);
-      if (probe->factor.tests.empty()) {
-        for (const Seq& whole : spelled.whole) {
-          probe->spelled.push_back(build(whole, flags));
-          if (probe->spelled.back()->factor.tests.empty()) {
-            probe->spelled.clear();
-            break;
-          }
-        }
-      }
+      spell(*probe, alt, flags);
       p->probes.push_back(std::move(probe));
     }
     return p;
@@ -1109,16 +1162,18 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   // out) has no literal every match contains, or only a common one (`\bSET\s+(NAMES|SQL_MODE)`), but
   // each of its alternatives with those items has one of its own.
   const SpelledOut spelled = spelled_out(parsed.seq);
-  std::vector<std::shared_ptr<const Program>> alts;
+  std::vector<std::shared_ptr<Program>> alts;
   long worst = 0;
   for (const Seq& alt : spelled.whole) {
     alts.push_back(build(alt, flags));
     worst = alts.back()->factor.tests.empty() ? LONG_MAX : std::max(worst, alts.back()->factor.score);
   }
   if (!alts.empty() && (p->factor.tests.empty() || worst < p->factor.score)) {
-    p->probes = std::move(alts);
+    for (size_t a = 0; a < alts.size(); ++a) spell(*alts[a], spelled.whole[a], flags);
+    p->probes.assign(alts.begin(), alts.end());
   } else {
     attach_alternatives(*p, spelled.bare, flags);
+    spell(*p, parsed.seq, flags);
   }
   return p;
 }

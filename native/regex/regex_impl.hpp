@@ -209,9 +209,10 @@ struct Program {
   // For an alternation: one program per alternative. The leftmost start of the whole is the least
   // leftmost start of the alternatives, and the whole run there gives its span.
   std::vector<std::shared_ptr<const Program>> probes;
-  // A probe with no literal of its own that opens with an alternation of keywords
-  // (`\b(?:DATETIME|TIME)_(?:ADD|SUB)`): the same probe spelled out over that alternation, one
-  // program per keyword, each with its literal. A set on the literal scan finds these instead.
+  // A pattern or probe with no literal of its own that holds an alternation of keywords
+  // (`\b(?:DATETIME|TIME)_(?:ADD|SUB)`, `\b(STL|SVV)_`): the same program spelled out over that
+  // alternation, one program per keyword, each with its literal (a part without one spelled out once
+  // more). A set on the literal scan finds these instead.
   std::vector<std::shared_ptr<const Program>> spelled;
   // The same alternatives where they are not probes (the whole's literal was the better one): each has
   // a required run, and once none of those runs occurs any more, neither can a match.
