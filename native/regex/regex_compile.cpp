@@ -616,17 +616,33 @@ int frequency(char32_t c) {
 // Code points >= 256 whose lowercase is below 256 (Kelvin sign, dotted capital I and a few more),
 // taken once from the Unicode adapter: with the Latin-1 table of a test they give every character a
 // case-insensitive letter accepts.
-const std::vector<std::pair<char32_t, char32_t>>& wide_to_latin_lower() {
-  static const std::vector<std::pair<char32_t, char32_t>> table = [] {
-    std::vector<std::pair<char32_t, char32_t>> out;
+// Also the code points >= 256 whose fold class is not 0 ("some other character"): those, and the
+// ones whose lowercase IGNORECASE equates with a Latin-1 character (U+017F), in the same walk.
+struct WideTables {
+  std::vector<std::pair<char32_t, char32_t>> to_latin_lower;
+  std::vector<char32_t> with_class;
+};
+const WideTables& wide_tables() {
+  static const WideTables tables = [] {
+    std::vector<char32_t> latin_others;  // lowercases >= 256 with a Latin-1 equivalent
+    for (size_t i = 0; i < kCaseFixCount; ++i)
+      for (char32_t other : kCaseFixes[i].others)
+        if (kCaseFixes[i].lower >= 256 && other != 0 && other < 256) latin_others.push_back(kCaseFixes[i].lower);
+    WideTables out;
     for (char32_t c = 256; c < 0x110000; ++c) {
       const char32_t lo = to_lower(c);
-      if (lo < 256) out.push_back({c, lo});
+      if (lo < 256) {
+        out.to_latin_lower.push_back({c, lo});
+        out.with_class.push_back(c);
+      } else if (std::find(latin_others.begin(), latin_others.end(), lo) != latin_others.end()) {
+        out.with_class.push_back(c);
+      }
     }
     return out;
   }();
-  return table;
+  return tables;
 }
+const std::vector<std::pair<char32_t, char32_t>>& wide_to_latin_lower() { return wide_tables().to_latin_lower; }
 
 // The class of a lowercase code point (see fold_class).
 uint8_t class_of_lower(char32_t lower) {
@@ -669,17 +685,6 @@ bool test_classes(const CharTest& t, uint64_t out[4]) {
 
 namespace {
 
-// The code points >= 256 whose fold class is not 0 ("some other character"), found once.
-const std::vector<char32_t>& wide_with_class() {
-  static const std::vector<char32_t> table = [] {
-    std::vector<char32_t> out;
-    for (char32_t c = 256; c < 0x110000; ++c)
-      if (fold_class(c) != 0) out.push_back(c);
-    return out;
-  }();
-  return table;
-}
-
 // Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
 // character beyond Latin-1 also adds class 0, which the others share).
 void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
@@ -688,7 +693,7 @@ void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
     if (t.latin[c]) put(fold_class(static_cast<char32_t>(c)));
   if (!t.can_match_above_latin1()) return;
   put(0);
-  for (char32_t w : wide_with_class())
+  for (char32_t w : wide_tables().with_class)
     if (t.slow(w)) put(fold_class(w));
 }
 

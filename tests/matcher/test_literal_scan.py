@@ -41,6 +41,21 @@ CASES = [
     # Alternatives without a literal of their own, found through one program per keyword.
     r"\b(?:DATETIME|TIME)_(?:ADD|SUB)\s*\(|\bDATE_DIFF\s*\(",
     r"\b(?:INS|DEL)\s+(?:INTO|FROM)\b|\bUPD\s+\w+\s+SET\b",
+    # What must follow a keyword, past a loop the rest cannot start with, decides whether it is tried.
+    r"\bFROM\s+DUAL\b",
+    r"\bEND\s*(?:\$\$|//|;;)[ \t]*$",
+    r"\bAS\s*$",
+    r"[a-z ]{0,6}SET\s+X",  # a start an occurrence cannot serve may be served by a later one
+    # Rare characters alone, keyed with what may follow them (letters with equivalents beyond Latin-1,
+    # digits of other scripts).
+    r"(?<![\w@$#.])@[A-Za-z_]\w*",
+    r"\$\d+\b",
+    r"\[[A-Za-z_]\w*\s+[A-Za-z0-9_ ]*\]|\.\[[A-Za-z_]\w*\]",
+    # Alternations inside groups (the common prefix factored out into a capturing group), of many
+    # keywords, and small sets of characters.
+    r"\b(STL|STV|SVL|SVV)_\w+",
+    r"^\.(?:LOGON|LOGOFF|QUIT|IF|GOTO|LABEL|SET|RUN|EXPORT|IMPORT|OS|REMARK|SEVERITY|ERRORLEVEL|WIDTH)\b|\bERRORCODE\b",
+    r"\b[rRbB]['\"]|\"\"\"",
 ]
 
 WORDS = [
@@ -49,6 +64,8 @@ WORDS = [
     "mask", "key", "fınal", "FINAL", "::", "int", "@@", "ROWCOUNT", "$$", "$", "a", "\t", "é", "\u0100",
     "\U0001f600", "#", "/", "@", ".sql", "COMMAND", "--", "-", "\r",
     "DATETIME", "TIME", "_", "ADD", "SUB", "DATE_DIFF", "INS", "DEL", "INTO", "FROM", "UPD", "SET", "INSERT",
+    "DUAL", "END", "//", ";;", "AS", "x", "@v", "@\u212a", "@\u017f", "@\u0130", "$1", "$\u0663", "[a", "]", ".[",
+    "STL", "svv", "ST", "V", ".", "LOGON", "width", "ERRORCODE", "r", "B", "'", '"', '"""',
 ]
 
 # Small sets take the groups' passes unless told otherwise: these are made to take the literal scan.
@@ -220,3 +237,26 @@ def test_spelled_out_alternatives_find_the_first_match_either_way(scan):
         for variant in kinds(text):
             assert compiled.spans(variant) == every_match_expected(entries, variant)
 
+
+
+# An occurrence followed by nothing the pattern allows there is not tried, and must not count as having
+# tried the starts before it: a later occurrence may serve them. At the text's end, a rare character
+# whose pattern needs something after it has nothing to be looked up with.
+def test_occurrences_that_cannot_continue():
+    entries = [(p, FLAGS, False) for p in CASES]
+    for text in ["SET SET X", "ab SET\tSET  x", "from  dbo FROM\n dual", "END;; \nEND //x\nEND $$",
+                 "SELECT a AS", "AS\n", "x @", "@", "$", "$1", "[a b]", "[a [a b]", ".[x]", "@\u212aey",
+                 "$\u0663\u0664", "$\u0663x", "a@b @\u0131", "r'x' b\"y\" \"\"\"", ".logon\n.WIDTH 3", "stl_a svv_"]:
+        for variant in kinds(text):
+            assert CASE_SET.spans(variant) == expected(entries, variant)
+
+
+# The dialect tables are what the literal scan is for: none of their members needs a group's pass over
+# the whole text of its own.
+def test_the_dialect_tables_take_the_literal_scan_alone():
+    from agents.tessera.dialect_detect import _LEXICON
+    from agents.tessera.dialect_signatures import PLATFORM_MARKERS
+
+    markers = [(m.pattern, FLAGS, False) for m in PLATFORM_MARKERS]
+    assert _matcher.compile_set(markers).layout() == (True, [])
+    assert _matcher.compile_set(markers + [(p, FLAGS, False) for _, _, p in _LEXICON]).layout() == (True, [])
