@@ -152,7 +152,8 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
 // of the regions by position, and only the others search the spans for the next one.
 class ContextFilter final : public rx::PatternSet::StartFilter {
  public:
-  ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n) : rt_(rt), spans_(spans), n_(n) {
+  ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n)
+      : rt_(rt), spans_(spans), n_(n), region_(n <= kKeptMap ? kept_map() : own_map_) {
     region_.assign(n, static_cast<std::uint8_t>(text::Region::Code));
     for (const text::Span& sp : spans)
       std::fill(region_.begin() + static_cast<std::ptrdiff_t>(sp.begin), region_.begin() + static_cast<std::ptrdiff_t>(sp.end),
@@ -167,10 +168,18 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
   }
 
  private:
+  // A fresh map per call costs more in page faults than in filling it: each thread keeps one for the
+  // scripts of common sizes, while a huge text gets its own, freed with it.
+  static constexpr size_t kKeptMap = size_t{16} << 20;
+  static std::vector<std::uint8_t>& kept_map() {
+    static thread_local std::vector<std::uint8_t> map;
+    return map;
+  }
   const Runtime& rt_;
   const std::vector<text::Span>& spans_;
   size_t n_;
-  std::vector<std::uint8_t> region_;
+  std::vector<std::uint8_t> own_map_;
+  std::vector<std::uint8_t>& region_;
 };
 
 template <class Ch>

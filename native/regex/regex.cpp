@@ -1022,7 +1022,9 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   // is left. Looking ahead for it costs a scan of its own, worth it only for a pattern whose literal
   // keeps occurring without a match (text made of the one keyword).
   auto hopeless = [&](size_t f, const Program& p, size_t from) {
-    return ++tries[f] > 1024 &&
+    // Past the first thousand, every 32nd fruitless try looks again: a pattern of many alternatives
+    // asks each of them whether it still occurs.
+    return ++tries[f] > 1024 && tries[f] % 32 == 1 &&
            (!requirement(f).still_possible(p, t, n, from) || !requirement(f).some_alternative_possible(p, t, n, from));
   };
   auto attempt = [&](size_t f, size_t run_at) {
