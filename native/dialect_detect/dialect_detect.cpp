@@ -170,7 +170,7 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
  private:
   // A fresh map per call costs more in page faults than in filling it: each thread keeps one for the
   // scripts of common sizes, while a huge text gets its own, freed with it.
-  static constexpr size_t kKeptMap = size_t{16} << 20;
+  static constexpr size_t kKeptMap = size_t{4} << 20;
   static std::vector<std::uint8_t>& kept_map() {
     static thread_local std::vector<std::uint8_t> map;
     return map;
