@@ -774,6 +774,11 @@ struct SetImpl {
     uint32_t first, len;  // run_chars[first, first + len)
     bool single;          // keyed by one character (Program::single)
     int32_t after = -1;   // index in afters, or -1 when anything may follow
+    // A run at a fixed offset from the start, whose pattern's leading assertion (\b before a word
+    // character, mostly) judges the character before that start: the member's own prefilter, which
+    // turns away a keyword inside a longer word before its run is read.
+    const Prefilter* lead = nullptr;
+    uint32_t offset = 0;
   };
   std::vector<RunChar> run_chars;
   std::vector<Run> runs;  // by slot
@@ -867,6 +872,12 @@ struct SetImpl {
       factored.push_back(index);
       if (!single && only == Only::Both) ++paired;
       runs.push_back({static_cast<uint32_t>(run_chars.size()), static_cast<uint32_t>(fa.tests.size()), single});
+      const Prefilter& solo = m.prog->solo;
+      if (fa.min_offset == fa.max_offset && fa.min_offset < UINT32_MAX &&
+          ((solo.rule_nonword | solo.rule_word | solo.rule_bol | solo.rule_bot) & 1)) {
+        runs.back().lead = &solo;
+        runs.back().offset = static_cast<uint32_t>(fa.min_offset);
+      }
       After after;
       if (fa.skip >= 0) after.skip = &m.prog->tests[static_cast<uint32_t>(fa.skip)];
       while (after.constrained < 3 && !fa.after[after.constrained].any) {
@@ -1094,9 +1105,20 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     for (; e < end; ++e) {
       const size_t f = e->slot;
       if (done[f] || q < e->at) continue;
-      const SetImpl::Run run = s.runs[f];
+      const SetImpl::Run& run = s.runs[f];
       const size_t run_at = q - e->at;
       if (run_at + run.len > n) continue;
+      if (run.lead) {
+        // As may_start judges the one start this occurrence allows.
+        if (run_at < run.offset) continue;
+        const size_t st = run_at - run.offset;
+        if (st == 0) {
+          if (!(run.lead->prev_start & 1)) continue;
+        } else {
+          const Ch before = t[st - 1];
+          if ((sizeof(Ch) == 1 || (before < 256 && (st >= n || t[st] < 256))) && !(run.lead->prev[before] & 1)) continue;
+        }
+      }
       const SetImpl::RunChar* rc = s.run_chars.data() + run.first;
       size_t x = 0;
       for (; x < run.len; ++x) {

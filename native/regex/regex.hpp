@@ -94,10 +94,13 @@ class Pattern {
 // such as U+212A for 'k' and U+017F for 's'), and an occurrence of a pattern's literal makes it try
 // only the starts whose offset to the literal the pattern allows, each start once, in increasing
 // order, sharing one memo; so the first start that matches is exactly pattern.search's, a pattern
-// whose literal never occurs costs nothing, and the scan stays O(m * n). In a set on that scan, a
-// pattern that can only start at line starts and has no such pair is found by one rare character
-// every match contains (`#`, `@`, `/`...), and an alternative without a literal that opens with an
-// alternation of keywords by one program per keyword.
+// whose literal never occurs costs nothing, and the scan stays O(m * n). An occurrence is tried only
+// when the characters after it (past a loop the rest of the pattern cannot start with) are ones the
+// pattern allows there; one that is not leaves the starts it would have tried to later occurrences. In
+// a set on that scan, a pattern with no such pair is found by one rare character every match contains
+// (`#`, `@`, `[`, `$`...), looked up with the classes of the characters that may follow it, and a
+// pattern or alternative without a literal that holds an alternation of keywords (inside a group too)
+// by one program per keyword.
 class PatternSet {
  public:
   // Search: does it match anywhere; its first match (pattern.search). Count: every finditer match.
