@@ -106,3 +106,13 @@ def test_starts_on_region_edges(tail):
     assert "sqlserver.declare_at_variable" not in fired("SELECT 'DECLARE @x INT'" + tail)
     assert "databricks.notebook_header" in fired("SELECT 1\n-- COMMAND -" + tail)
     assert "databricks.notebook_header" not in fired("SELECT '-- COMMAND -'" + tail)
+
+
+# Each thread keeps the map of regions from call to call: a shorter script after a longer one, with its
+# comments and literals elsewhere, must not read what the longer one left.
+def test_regions_of_one_script_do_not_reach_the_next():
+    long = ("/* " + "x " * 2000 + "*/\n") * 3 + "SELECT 'DECLARE @x INT' AS s\n"
+    short = "DECLARE @x INT\n-- SELECT NVL(a, b) FROM dual\n"
+    fresh = [fired(long), fired(short), fired("SELECT NVL(a, b) FROM dual\n")]
+    assert [fired(long), fired(short), fired("SELECT NVL(a, b) FROM dual\n")] == fresh
+    assert "sqlserver.declare_at_variable" in fresh[1] and "oracle.nvl_function" not in fresh[1]

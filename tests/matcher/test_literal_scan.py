@@ -46,6 +46,7 @@ CASES = [
     r"\bEND\s*(?:\$\$|//|;;)[ \t]*$",
     r"\bAS\s*$",
     r"[a-z ]{0,6}SET\s+X",  # a start an occurrence cannot serve may be served by a later one
+    r"\bLONG\s*\(x",  # found past a long run of the loop's characters too
     # Rare characters alone, keyed with what may follow them (letters with equivalents beyond Latin-1,
     # digits of other scripts).
     r"(?<![\w@$#.])@[A-Za-z_]\w*",
@@ -54,7 +55,9 @@ CASES = [
     # Alternations inside groups (the common prefix factored out into a capturing group), of many
     # keywords, and small sets of characters.
     r"\b(STL|STV|SVL|SVV)_\w+",
-    r"^\.(?:LOGON|LOGOFF|QUIT|IF|GOTO|LABEL|SET|RUN|EXPORT|IMPORT|OS|REMARK|SEVERITY|ERRORLEVEL|WIDTH)\b|\bERRORCODE\b",
+    r"^\.(?:LOGON|LOGOFF|QUIT|IF|GOTO|LABEL|SET|RUN|EXPORT|IMPORT|OS|REMARK|SEVERITY|ERRORLEVEL|WIDTH|MAXERROR|EXIT"
+    r"|COMPILE)\b|\bERRORCODE\b",
+    r"\b(?:\d|x\d)(?:TIME|DATE)\b",  # spelled out twice: a digit has no pair with what follows
     r"\b[rRbB]['\"]|\"\"\"",
 ]
 
@@ -65,7 +68,8 @@ WORDS = [
     "\U0001f600", "#", "/", "@", ".sql", "COMMAND", "--", "-", "\r",
     "DATETIME", "TIME", "_", "ADD", "SUB", "DATE_DIFF", "INS", "DEL", "INTO", "FROM", "UPD", "SET", "INSERT",
     "DUAL", "END", "//", ";;", "AS", "x", "@v", "@\u212a", "@\u017f", "@\u0130", "$1", "$\u0663", "[a", "]", ".[",
-    "STL", "svv", "ST", "V", ".", "LOGON", "width", "ERRORCODE", "r", "B", "'", '"', '"""',
+    "STL", "svv", "ST", "V", ".", "LOGON", "width", "ERRORCODE", "r", "B", "'", '"', '"""', "compile", "1",
+    "x1", "\u0663", "DATE", "LONG", "(x",
 ]
 
 # Small sets take the groups' passes unless told otherwise: these are made to take the literal scan.
@@ -246,7 +250,8 @@ def test_occurrences_that_cannot_continue():
     entries = [(p, FLAGS, False) for p in CASES]
     for text in ["SET SET X", "ab SET\tSET  x", "from  dbo FROM\n dual", "END;; \nEND //x\nEND $$",
                  "SELECT a AS", "AS\n", "x @", "@", "$", "$1", "[a b]", "[a [a b]", ".[x]", "@\u212aey",
-                 "$\u0663\u0664", "$\u0663x", "a@b @\u0131", "r'x' b\"y\" \"\"\"", ".logon\n.WIDTH 3", "stl_a svv_"]:
+                 "$\u0663\u0664", "$\u0663x", "a@b @\u0131", "r'x' b\"y\" \"\"\"", ".logon\n.WIDTH 3", "stl_a svv_",
+                 "long" + " " * 100 + "(x", "LONG" + "\t" * 63 + "(y long (x", "a\n.compile x1date 1TIME \u0663date"]:
         for variant in kinds(text):
             assert CASE_SET.spans(variant) == expected(entries, variant)
 
