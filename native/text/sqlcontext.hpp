@@ -105,15 +105,18 @@ class DollarIndex {
   DollarIndex(const Ch* s, size_t n) {
     for (size_t i = find(s, 0, n, Ch('$')); i < n; i = find(s, i + 1, n, Ch('$'))) {
       const size_t end = delimiter_end(s, n, i);
-      if (end != 0) at_[key(s, i, end)].push_back(i);
+      if (end == i + 2) {
+        plain_.push_back(i);
+      } else if (end != 0) {
+        at_[key(s, i, end)].push_back(i);
+      }
     }
   }
   // The first occurrence of the delimiter s[open, open_end) at or after `from`, or n.
   size_t next(const Ch* s, size_t open, size_t open_end, size_t from, size_t n) const {
+    if (open_end == open + 2) return first_from(plain_, from, n);
     auto it = at_.find(key(s, open, open_end));
-    if (it == at_.end()) return n;
-    auto pos = std::lower_bound(it->second.begin(), it->second.end(), from);
-    return pos == it->second.end() ? n : *pos;
+    return it == at_.end() ? n : first_from(it->second, from, n);
   }
   // The end of a "$tag$" delimiter starting at i, or 0.
   static size_t delimiter_end(const Ch* s, size_t n, size_t i) {
@@ -125,7 +128,13 @@ class DollarIndex {
 
  private:
   static std::u32string key(const Ch* s, size_t from, size_t to) { return std::u32string(s + from, s + to); }
+  static size_t first_from(const std::vector<size_t>& at, size_t from, size_t n) {
+    auto pos = std::lower_bound(at.begin(), at.end(), from);
+    return pos == at.end() ? n : *pos;
+  }
 
+  // "$$", by far the commonest, apart: a text of them would otherwise cost a string and a map lookup each.
+  std::vector<size_t> plain_;
   std::map<std::u32string, std::vector<size_t>> at_;
 };
 
