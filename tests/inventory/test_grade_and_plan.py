@@ -165,6 +165,17 @@ def test_objects_holding_wide_characters(word, width, offset, final_newline):
     assert [g.result.complex_construct_count for g in grade_objects(text.replace(" -- ", " "))] == [0, 0, 0]
 
 
+@pytest.mark.parametrize("header", ["", "-- \ufeff\n", "-- \U0001f600\n"])
+@pytest.mark.parametrize("wide", ["\u0143", "\U0001014d"])
+def test_wide_character_at_every_place_of_a_copy_step(header, wide):
+    # Narrowed copies go sixteen characters a step: a wide character at any place of a step, in code
+    # or in a comment, is seen where it stands (here it keeps MERGE from being a word of its own).
+    for offset in range(34):
+        text = (header + "CREATE VIEW v AS SELECT " + "x" * offset + wide + "MERGE\nGO\n"
+                + "CREATE VIEW w AS SELECT 1 -- " + "y" * offset + wide + "\nFROM t\n")
+        check_grades(text)
+
+
 @pytest.mark.parametrize("space", ["\u3000", "\u2003"])
 @pytest.mark.parametrize("offset", [0, 70, 200])
 def test_wide_blank_inside_an_object(space, offset):
