@@ -283,7 +283,9 @@ struct Head {
   size_t name_begin, name_end;
 };
 
-// Fast: the scan compiled whole for CPUs with AVX2 (and so POPCNT and BMI), see scan() below.
+#define Hot __attribute__((always_inline)) inline
+
+// Fast: the bulk path compiled for CPUs with AVX2 (and so POPCNT and BMI), see scan() below.
 template <class Ch, bool Plan, bool Fast = false>
 class Scanner {
  public:
@@ -291,7 +293,9 @@ class Scanner {
     if (Plan) out_.line_begin.push_back(0);
   }
 
-  Inventory run() {
+  // The bulk path (run, chunk and what they ask of every block) is forced inline, so that scan_fast
+  // compiles it for its own instruction set; the one-by-one path stays out of line, shared.
+  Hot Inventory run() {
     size_t i = head(0, true, true);
     size_t slow_until = 0;
     while (i < n_) {
@@ -390,14 +394,14 @@ class Scanner {
   static constexpr size_t kChunk = 64;
 
   // Without a popcnt instruction in the baseline, the builtin becomes a library call.
-  bool block_masks(size_t i) {
+  Hot bool block_masks(size_t i) {
 #ifdef TESSERA_SIMD_X86
     if constexpr (Fast) return lex::masks_avx2(s_, i, block_);
 #endif
     return lex::masks(s_, i, block_);
   }
 
-  static size_t ones(uint64_t x) noexcept {
+  Hot static size_t ones(uint64_t x) noexcept {
     if constexpr (Fast) return static_cast<size_t>(__builtin_popcountll(x));
     // Without a popcnt instruction in the baseline, the builtin becomes a library call.
     x -= (x >> 1) & 0x5555555555555555ULL;
@@ -406,12 +410,12 @@ class Scanner {
     return static_cast<size_t>((x * 0x0101010101010101ULL) >> 56);
   }
 
-  static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
+  Hot static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
 
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
   // count, where the current line starts, and the last line that holds code (a line whose first
   // non-blank character is in `code`).
-  void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
+  Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
     const uint64_t span = below(to) & ~below(from);
     uint64_t codes = code & span;
     if (codes) {
@@ -432,7 +436,7 @@ class Scanner {
 
   // The quote that closes the literal opening at bit `open` of the current block, when the block
   // settles it (0 otherwise: the literal runs on, or an escape needs a closer look).
-  unsigned closing_quote(const lex::Masks& m, unsigned open) const {
+  Hot unsigned closing_quote(const lex::Masks& m, unsigned open) const {
     const Ch q = s_[block_base_ + open];
     uint64_t rest = m.events & ~below(open + 1);
     while (rest) {
@@ -454,7 +458,7 @@ class Scanner {
 
   // The line boundary that ends the line comment opening at bit `open` of the current block, when
   // the block holds it (0 otherwise). A CR is an event rather than a line in the masks.
-  unsigned comment_end(const lex::Masks& m, unsigned open) const {
+  Hot unsigned comment_end(const lex::Masks& m, unsigned open) const {
     const uint64_t after = ~below(open + 2);
     const uint64_t lines = m.lines & after;
     const unsigned line = lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 64u;
@@ -469,7 +473,7 @@ class Scanner {
   // tested in bulk, and only head candidates and the first character that needs the one-by-one
   // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
   // masks can't classify.
-  size_t chunk(size_t i) {
+  Hot size_t chunk(size_t i) {
     // The masks of a block serve every return into it: after an event the scan goes on from the
     // event's end, mostly inside the same block.
     if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
@@ -1057,11 +1061,13 @@ class Scanner {
   bool after_execute_ = false;
 };
 
+#undef Hot
+
 #ifdef TESSERA_SIMD_X86
-// The object scan with every part of it inlined and compiled for AVX2, POPCNT and BMI: the bulk path
-// is mostly bit arithmetic on the block masks, which the plain x86-64 baseline spells out at length.
+// The object scan with its bulk path compiled for AVX2, POPCNT and BMI: that path is mostly bit
+// arithmetic on the block masks, which the plain x86-64 baseline spells out at length.
 template <class Ch>
-__attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"), flatten)) Inventory scan_fast(const Ch* s, size_t n) {
+__attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
   return Scanner<Ch, false, true>(s, n).run();
 }
 #endif
