@@ -1217,9 +1217,15 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           if (from > i) continue;
         }
         // Most fruitless attempts fail in the pattern's opening keywords, which need no backtracking.
-        if (!prefix_holds(*me.prog, text, n, i)) continue;
+        const size_t through = prefix_end_at(*me.prog, text, n, i);
+        if (through == SIZE_MAX) continue;
         if (me.counting) {
           if (i < fa[b].next) continue;
+          if (me.prog->prefix_is_whole) {
+            report(me.owner, i, through);
+            fa[b].next = through;
+            continue;
+          }
           fa[b].attempt(*me.prog, text, n, i, sc.memos[b], sc.stack,
                         [&](size_t from, size_t to) { report(me.owner, from, to); });
           continue;

@@ -695,7 +695,7 @@ bool disjoint(const CharTest& a, const CharTest& b) {
 
 // Program::prefix_end: the opening instructions that decide an attempt without a choice. A greedy loop
 // is one of them only when the char test after it takes none of the characters it takes (giving
-// back a character cannot help), and when the first char test of the pattern takes none either, so
+// back a character cannot help) or the pattern ends after it, and when the first char test of the pattern takes none either, so
 // that no other attempt starts inside its run and runs are not scanned twice over.
 void find_prefix(Program& p) {
   const CharTest* first = nullptr;
@@ -710,13 +710,17 @@ void find_prefix(Program& p) {
       continue;
     }
     if (in.op == Op::Assert) continue;
-    if (in.op != Op::Star || !first || pc + 1 >= p.code.size() || p.code[pc + 1].op != Op::Char) break;
+    if (in.op != Op::Star || !first || pc + 1 >= p.code.size()) break;
     const CharTest& loop = p.tests[in.test];
-    if (!disjoint(loop, *first) || !disjoint(loop, p.tests[p.code[pc + 1].test])) break;
+    const Inst& after = p.code[pc + 1];
+    // A loop at the end takes its whole run, as the greedy loop does.
+    const bool ends = after.op == Op::Match;
+    if (!disjoint(loop, *first) || !(ends || (after.op == Op::Char && disjoint(loop, p.tests[after.test])))) break;
     loops = true;
   }
   // The set's filter has seen the first three characters already.
   p.prefix_end = chars > 3 || loops ? pc : 0;
+  p.prefix_is_whole = p.prefix_end > 0 && chars > 0 && p.code[pc].op == Op::Match;
 }
 
 std::pair<size_t, size_t> offset_bounds(const Program& p, uint32_t target);

@@ -196,6 +196,7 @@ struct Program {
   // code[0, prefix_end) holds char tests, assertions and greedy loops that need no backtracking (see
   // prefix_holds); 0 when such a prefix says no more than a set's filter.
   uint32_t prefix_end = 0;
+  bool prefix_is_whole = false;  // the prefix is all of it, and its matches are never empty
   const Latin1* lat = nullptr;
   StartInfo start;
   // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
@@ -663,23 +664,24 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
 
 // Whether the body of lookaround `i` (negation not applied) matches at `pos`. Each answer is computed
 // once per position and call, so a lookaround adds O(n * its cost) to a scan however often it is asked.
-// Whether the attempt at pos gets through the program's prefix (Program::prefix_end): if not, it fails,
-// and execute need not be called. No marks, no stack: each loop of the prefix takes its whole run.
+// Where the attempt at pos gets through the program's prefix (Program::prefix_end), SIZE_MAX when it
+// fails there, and execute need not be called; with prefix_is_whole, that is where its match ends. No
+// marks, no stack: each loop of the prefix takes its whole run.
 template <class Ch>
-bool prefix_holds(const Program& P, const Ch* t, size_t n, size_t pos) {
+size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos) {
   for (uint32_t pc = 0; pc < P.prefix_end; ++pc) {
     const Inst& in = P.code[pc];
     if (in.op == Op::Assert) {
-      if (!check_at(*P.lat, in.at, t, n, pos)) return false;
+      if (!check_at(*P.lat, in.at, t, n, pos)) return SIZE_MAX;
     } else if (in.op == Op::Char) {
-      if (pos >= n || !P.tests[in.test](t[pos])) return false;
+      if (pos >= n || !P.tests[in.test](t[pos])) return SIZE_MAX;
       ++pos;
     } else {
       const CharTest& ct = P.tests[in.test];
       while (pos < n && ct(t[pos])) ++pos;
     }
   }
-  return true;
+  return pos;
 }
 
 template <class Ch>

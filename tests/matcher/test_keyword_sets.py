@@ -22,6 +22,7 @@ ENTRIES = [
     (r"\bOVER\s*\(", I, False),
     (r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\(", I, True),
     (r"#\w+", 0, True),
+    (r"@\w*", 0, True),
     # A loop the next test overlaps: giving back a character is what lets it match.
     (r"\bkey\w*y\b", I, True),
     (r"\bx\s*\s(?:y|z)", I, False),
@@ -36,7 +37,7 @@ PIECES = [
     "BEGIN ", "begin\n", "BEGIN\u3000", "BEGIN\u0085", "BEGIN\u200b", "TRY", "TRY ", "CATCH", "ca\u0074ch",
     "DECLARE ", "DECLARE @c ", "DECLARE c\u00a0", "declare ſ ", "CURSOR", "CURSORS", "cursor;",
     "FOR ", "FOR\t", "XML", "xml ", "OVER", "OVER (", "over\n(", "WITH ", "WITH x AS (", "with y (a) as (",
-    "#t ", "#\u00e9t", "#", "key", "kEy", "\u212aey ", "keyyy ", "x ", "x  z", "x\u3000y", "SET ", "NOCOUNT",
+    "#t ", "#\u00e9t", "#", "@", "@@x", "@\u0663\u0131", "key", "kEy", "\u212aey ", "keyyy ", "x ", "x  z", "x\u3000y", "SET ", "NOCOUNT",
     ";", "(", ")", ",", " ", "\n", "a", "\u0131", "\u0130", "\u0663", "\U0001f600",
 ]
 
