@@ -750,6 +750,12 @@ void find_required_run(Program& p, const Shape& shape) {
     while (end < p.code.size() && required[end] && !target[end]) ++end;
     int run_score = INT32_MAX;
     Program::Run run;
+    bool reached = false;  // run.reach is worked out, once for the run
+    auto reach = [&]() -> const Program::Reach& {
+      if (!reached) run.reach = reach_of(p, pc);
+      reached = true;
+      return run.reach;
+    };
     for (uint32_t a = pc; a < end; ++a) {
       if (!accepted_chars(p.tests[p.code[a].test], chars)) continue;
       int score = 0;
@@ -770,10 +776,10 @@ void find_required_run(Program& p, const Shape& shape) {
       p.anchor = run.anchor;
       p.nanchor = run.nanchor;
       std::copy(run.chars, run.chars + run.nanchor, p.anchor_chars);
-      p.run_reach = reach_of(p, pc);
+      p.run_reach = reach();
     }
     if (run.nanchor > 0 && end - pc >= 3) {
-      run.reach = reach_of(p, pc);
+      reach();
       runs.emplace_back(run_score, std::move(run));
     }
     pc = end;

@@ -486,8 +486,10 @@ class Memo {
 struct Requirement {
   // The least start >= i at which a match is still possible as far as the required literals tell
   // (i itself when nothing rules it out), SIZE_MAX when none is. Calls come with i not decreasing.
+  // With `walk`, a run's occurrence also rules out the starts behind it (a scan back over the
+  // characters before it, worth it where attempts are dear); else only the run's absence counts.
   template <class Ch>
-  size_t next_start(const Program& p, const Ch* t, size_t n, size_t i) {
+  size_t next_start(const Program& p, const Ch* t, size_t n, size_t i, bool walk = true) {
     if (p.required >= 0) {
       if (next < i) {
         const char32_t c = static_cast<char32_t>(p.required);
@@ -497,19 +499,19 @@ struct Requirement {
     }
     size_t from = i;
     if (p.nanchor > 0) {
-      from = std::max(from, main.start(p, p.run, p.anchor, p.anchor_chars, p.nanchor, p.run_reach, t, n, i));
+      from = std::max(from, main.start(p, p.run, p.anchor, p.anchor_chars, p.nanchor, p.run_reach, t, n, i, walk));
       if (from == SIZE_MAX) return from;
     }
     for (size_t r = 0; r < p.more_runs.size(); ++r) {
       const Program::Run& run = p.more_runs[r];
-      from = std::max(from, more[r].start(p, run.tests, run.anchor, run.chars, run.nanchor, run.reach, t, n, i));
+      from = std::max(from, more[r].start(p, run.tests, run.anchor, run.chars, run.nanchor, run.reach, t, n, i, walk));
       if (from == SIZE_MAX) return from;
     }
     return from;
   }
   template <class Ch>
   bool still_possible(const Program& p, const Ch* t, size_t n, size_t i) {
-    return next_start(p, t, n, i) != SIZE_MAX;
+    return next_start(p, t, n, i, false) != SIZE_MAX;
   }
 
   // One required run: its first occurrence where a match from the scan position could have it, and
@@ -520,7 +522,7 @@ struct Requirement {
     size_t from = 0;
     template <class Ch>
     size_t start(const Program& p, const std::vector<uint32_t>& run, uint32_t anchor, const char32_t* chars, int nchars,
-                 const Program::Reach& reach, const Ch* t, size_t n, size_t i) {
+                 const Program::Reach& reach, const Ch* t, size_t n, size_t i, bool walk) {
       const size_t lowest = i > n - std::min(n, reach.min_offset) ? n : i + reach.min_offset;
       if (!known || (at != SIZE_MAX && at < lowest)) {
         known = true;
@@ -529,7 +531,7 @@ struct Requirement {
         // A start s <= at has every character of [s, at) passed by a test before the run, and lies
         // within max_offset of the occurrence it uses (this one or a later one).
         const size_t floor = reach.max_offset >= at ? i : std::max(i, at - reach.max_offset);
-        size_t k = at;
+        size_t k = walk ? at : floor;
         while (k > floor) {
           const Ch c = t[k - 1];
           if ((sizeof(Ch) == 1 || c < 256) ? !reach.before[c] : !reach.wide) break;
