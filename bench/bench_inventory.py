@@ -7,6 +7,9 @@ On the large T-SQL scripts of the corpus (those over 100 KB) and a 10 MB script 
   same ratio on the script's one-byte form where dropping a byte-order mark gives one (the corpus
   files carry one, which makes the whole text two-byte while the objects' own lines are graded on
   one-byte copies);
+- beside that ratio, classify_sql on each object's own lines apart against classify_sql on the whole
+  (the "apart" column): what grading the objects costs before any scan, a floor for the ratio that
+  only a pattern pass shared by the objects could go under;
 - plan_object_reading beside the specified plan_reading_strategy (both from the text in memory).
 
     .venv/bin/python bench/bench_inventory.py [--corpus DIR] [--repeat N]
@@ -50,6 +53,12 @@ class InMemory:
         return self.text
 
 
+def objects_apart(text: str) -> list[str]:
+    """Each object's own lines, as a str of their own."""
+    lines = text.splitlines()
+    return ["\n".join(lines[o.first_line - 1 : o.last_line]) for o in find_objects(text)]
+
+
 def timings(functions, argument, repeat):
     """Best per-call time of each function, the functions taking turns so a busy machine slows them alike.
     Samples are short (~2 ms), so that on a shared machine some of them run undisturbed."""
@@ -89,13 +98,15 @@ def main() -> int:
     texts.append((f"{JOINED_MB} MB joined script", "\nGO\n".join(joined)))
 
     print(f"{'script':<40} {'MB':>6} {'objects':>7} {'find ms':>8} {'MB/s':>6} {'loop ms':>8}"
-          f" {'classify ms':>11} {'grade ms':>9} {'ratio':>6} {'1-byte':>6} {'plan ms':>8} {'spec plan ms':>12}")
+          f" {'classify ms':>11} {'grade ms':>9} {'ratio':>6} {'1-byte':>6} {'apart':>6} {'plan ms':>8} {'spec plan ms':>12}")
     speeds, ratios = [], []
     for name, text in texts:
         size_mb = len(text.encode("utf-8")) / 1e6
         objects = len(find_objects(text))
-        t_find, t_loop, t_classify, t_grade = timings((find_objects, line_loop, classify_sql, grade_objects), text,
-                                                      args.repeat)
+        parts = objects_apart(text)
+        t_find, t_loop, t_classify, t_grade, t_apart = timings(
+            (find_objects, line_loop, classify_sql, grade_objects, lambda _: [classify_sql(p) for p in parts]), text,
+            args.repeat)
         narrow = text.replace("\ufeff", "")
         narrow_ratio = "-"
         if narrow != text and max(map(ord, narrow), default=0) <= 0xFF:
@@ -107,6 +118,7 @@ def main() -> int:
         ratios.append(t_grade / t_classify)
         print(f"{name:<40} {size_mb:>6.2f} {objects:>7} {t_find * 1e3:>8.3f} {size_mb / t_find:>6.0f}"
               f" {t_loop * 1e3:>8.2f} {t_classify * 1e3:>11.3f} {t_grade * 1e3:>9.3f} {t_grade / t_classify:>5.2f}x {narrow_ratio:>6}"
+              f" {t_apart / t_classify:>5.2f}x"
               f" {t_plan * 1e3:>8.3f} {t_spec * 1e3:>12.3f}")
 
     # The joined script's objects are graded apart, so they share no more than its files would if each

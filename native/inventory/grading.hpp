@@ -27,10 +27,6 @@
 #include <memory>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace tessera::inventory {
 
 namespace grading {
@@ -82,50 +78,15 @@ inline Scratch& scratch() {
 
 // Copies s[0, n) into `out`, each character as a To. A character that does not fit a To goes to
 // wide(i, c, out[i]), which either writes a stand-in and returns true or returns false: then so does
-// this, and `out` holds nothing of use. One pass, a block at a time: the characters are or-ed
-// together while they are copied, and only a block that holds a wide one is gone through again.
+// this, and `out` holds nothing of use.
 template <class To, class Ch, class Wide>
 bool narrow_into(const Ch* s, size_t n, To* out, Wide&& wide) {
   static_assert(sizeof(To) < sizeof(Ch));
-  constexpr uint32_t kMax = static_cast<To>(~To{0});
-  constexpr size_t kBlock = 64;
-  auto one_by_one = [&](size_t from, size_t to) {
-    for (size_t k = from; k < to; ++k) {
-      const uint32_t c = s[k];
-      if (c <= kMax) {
-        out[k] = static_cast<To>(c);
-      } else if (!wide(k, c, out[k])) {
-        return false;
-      }
-    }
-    return true;
-  };
-  size_t i = 0;
-  for (; i + kBlock <= n; i += kBlock) {
-    uint32_t seen = 0;
-#if defined(__SSE2__)
-    if constexpr (sizeof(Ch) == 2 && sizeof(To) == 1) {
-      __m128i any = _mm_setzero_si128();
-      for (size_t k = 0; k < kBlock; k += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k + 8));
-        any = _mm_or_si128(any, _mm_or_si128(a, b));
-        // Saturation only alters characters above 0xFF, and those send the block one by one.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + k), _mm_packus_epi16(a, b));
-      }
-      // Any high byte set in a lane means a character above 0xFF.
-      seen = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_srli_epi16(any, 8), _mm_setzero_si128())) == 0xFFFF ? 0 : kMax + 1;
-    } else
-#endif
-    {
-      for (size_t k = 0; k < kBlock; ++k) {
-        seen |= s[i + k];
-        out[i + k] = static_cast<To>(s[i + k]);
-      }
-    }
-    if (seen > kMax && !one_by_one(i, i + kBlock)) return false;
+  for (size_t i = 0;; ++i) {
+    i += text::narrow_prefix(s + i, n - i, out + i);
+    if (i >= n) return true;
+    if (!wide(i, static_cast<uint32_t>(s[i]), out[i])) return false;
   }
-  return one_by_one(i, n);
 }
 
 template <class To, class Ch>

@@ -6,6 +6,8 @@
 #pragma once
 
 #include "inventory/forms.hpp"
+#include "regex/isa.hpp"
+#include "regex/regex_simd.hpp"
 #include "text/sqltext.hpp"
 
 #include <algorithm>
@@ -227,6 +229,49 @@ inline bool masks(const Ch*, size_t, Masks&) noexcept {
 }
 #endif
 
+#ifdef TESSERA_SIMD_X86
+// The same masks, 32 characters a step, each character classified by two table lookups (its low and
+// its high half-byte) instead of a compare per character looked for. A class bit survives both
+// lookups only for the exact characters of its class:
+//   0: 0x0A-0x0C  1: 0x1C-0x1E  (line boundaries; NEL is compared apart)
+//   2: tab  3: space  (blanks)
+//   4: " $ ' - /  5: CR  6: ; [  7: `  (events)
+// Text of any width whose block lies within Latin-1.
+__attribute__((target("avx2"))) inline uint32_t bits32(__m256i v) noexcept {
+  return static_cast<uint32_t>(_mm256_movemask_epi8(v));
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
+  const __m256i low_table = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(static_cast<char>(0x88), 0, 0x10, 0, 0x10, 0, 0, 0x10, 0, 0x04, 0x01, 0x41, 0x03, 0x32, 0x02, 0x10));
+  const __m256i high_table =
+      _mm256_broadcastsi128_si256(_mm_setr_epi8(0x25, 0x02, 0x18, 0x40, 0, 0x40, static_cast<char>(0x80), 0, 0, 0,
+                                                0, 0, 0, 0, 0, 0));
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i high = zero;
+  uint64_t lines = 0, blanks = 0, events = 0;
+  for (int half = 0; half < 2; ++half) {
+    const __m256i v = rx::detail::narrow32(s + i + 32 * half, high);
+    const __m256i lo = _mm256_shuffle_epi8(low_table, _mm256_and_si256(v, nibble));
+    const __m256i hi = _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+    const __m256i bits = _mm256_and_si256(lo, hi);
+    const uint32_t nel = bits32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85))));
+    const int shift = 32 * half;
+    lines |= static_cast<uint64_t>(~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(0x03)), zero)) | nel) << shift;
+    blanks |= static_cast<uint64_t>(~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(0x0C)), zero))) << shift;
+    events |= static_cast<uint64_t>(~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(static_cast<char>(0xF0))), zero))) << shift;
+  }
+  if constexpr (sizeof(Ch) > 1) {
+    const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
+    if (!_mm256_testz_si256(high, wide)) return false;
+  }
+  m = {lines, blanks, events};
+  return true;
+}
+#endif
+
 }  // namespace lex
 
 // The parsed head of a defining statement.
@@ -238,14 +283,19 @@ struct Head {
   size_t name_begin, name_end;
 };
 
-template <class Ch, bool Plan>
+#define Hot __attribute__((always_inline)) inline
+
+// Fast: the bulk path compiled for CPUs with AVX2 (and so POPCNT and BMI), see scan() below.
+template <class Ch, bool Plan, bool Fast = false>
 class Scanner {
  public:
   Scanner(const Ch* s, size_t n) : s_(s), n_(n) {
     if (Plan) out_.line_begin.push_back(0);
   }
 
-  Inventory run() {
+  // The bulk path (run, chunk and what they ask of every block) is forced inline, so that scan_fast
+  // compiles it for its own instruction set; the one-by-one path stays out of line, shared.
+  Hot Inventory run() {
     size_t i = head(0, true, true);
     size_t slow_until = 0;
     while (i < n_) {
@@ -344,19 +394,28 @@ class Scanner {
   static constexpr size_t kChunk = 64;
 
   // Without a popcnt instruction in the baseline, the builtin becomes a library call.
-  static size_t ones(uint64_t x) noexcept {
+  Hot bool block_masks(size_t i) {
+#ifdef TESSERA_SIMD_X86
+    if constexpr (Fast) return lex::masks_avx2(s_, i, block_);
+#endif
+    return lex::masks(s_, i, block_);
+  }
+
+  Hot static size_t ones(uint64_t x) noexcept {
+    if constexpr (Fast) return static_cast<size_t>(__builtin_popcountll(x));
+    // Without a popcnt instruction in the baseline, the builtin becomes a library call.
     x -= (x >> 1) & 0x5555555555555555ULL;
     x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
     return static_cast<size_t>((x * 0x0101010101010101ULL) >> 56);
   }
 
-  static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
+  Hot static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
 
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
   // count, where the current line starts, and the last line that holds code (a line whose first
   // non-blank character is in `code`).
-  void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
+  Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
     const uint64_t span = below(to) & ~below(from);
     uint64_t codes = code & span;
     if (codes) {
@@ -377,7 +436,7 @@ class Scanner {
 
   // The quote that closes the literal opening at bit `open` of the current block, when the block
   // settles it (0 otherwise: the literal runs on, or an escape needs a closer look).
-  unsigned closing_quote(const lex::Masks& m, unsigned open) const {
+  Hot unsigned closing_quote(const lex::Masks& m, unsigned open) const {
     const Ch q = s_[block_base_ + open];
     uint64_t rest = m.events & ~below(open + 1);
     while (rest) {
@@ -399,7 +458,7 @@ class Scanner {
 
   // The line boundary that ends the line comment opening at bit `open` of the current block, when
   // the block holds it (0 otherwise). A CR is an event rather than a line in the masks.
-  unsigned comment_end(const lex::Masks& m, unsigned open) const {
+  Hot unsigned comment_end(const lex::Masks& m, unsigned open) const {
     const uint64_t after = ~below(open + 2);
     const uint64_t lines = m.lines & after;
     const unsigned line = lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 64u;
@@ -414,11 +473,11 @@ class Scanner {
   // tested in bulk, and only head candidates and the first character that needs the one-by-one
   // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
   // masks can't classify.
-  size_t chunk(size_t i) {
+  Hot size_t chunk(size_t i) {
     // The masks of a block serve every return into it: after an event the scan goes on from the
     // event's end, mostly inside the same block.
     if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
-      if (i + kChunk + 1 > n_ || !lex::masks(s_, i, block_)) return npos;
+      if (i + kChunk + 1 > n_ || !block_masks(i)) return npos;
       block_base_ = i;
     }
     const unsigned from = static_cast<unsigned>(i - block_base_);
@@ -1002,9 +1061,24 @@ class Scanner {
   bool after_execute_ = false;
 };
 
+#undef Hot
+
+#ifdef TESSERA_SIMD_X86
+// The object scan with its bulk path compiled for AVX2, POPCNT and BMI: that path is mostly bit
+// arithmetic on the block masks, which the plain x86-64 baseline spells out at length.
+template <class Ch>
+__attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
+  return Scanner<Ch, false, true>(s, n).run();
+}
+#endif
+
 template <class Ch>
 Inventory scan(const Ch* s, size_t n, bool plan) {
-  return plan ? Scanner<Ch, true>(s, n).run() : Scanner<Ch, false>(s, n).run();
+  if (plan) return Scanner<Ch, true>(s, n).run();
+#ifdef TESSERA_SIMD_X86
+  if (isa::current() >= isa::Level::AVX2) return scan_fast(s, n);
+#endif
+  return Scanner<Ch, false>(s, n).run();
 }
 
 }  // namespace tessera::inventory

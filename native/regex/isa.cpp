@@ -12,7 +12,11 @@ Level probe() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
   // AVX2 also needs the operating system to save the wide registers, which the compiler's check covers.
-  if (__builtin_cpu_supports("avx2")) return Level::AVX2;
+  // Code built for this level may also use the bit instructions of the same processor generation, which
+  // a virtual machine can hide while it shows AVX2.
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi") &&
+      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt"))
+    return Level::AVX2;
   if (__builtin_cpu_supports("sse4.1")) return Level::SSE41;
   return Level::SSE2;
 #else

@@ -14,7 +14,7 @@ enum class Level : int {
   Generic = 0,  // portable C++ only (any CPU that is not x86-64)
   SSE2 = 1,     // part of every x86-64
   SSE41 = 2,
-  AVX2 = 3,
+  AVX2 = 3,     // with POPCNT, BMI1, BMI2 and LZCNT: code for this level may use them too
 };
 
 // The path in use now: the forced one, else the best this CPU runs. Cheap (one relaxed load).

@@ -178,6 +178,40 @@ class CharBuffer {
   size_t size_ = 0, cap_ = 0;
 };
 
+// Copies p[0, k) to out, each character as a To, up to the first character that does not fit a To;
+// returns how many it copied (k when all of them fit). Sixteen characters a step where the copy is to
+// bytes, where most of the time goes.
+template <class To, class Ch>
+size_t narrow_prefix(const Ch* p, size_t k, To* out) noexcept {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if constexpr (sizeof(To) == 1) {
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
+    if constexpr (sizeof(Ch) == 2) {
+      for (; i + 16 <= k; i += 16) {
+        const __m128i a = load(i), b = load(i + 8);
+        const __m128i high = _mm_srli_epi16(_mm_or_si128(a, b), 8);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF) break;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+      }
+    } else if constexpr (sizeof(Ch) == 4) {
+      for (; i + 16 <= k; i += 16) {
+        const __m128i a = load(i), b = load(i + 4), c = load(i + 8), d = load(i + 12);
+        const __m128i high = _mm_srli_epi32(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), 8);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(high, zero)) != 0xFFFF) break;
+        // Every lane is below 256: the signed packs keep them as they are.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                         _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
+      }
+    }
+  }
+#endif
+  constexpr Py_UCS4 kMax = static_cast<To>(~To{0});
+  for (; i < k && static_cast<Py_UCS4>(p[i]) <= kMax; ++i) out[i] = static_cast<To>(p[i]);
+  return i;
+}
+
 // Characters copied out of a text of `Ch` storage, held one byte each while all of them are below
 // U+0100, as after the comments of a script whose only wide characters sit in comments: what is left
 // is scanned as one-byte text, a quarter of the memory of four-byte storage. The first wider character
@@ -187,13 +221,13 @@ class NarrowingCopy {
  public:
   size_t size() const { return wide() ? wide_.size() : narrow_.size(); }
   void reserve(size_t k) { wide() ? wide_.reserve(k) : narrow_.reserve(k); }
+  bool is_narrow() const { return !wide(); }
   // Appends p[0, k) up to its first character above U+00FF while the copy is one byte a character;
   // returns how many it appended (k when none is, 0 once the copy is wide).
-  bool is_narrow() const { return !wide(); }
   size_t append_narrow(const Ch* p, size_t k) {
     if (wide()) return 0;
     const size_t at = narrow_.size();
-    const size_t done = narrow(p, k, narrow_.extend(k));
+    const size_t done = narrow_prefix(p, k, narrow_.extend(k));
     if (done < k) narrow_.shrink(at + done);
     return done;
   }
@@ -215,35 +249,6 @@ class NarrowingCopy {
 
  private:
   bool wide() const { return sizeof(Ch) == 1 || is_wide_; }
-
-  // Copies p[0, k) to out one byte per character up to the first character above U+00FF; returns how
-  // many it copied (k when none is). Sixteen characters a step, where most of the time goes.
-  static size_t narrow(const Ch* p, size_t k, Py_UCS1* out) {
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
-    if constexpr (sizeof(Ch) == 2) {
-      for (; i + 16 <= k; i += 16) {
-        const __m128i a = load(i), b = load(i + 8);
-        const __m128i high = _mm_srli_epi16(_mm_or_si128(a, b), 8);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF) break;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
-      }
-    } else if constexpr (sizeof(Ch) == 4) {
-      for (; i + 16 <= k; i += 16) {
-        const __m128i a = load(i), b = load(i + 4), c = load(i + 8), d = load(i + 12);
-        const __m128i high = _mm_srli_epi32(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), 8);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(high, zero)) != 0xFFFF) break;
-        // Every lane is below 256: the signed packs keep them as they are.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                         _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
-      }
-    }
-#endif
-    for (; i < k && static_cast<Py_UCS4>(p[i]) < 256; ++i) out[i] = static_cast<Py_UCS1>(p[i]);
-    return i;
-  }
 
   // The one-byte characters so far, moved to `Ch` storage.
   void widen() {

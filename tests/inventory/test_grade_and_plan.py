@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
+from agents.tessera import _matcher
 from agents.tessera.complexity import ComplexityResult, classify_sql, plan_reading_strategy
 from agents.tessera.inventory import (
     GradedObject,
@@ -111,9 +112,17 @@ def test_line_comment_after_code_ends_at_any_line_boundary(boundary, padding):
 
 
 @pytest.mark.skipif(not CORPUS, reason="corpus not present beside the checkout")
-def test_bulk_and_line_by_line_scans_agree_on_the_corpus():
+@pytest.mark.parametrize("isa", _matcher.available_isas())
+def test_bulk_and_line_by_line_scans_agree_on_the_corpus(isa, force_isa):
+    # Each instruction-set path classifies the 64-character blocks its own way; four-byte text takes
+    # the bulk path too wherever a block stays within Latin-1.
+    force_isa(isa)
     for path in sorted(CORPUS.rglob("*.sql")):
-        check_both_scans(path.read_text(encoding="utf-8", errors="replace"))
+        text = path.read_text(encoding="utf-8", errors="replace")
+        check_both_scans(text)
+        if len(text) < 50_000:
+            check_both_scans("\U0001f600" + text)
+            check_both_scans(text.replace("\n", "\u2014\n", 3))
 
 
 @given(scripts(), st.sampled_from(["", "\ufeff", "\u0100", "\U0001f600"]))
@@ -154,6 +163,17 @@ def test_objects_holding_wide_characters(word, width, offset, final_newline):
     check_grades(text)
     check_grades(text.replace(" -- ", " "))
     assert [g.result.complex_construct_count for g in grade_objects(text.replace(" -- ", " "))] == [0, 0, 0]
+
+
+@pytest.mark.parametrize("header", ["", "-- \ufeff\n", "-- \U0001f600\n"])
+@pytest.mark.parametrize("wide", ["\u0143", "\U0001014d"])
+def test_wide_character_at_every_place_of_a_copy_step(header, wide):
+    # Narrowed copies go sixteen characters a step: a wide character at any place of a step, in code
+    # or in a comment, is seen where it stands (here it keeps MERGE from being a word of its own).
+    for offset in range(34):
+        text = (header + "CREATE VIEW v AS SELECT " + "x" * offset + wide + "MERGE\nGO\n"
+                + "CREATE VIEW w AS SELECT 1 -- " + "y" * offset + wide + "\nFROM t\n")
+        check_grades(text)
 
 
 @pytest.mark.parametrize("space", ["\u3000", "\u2003"])
