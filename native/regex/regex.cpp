@@ -1234,9 +1234,11 @@ PatternSet::Layout PatternSet::layout() const {
   return out;
 }
 
-// Attempts of a member in a group's pass before it looks ahead for its required literals, where more
-// than 32 blocks of 4,096 characters are left (fewer blocks, fewer attempts).
-constexpr uint32_t kTriesBeforeLookAhead = 32;
+// A member's look-ahead for its required literals scans the rest of the text once; it is taken once the
+// member's attempts would have paid for that scan, an attempt costing about as much as scanning this
+// many characters. Until then attempts go on; from then on the literals' next occurrences rule out
+// the starts before them at no further cost.
+constexpr unsigned kCharsPerAttemptLog2 = 7;
 
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
@@ -1288,16 +1290,24 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           leave(b);
           continue;
         }
-        // A look-ahead for what every match contains is a scan of its own per member, of the rest of
-        // the text at worst: taken at once where that rest is short, else only once the member keeps
-        // being tried without result, where it may spare many attempts.
-        if (++tries[b] > std::min<size_t>(kTriesBeforeLookAhead, (n - i) >> 12) &&
-            !req[b].still_possible(*me.prog, text, n, i)) {
-          leave(b);
-          continue;
+        if (++tries[b] > (n - i) >> kCharsPerAttemptLog2) {
+          const size_t from = req[b].next_start(*me.prog, text, n, i);
+          if (from == SIZE_MAX) {
+            leave(b);
+            continue;
+          }
+          if (from > i) continue;
         }
+        // Most fruitless attempts fail in the pattern's opening keywords, which need no backtracking.
+        const size_t through = prefix_end_at(*me.prog, text, n, i);
+        if (through == SIZE_MAX) continue;
         if (me.counting) {
           if (i < fa[b].next) continue;
+          if (me.prog->prefix_is_whole) {
+            report(me.owner, i, through);
+            fa[b].next = through;
+            continue;
+          }
           fa[b].attempt(*me.prog, text, n, i, sc.memos[b], sc.stack,
                         [&](size_t from, size_t to) { report(me.owner, from, to); });
           continue;

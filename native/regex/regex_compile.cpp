@@ -697,8 +697,9 @@ void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
     if (t.slow(w)) put(fold_class(w));
 }
 
-// Every character test `t` accepts, when there are at most 3 of them.
-bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
+// Every character test `t` accepts, when they are known to be few (a literal, or a case-insensitive one
+// whose cases are all Latin-1).
+bool enumerate_chars(const CharTest& t, std::vector<char32_t>& out) {
   out.clear();
   if (t.kind == CharTest::Lit) {
     out.push_back(t.alts[0]);
@@ -710,7 +711,67 @@ bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
     if (t.latin[c]) out.push_back(c);
   for (const auto& [wide, lo] : wide_to_latin_lower())
     if (std::find(t.alts, t.alts + t.nalts, lo) != t.alts + t.nalts) out.push_back(wide);
-  return out.size() <= 3;
+  return true;
+}
+
+// Every character test `t` accepts, when there are at most 3 of them.
+bool accepted_chars(const CharTest& t, std::vector<char32_t>& out) {
+  return enumerate_chars(t, out) && out.size() <= 3;
+}
+
+// Whether no character passes both tests, when one of them accepts few enough to check each, or they
+// are \s and \w or \d (no whitespace character is alphanumeric).
+bool disjoint(const CharTest& a, const CharTest& b) {
+  auto cat = [](const CharTest& t) { return t.pure_category < 0 ? -1 : t.pure_category; };
+  auto word_like = [&](const CharTest& t) {
+    return cat(t) == static_cast<int>(Cat::Word) || cat(t) == static_cast<int>(Cat::Digit);
+  };
+  const int space = static_cast<int>(Cat::Space);
+  if ((cat(a) == space && word_like(b)) || (cat(b) == space && word_like(a))) return true;
+  std::vector<char32_t> chars;
+  if (enumerate_chars(a, chars)) return std::none_of(chars.begin(), chars.end(), [&](char32_t c) { return b(c); });
+  if (enumerate_chars(b, chars)) return std::none_of(chars.begin(), chars.end(), [&](char32_t c) { return a(c); });
+  return false;
+}
+
+// Program::prefix_end: the opening instructions that decide an attempt without a choice. A greedy loop
+// is one of them only when the char test after it takes none of the characters it takes (giving
+// back a character cannot help) or the pattern ends after it, and when the first char test of the pattern takes none either, so
+// that no other attempt starts inside its run and runs are not scanned twice over.
+void find_prefix(Program& p) {
+  const CharTest* first = nullptr;
+  size_t chars = 0;
+  bool loops = false;
+  uint32_t pc = 0;
+  for (; pc < p.code.size(); ++pc) {
+    const Inst& in = p.code[pc];
+    if (in.op == Op::Char) {
+      if (!first) first = &p.tests[in.test];
+      ++chars;
+      continue;
+    }
+    if (in.op == Op::Assert) continue;
+    if (in.op != Op::Star || !first || pc + 1 >= p.code.size()) break;
+    const CharTest& loop = p.tests[in.test];
+    const Inst& after = p.code[pc + 1];
+    // A loop at the end takes its whole run, as the greedy loop does.
+    const bool ends = after.op == Op::Match;
+    if (!disjoint(loop, *first) || !(ends || (after.op == Op::Char && disjoint(loop, p.tests[after.test])))) break;
+    loops = true;
+  }
+  // The set's filter has seen the first three characters already.
+  p.prefix_end = chars > 3 || loops ? pc : 0;
+  p.prefix_is_whole = p.prefix_end > 0 && chars > 0 && p.code[pc].op == Op::Match;
+}
+
+std::pair<size_t, size_t> offset_bounds(const Program& p, uint32_t target);
+void chars_before(const Program& p, uint32_t target, Program::Reach& r);
+
+Program::Reach reach_of(const Program& p, uint32_t target) {
+  Program::Reach r;
+  std::tie(r.min_offset, r.max_offset) = offset_bounds(p, target);
+  chars_before(p, target, r);
+  return r;
 }
 
 // Picks the run of required consecutive char tests with the rarest searchable anchor.
@@ -730,6 +791,12 @@ void find_required_run(Program& p, const Shape& shape) {
     while (end < p.code.size() && required[end] && !target[end]) ++end;
     int run_score = INT32_MAX;
     Program::Run run;
+    bool reached = false;  // run.reach is worked out, once for the run
+    auto reach = [&]() -> const Program::Reach& {
+      if (!reached) run.reach = reach_of(p, pc);
+      reached = true;
+      return run.reach;
+    };
     for (uint32_t a = pc; a < end; ++a) {
       if (!accepted_chars(p.tests[p.code[a].test], chars)) continue;
       int score = 0;
@@ -750,8 +817,12 @@ void find_required_run(Program& p, const Shape& shape) {
       p.anchor = run.anchor;
       p.nanchor = run.nanchor;
       std::copy(run.chars, run.chars + run.nanchor, p.anchor_chars);
+      p.run_reach = reach();
     }
-    if (run.nanchor > 0 && end - pc >= 3) runs.emplace_back(run_score, std::move(run));
+    if (run.nanchor > 0 && end - pc >= 3) {
+      reach();
+      runs.emplace_back(run_score, std::move(run));
+    }
     pc = end;
   }
   std::stable_sort(runs.begin(), runs.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
@@ -811,8 +882,8 @@ std::pair<size_t, size_t> offset_bounds(const Program& p, uint32_t target) {
   return {lo[target], hi[target]};
 }
 
-// Factor::before: the characters the char tests reachable from the start without passing `target` accept.
-void chars_before(const Program& p, uint32_t target, Program::Factor& f) {
+// Reach::before: the characters the char tests reachable from the start without passing `target` accept.
+void chars_before(const Program& p, uint32_t target, Program::Reach& f) {
   f.before.fill(0);
   f.wide = false;
   walk_from_start(p, target, [&](uint32_t pc) {
@@ -1051,6 +1122,7 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   find_factor(*p, shape, false);
   if (p->factor.tests.empty()) find_factor(*p, shape, true);
   analyse(*p);
+  find_prefix(*p);
   build_prefilter(p->solo, {p.get()});
   return p;
 }

@@ -193,6 +193,10 @@ struct Program {
   std::vector<LookInfo> looks;
   std::vector<CharTest> tests;
   uint32_t nstates = 0;
+  // code[0, prefix_end) holds char tests, assertions and greedy loops that need no backtracking (see
+  // prefix_holds); 0 when such a prefix says no more than a set's filter.
+  uint32_t prefix_end = 0;
+  bool prefix_is_whole = false;  // the prefix is all of it, and its matches are never empty
   const Latin1* lat = nullptr;
   StartInfo start;
   // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
@@ -205,6 +209,16 @@ struct Program {
   uint32_t anchor = 0;
   int nanchor = 0;
   char32_t anchor_chars[3] = {0, 0, 0};
+  // Where a required run stands from the match start, and what the characters between the start and
+  // the run can be: every one of them passes some char test before the run (`wide`: some test may
+  // pass a code point >= 256). An occurrence of the run thus rules out the starts behind the last
+  // character before it that no such test passes.
+  struct Reach {
+    size_t min_offset = 0, max_offset = 0;  // max_offset SIZE_MAX: unbounded
+    std::array<uint8_t, 256> before{};
+    bool wide = false;
+  };
+  Reach run_reach;
   Prefilter solo;  // this pattern scanned alone
   // For an alternation: one program per alternative. The leftmost start of the whole is the least
   // leftmost start of the alternatives, and the whole run there gives its span.
@@ -225,6 +239,7 @@ struct Program {
     uint32_t anchor = 0;
     int nanchor = 0;
     char32_t chars[3] = {0, 0, 0};
+    Reach reach;
   };
   static constexpr size_t kMoreRuns = 3;
   std::vector<Run> more_runs;
@@ -233,15 +248,11 @@ struct Program {
   // tests[key], tests[key + 1] by their fold classes (fold_class), checks the whole run, and then only
   // starts in [run start - max_offset, run start - min_offset] can match. Empty when no run has two
   // adjacent tests that accept a few known characters only.
-  struct Factor {
+  // Its Reach: so that a run far from the start need not look further back than the last character
+  // none of the tests before it accepts.
+  struct Factor : Reach {
     std::vector<uint32_t> tests;
     uint32_t key = 0;
-    size_t min_offset = 0, max_offset = 0;  // max_offset SIZE_MAX: unbounded
-    // What the characters between the start and the run can be (every char test before the run
-    // accepts these, `wide`: some may accept a code point >= 256), so that a run far from the start
-    // need not look further back than the last character none of them accepts.
-    std::array<uint8_t, 256> before{};
-    bool wide = false;
     long score = 0;  // the expected cost of its occurrences, lower is better
     // What must follow the run for a match to pass through it: the characters a loop right after it
     // accepts (`skip`, a test index, or -1), then the characters possible at offsets 0..2 of the rest
@@ -481,40 +492,69 @@ class Memo {
   uint64_t mark_gen_ = 0, call_gen_ = 0;
 };
 
-// Tracks, for a scan moving forward, whether a pattern's required character and run still occur ahead.
+// Tracks, for a scan moving forward, where the pattern's required character and runs occur ahead, and
+// so from which start on a match is still possible.
 struct Requirement {
-  size_t next = 0;      // position of the next occurrence found so far (valid while >= the scan position)
-  size_t next_run = 0;  // start of the next occurrence of the run, likewise (SIZE_MAX: none)
-  bool run_known = false;
+  // The least start >= i at which a match is still possible as far as the required literals tell
+  // (i itself when nothing rules it out), SIZE_MAX when none is. Calls come with i not decreasing.
+  // With `walk`, a run's occurrence also rules out the starts behind it (a scan back over the
+  // characters before it, worth it where attempts are dear); else only the run's absence counts.
   template <class Ch>
-  bool still_possible(const Program& p, const Ch* t, size_t n, size_t i) {
+  size_t next_start(const Program& p, const Ch* t, size_t n, size_t i, bool walk = true) {
     if (p.required >= 0) {
       if (next < i) {
         const char32_t c = static_cast<char32_t>(p.required);
         next = find_any(t, i, n, &c, 1);
       }
-      if (next >= n) return false;
+      if (next >= n) return SIZE_MAX;
     }
+    size_t from = i;
     if (p.nanchor > 0) {
-      if (!run_known || next_run < i) {
-        next_run = find_run(p, p.run, p.anchor, p.anchor_chars, p.nanchor, t, n, i);
-        run_known = true;
-      }
-      if (next_run == SIZE_MAX) return false;
+      from = std::max(from, main.start(p, p.run, p.anchor, p.anchor_chars, p.nanchor, p.run_reach, t, n, i, walk));
+      if (from == SIZE_MAX) return from;
     }
     for (size_t r = 0; r < p.more_runs.size(); ++r) {
       const Program::Run& run = p.more_runs[r];
-      if (!more_known[r] || next_more[r] < i) {
-        next_more[r] = find_run(p, run.tests, run.anchor, run.chars, run.nanchor, t, n, i);
-        more_known[r] = true;
-      }
-      if (next_more[r] == SIZE_MAX) return false;
+      from = std::max(from, more[r].start(p, run.tests, run.anchor, run.chars, run.nanchor, run.reach, t, n, i, walk));
+      if (from == SIZE_MAX) return from;
     }
-    return true;
+    return from;
+  }
+  template <class Ch>
+  bool still_possible(const Program& p, const Ch* t, size_t n, size_t i) {
+    return next_start(p, t, n, i, false) != SIZE_MAX;
   }
 
-  size_t next_more[Program::kMoreRuns] = {};
-  bool more_known[Program::kMoreRuns] = {};
+  // One required run: its first occurrence where a match from the scan position could have it, and
+  // the least start that occurrence (or any later one) leaves possible.
+  struct Ahead {
+    bool known = false;
+    size_t at = 0;     // SIZE_MAX: none
+    size_t from = 0;
+    template <class Ch>
+    size_t start(const Program& p, const std::vector<uint32_t>& run, uint32_t anchor, const char32_t* chars, int nchars,
+                 const Program::Reach& reach, const Ch* t, size_t n, size_t i, bool walk) {
+      const size_t lowest = i > n - std::min(n, reach.min_offset) ? n : i + reach.min_offset;
+      if (!known || (at != SIZE_MAX && at < lowest)) {
+        known = true;
+        at = find_run(p, run, anchor, chars, nchars, t, n, lowest);
+        if (at == SIZE_MAX) return at;
+        // A start s <= at has every character of [s, at) passed by a test before the run, and lies
+        // within max_offset of the occurrence it uses (this one or a later one).
+        const size_t floor = reach.max_offset >= at ? i : std::max(i, at - reach.max_offset);
+        size_t k = walk ? at : floor;
+        while (k > floor) {
+          const Ch c = t[k - 1];
+          if ((sizeof(Ch) == 1 || c < 256) ? !reach.before[c] : !reach.wide) break;
+          --k;
+        }
+        from = k;
+      }
+      return at == SIZE_MAX ? at : std::max(from, i);
+    }
+  };
+  size_t next = 0;  // position of the next required character found so far (valid while >= the scan position)
+  Ahead main, more[Program::kMoreRuns];
 
   // Whether the required run of some alternative (Program::alternatives) still occurs at or after i.
   template <class Ch>
@@ -637,6 +677,26 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
 
 // Whether the body of lookaround `i` (negation not applied) matches at `pos`. Each answer is computed
 // once per position and call, so a lookaround adds O(n * its cost) to a scan however often it is asked.
+// Where the attempt at pos gets through the program's prefix (Program::prefix_end), SIZE_MAX when it
+// fails there, and execute need not be called; with prefix_is_whole, that is where its match ends. No
+// marks, no stack: each loop of the prefix takes its whole run.
+template <class Ch>
+size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos) {
+  for (uint32_t pc = 0; pc < P.prefix_end; ++pc) {
+    const Inst& in = P.code[pc];
+    if (in.op == Op::Assert) {
+      if (!check_at(*P.lat, in.at, t, n, pos)) return SIZE_MAX;
+    } else if (in.op == Op::Char) {
+      if (pos >= n || !P.tests[in.test](t[pos])) return SIZE_MAX;
+      ++pos;
+    } else {
+      const CharTest& ct = P.tests[in.test];
+      while (pos < n && ct(t[pos])) ++pos;
+    }
+  }
+  return pos;
+}
+
 template <class Ch>
 bool look_body_matches(const Program& P, uint32_t i, const Ch* t, size_t n, size_t pos, Memo& memo) {
   const LookInfo& L = P.looks[i];

@@ -221,17 +221,21 @@ class NarrowingCopy {
  public:
   size_t size() const { return wide() ? wide_.size() : narrow_.size(); }
   void reserve(size_t k) { wide() ? wide_.reserve(k) : narrow_.reserve(k); }
+  bool is_narrow() const { return !wide(); }
+  // Appends p[0, k) up to its first character above U+00FF while the copy is one byte a character;
+  // returns how many it appended (k when none is, 0 once the copy is wide).
+  size_t append_narrow(const Ch* p, size_t k) {
+    if (wide()) return 0;
+    const size_t at = narrow_.size();
+    const size_t done = narrow_prefix(p, k, narrow_.extend(k));
+    if (done < k) narrow_.shrink(at + done);
+    return done;
+  }
   void append(const Ch* p, size_t k) {
-    if (!wide()) {
-      const size_t at = narrow_.size();
-      const size_t done = narrow_prefix(p, k, narrow_.extend(k));
-      if (done == k) return;
-      narrow_.shrink(at + done);
-      widen();
-      p += done;
-      k -= done;
-    }
-    std::memcpy(wide_.extend(k), p, k * sizeof(Ch));
+    const size_t done = append_narrow(p, k);
+    if (done == k) return;
+    if (!wide()) widen();
+    std::memcpy(wide_.extend(k - done), p + done, (k - done) * sizeof(Ch));
   }
   void erase_front(size_t k) { wide() ? wide_.erase_front(k) : narrow_.erase_front(k); }
   // f(chars, size) over the copy in the storage it has now (const Py_UCS1* or const Ch*).
@@ -340,13 +344,22 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
     if (!copying) start_copying();
     const Ch* p = s + from;
     size_t left = to - from;
+    // The first wider character turns the copy wide: what comes before it is scanned first, one byte
+    // a character, up to its last cut, so that only the rest of the window is held wide.
+    auto append = [&](const Ch* q, size_t k) {
+      if (!buffer.is_narrow()) return buffer.append(q, k);
+      const size_t done = buffer.append_narrow(q, k);
+      if (done == k) return;
+      flush();
+      buffer.append(q + done, k - done);
+    };
     while (left > 0) {
       if (buffer.size() >= limit && !flush()) {
-        buffer.append(p, left);  // no cut yet: the window grows
+        append(p, left);  // no cut yet: the window grows
         return;
       }
       const size_t take = buffer.size() < limit ? std::min(left, limit - buffer.size()) : left;
-      buffer.append(p, take);
+      append(p, take);
       p += take;
       left -= take;
     }
