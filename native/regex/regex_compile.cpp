@@ -1035,11 +1035,13 @@ Closure closure(const Program& p, const std::vector<uint32_t>& from) {
   return c;
 }
 
-// The continuation tables of the bounded loops (see Inst::cont_first).
+// The continuation tables of the bounded loops and of the greedy loops whose continuation does not
+// open with a char test of its own (see Inst::cont_first).
 void plan_counted(Program& p) {
   for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
     Inst& in = p.code[pc];
-    if (in.op != Op::Counted) continue;
+    const bool star = in.op == Op::Star && !in.only_longest && p.code[pc + 1].op != Op::Char;
+    if (in.op != Op::Counted && !star) continue;
     const Closure c = closure(p, {pc + 1});
     if (c.match) continue;
     std::array<uint8_t, 256> table{};

@@ -131,9 +131,9 @@ struct Inst {
   // Counted: lazy loop. Its states are `state` (entering the loop at a position) and `state + 1`
   // (the continuation at a position), both independent of where the attempt started.
   bool lazy = false;
-  // Counted: index in Program::cont_first of the Latin-1 characters the continuation can start with,
-  // or -1 when it may start with anything (or match empty). Positions it can't start at are skipped
-  // untried.
+  // Counted, Star: index in Program::cont_first of the Latin-1 characters the continuation can start
+  // with, or -1 when it may start with anything (or match empty). Positions it can't start at are
+  // skipped untried. A Star whose continuation opens with a char test uses that test instead.
   int32_t cont_first = -1;
 };
 
@@ -766,9 +766,20 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
 
   // First continuation position <= q (and >= lo) whose first char test can pass; a continuation
   // that starts with a failing char test fails at once, so it is skipped without being tried.
+  // `cont` follows its Star, whose table serves when the continuation opens otherwise (as `\w+\s*AS`
+  // giving back a word's letters one at a time, where only an A may follow).
   auto first_viable_down = [&](uint32_t cont, size_t q, size_t lo) -> size_t {
     const Inst& c = code[cont];
-    if (c.op != Op::Char) return q;
+    if (c.op != Op::Char) {
+      const int32_t table = code[cont - 1].cont_first;
+      if (table < 0) return q;
+      const uint8_t* viable = P.cont_first[static_cast<uint32_t>(table)].data();
+      for (;;) {
+        if (q >= n || (sizeof(Ch) > 1 && t[q] >= 256) || viable[t[q]]) return q;
+        if (q == lo) return SIZE_MAX;
+        --q;
+      }
+    }
     const CharTest& ct = tests[c.test];
     for (;;) {
       if (q < n && ct(t[q])) return q;
