@@ -1035,19 +1035,66 @@ Closure closure(const Program& p, const std::vector<uint32_t>& from) {
   return c;
 }
 
+// The Latin-1 characters the continuation of the greedy loop at `loop` can start with; false when it
+// may match empty. A later loop over the same class that never gives back, reached through jumps and
+// splits alone (`\s*(?:\(...\))?\s*AS`), adds none of that class: taken from any position the first
+// loop gives back to, it runs on to where the first loop's run ends and goes on from there alone, as
+// it did (or could not) from the longest run, tried first.
+bool star_continuation(const Program& p, uint32_t loop, std::array<uint8_t, 256>& table) {
+  const uint32_t own = p.code[loop].test;
+  std::vector<char> seen(2 * p.code.size(), 0);
+  std::vector<std::pair<uint32_t, bool>> todo{{loop + 1, true}};  // (pc, reached by jumps and splits)
+  auto add = [&](const Inst& in) {
+    const CharTest& t = p.tests[in.test];
+    for (int ch = 0; ch < 256; ++ch) table[ch] |= t.latin[ch];
+  };
+  while (!todo.empty()) {
+    const auto [pc, plain] = todo.back();
+    todo.pop_back();
+    if (seen[2 * pc + plain]) continue;
+    seen[2 * pc + plain] = 1;
+    const Inst& in = p.code[pc];
+    switch (in.op) {
+      case Op::Char: add(in); break;
+      case Op::Star:
+        if (!(plain && in.only_longest && in.test == own)) add(in);
+        todo.push_back({pc + 1, false});
+        break;
+      case Op::LazyStar:
+      case Op::Counted:
+        add(in);
+        todo.push_back({pc + 1, false});
+        break;
+      case Op::Assert:
+      case Op::Look: todo.push_back({pc + 1, false}); break;  // conservatively assumed to hold
+      case Op::Jmp: todo.push_back({in.x, plain}); break;
+      case Op::Split:
+        todo.push_back({in.x, plain});
+        todo.push_back({in.y, plain});
+        break;
+      case Op::Match: return false;
+    }
+  }
+  return true;
+}
+
 // The continuation tables of the bounded loops and of the greedy loops whose continuation does not
 // open with a char test of its own (see Inst::cont_first).
 void plan_counted(Program& p) {
   for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
     Inst& in = p.code[pc];
-    const bool star = in.op == Op::Star && !in.only_longest && p.code[pc + 1].op != Op::Char;
-    if (in.op != Op::Counted && !star) continue;
-    const Closure c = closure(p, {pc + 1});
-    if (c.match) continue;
     std::array<uint8_t, 256> table{};
-    for (uint32_t x : c.consumers) {
-      const CharTest& t = p.tests[p.code[x].test];
-      for (int ch = 0; ch < 256; ++ch) table[ch] |= t.latin[ch];
+    if (in.op == Op::Star && !in.only_longest && p.code[pc + 1].op != Op::Char) {
+      if (!star_continuation(p, pc, table)) continue;
+    } else if (in.op == Op::Counted) {
+      const Closure c = closure(p, {pc + 1});
+      if (c.match) continue;
+      for (uint32_t x : c.consumers) {
+        const CharTest& t = p.tests[p.code[x].test];
+        for (int ch = 0; ch < 256; ++ch) table[ch] |= t.latin[ch];
+      }
+    } else {
+      continue;
     }
     in.cont_first = static_cast<int32_t>(p.cont_first.size());
     p.cont_first.push_back(table);
