@@ -69,6 +69,17 @@ size_t count_scalar(const Ch* s, size_t n) noexcept {
   return counter.count();
 }
 
+template <class Ch>
+size_t narrow_until_either_scalar(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+  size_t i = 0;
+  for (; i < k; ++i) {
+    const Ch c = s[i];
+    if (c > 0xFF || c == Ch(a) || c == Ch(b)) break;
+    out[i] = static_cast<Py_UCS1>(c);
+  }
+  return i;
+}
+
 #ifdef TESSERA_TEXT_X86
 
 // ---- SSE2: 16 characters per vector, narrowed to bytes ---------------------------------------------
@@ -193,9 +204,57 @@ size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcep
   return n;
 }
 
+// One read of the wide storage both copies and searches: the bytes are packed anyway to be compared,
+// so storing them costs one more instruction per 16 characters.
+template <class Ch>
+size_t narrow_until_either_sse2(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+  size_t i = 0;
+  for (; i + 16 <= k; i += 16) {
+    __m128i high = _mm_setzero_si128();
+    const __m128i v = narrow16(s + i, high);
+    if (any_high<Ch>(high)) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
+    if (hits) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+  }
+  return i + narrow_until_either_scalar(s + i, k - i, out + i, a, b);
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t narrow_until_either_avx2(const Ch* s, size_t k, Py_UCS1* out, char a,
+                                                                char b) noexcept {
+  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
+  const __m256i wide =
+      sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
+  size_t i = 0;
+  for (; i + 32 <= k; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = rx::detail::narrow32(s + i, high);
+    if (!_mm256_testz_si256(high, wide)) break;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
+    const __m256i hit = _mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb));
+    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
+  }
+  return i + narrow_until_either_sse2(s + i, k - i, out + i, a, b);
+}
+
 #endif
 
 }  // namespace
+
+template <class Ch>
+size_t narrow_until_either(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+#ifdef TESSERA_TEXT_X86
+  const isa::Level level = isa::current();
+  if (level >= isa::Level::AVX2) return narrow_until_either_avx2(s, k, out, a, b);
+  if (level >= isa::Level::SSE2) return narrow_until_either_sse2(s, k, out, a, b);
+#endif
+  return narrow_until_either_scalar(s, k, out, a, b);
+}
+
+template size_t narrow_until_either(const std::uint16_t*, size_t, Py_UCS1*, char, char) noexcept;
+template size_t narrow_until_either(const std::uint32_t*, size_t, Py_UCS1*, char, char) noexcept;
 
 template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {

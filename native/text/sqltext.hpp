@@ -71,6 +71,11 @@ inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {
 template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept;
 
+// Copies s[0, k) to out as bytes up to the first character that is a or b (ASCII) or above U+00FF;
+// returns how many it copied (k when there is none). For 2- and 4-byte storage (lines.cpp).
+template <class Ch>
+size_t narrow_until_either(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept;
+
 template <class Ch>
 inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
   if constexpr (sizeof(Ch) == 1) {
@@ -91,8 +96,11 @@ inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
 //
 // Calls keep(from, to) for the stretches of s that stay, in order; together they are the
 // comment-free text. A comment (and nothing else) lies between consecutive stretches.
-template <class Ch, class Keep>
-void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
+//
+// In wide storage, the next "-" or "/" at or after i of the stretch that began at `from` is asked of
+// find_opener(from, i), which may read what it passes over on the way (every character of it stays).
+template <class Ch, class Keep, class FindOpener>
+void for_each_kept(const Ch* s, size_t n, Keep&& keep, FindOpener&& find_opener) {
   bool blocks = true;
   size_t from = 0;  // start of the stretch kept so far: only a comment ends it
   size_t i = 0;
@@ -103,7 +111,7 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
     if (sizeof(Ch) > 1 && blocks) {
       // Wide storage is read once for both markers, not once per marker: memory, not compares, is
       // what a scan of it costs.
-      j = find_either(s, i, n, '-', '/');
+      j = find_opener(from, i);
     } else {
       if (next_dash < i) next_dash = find_ascii(s, i, n, '-');
       if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
@@ -144,6 +152,11 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
       i = j + 1;
     }
   }
+}
+
+template <class Ch, class Keep>
+void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
+  for_each_kept(s, n, keep, [&](size_t, size_t i) { return find_either(s, i, n, '-', '/'); });
 }
 
 // A growable array of plain characters whose new room is left unfilled: every character is
@@ -230,6 +243,18 @@ class NarrowingCopy {
     const size_t done = narrow_prefix(p, k, narrow_.extend(k));
     if (done < k) narrow_.shrink(at + done);
     return done;
+  }
+  // As append_narrow, stopping also before the first ASCII a or b.
+  size_t append_narrow_until(const Ch* p, size_t k, char a, char b) {
+    if constexpr (sizeof(Ch) == 1) {
+      return 0;
+    } else {
+      if (wide()) return 0;
+      const size_t at = narrow_.size();
+      const size_t done = narrow_until_either(p, k, narrow_.extend(k), a, b);
+      if (done < k) narrow_.shrink(at + done);
+      return done;
+    }
   }
   void append(const Ch* p, size_t k) {
     const size_t done = append_narrow(p, k);
@@ -336,34 +361,58 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
     buffer.append(s + c, verbatim_end - c);
     uncut = buffer.size();
   };
-  for_each_kept(s, n, [&](size_t from, size_t to) {
-    if (!copying && from == verbatim_end) {
-      verbatim_end = to;
-      return;
+  // The first wider character turns the copy wide: what comes before it is scanned first, one byte
+  // a character, up to its last cut, so that only the rest of the window is held wide.
+  auto append = [&](const Ch* q, size_t k) {
+    if (!buffer.is_narrow()) return buffer.append(q, k);
+    const size_t done = buffer.append_narrow(q, k);
+    if (done == k) return;
+    flush();
+    buffer.append(q + done, k - done);
+  };
+  // How many of `left` characters the copy takes before it is due to be flushed: all of them when
+  // it holds no cut yet, and the window grows.
+  auto room = [&](size_t left) -> size_t {
+    if (buffer.size() >= limit && !flush()) return left;
+    return buffer.size() < limit ? std::min(left, limit - buffer.size()) : left;
+  };
+  auto copy = [&](size_t from, size_t to) {
+    while (from < to) {
+      const size_t take = room(to - from);
+      append(s + from, take);
+      from += take;
     }
-    if (!copying) start_copying();
-    const Ch* p = s + from;
-    size_t left = to - from;
-    // The first wider character turns the copy wide: what comes before it is scanned first, one byte
-    // a character, up to its last cut, so that only the rest of the window is held wide.
-    auto append = [&](const Ch* q, size_t k) {
-      if (!buffer.is_narrow()) return buffer.append(q, k);
-      const size_t done = buffer.append_narrow(q, k);
-      if (done == k) return;
-      flush();
-      buffer.append(q + done, k - done);
-    };
-    while (left > 0) {
-      if (buffer.size() >= limit && !flush()) {
-        append(p, left);  // no cut yet: the window grows
-        return;
+  };
+  size_t copied_to = 0;  // the copy holds the kept characters of s before this position
+  // While the copy is one byte a character, the search for comment openers in wide storage copies
+  // what it passes over, so that the wide storage is read once and not twice.
+  auto find_opener = [&](size_t from, size_t i) -> size_t {
+    if (!copying || !buffer.is_narrow()) return find_either(s, i, n, '-', '/');
+    copy(std::max(copied_to, from), i);
+    copied_to = i;
+    while (i < n && buffer.is_narrow()) {
+      const size_t k = std::min(room(n - i), limit);  // a growing window takes no more than it keeps
+      const size_t done = buffer.append_narrow_until(s + i, k, '-', '/');
+      copied_to = i += done;
+      if (done < k) {
+        if (s[i] == Ch('-') || s[i] == Ch('/')) return i;
+        break;  // a wider character, which copy() turns the copy wide for
       }
-      const size_t take = buffer.size() < limit ? std::min(left, limit - buffer.size()) : left;
-      append(p, take);
-      p += take;
-      left -= take;
     }
-  });
+    return find_either(s, i, n, '-', '/');
+  };
+  for_each_kept(
+      s, n,
+      [&](size_t from, size_t to) {
+        if (!copying && from == verbatim_end) {
+          verbatim_end = to;
+          return;
+        }
+        if (!copying) start_copying();
+        copy(std::max(copied_to, from), to);
+        copied_to = to;
+      },
+      find_opener);
   if (!copying) {
     f(s, verbatim_end);
     return;

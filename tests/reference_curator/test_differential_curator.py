@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from agents.tessera import _matcher
 from agents.tessera import reference_curator as curator
 
 CORPUS = Path(__file__).resolve().parents[2].parent / "shared" / "corpus"
@@ -174,3 +175,26 @@ def test_concurrent_calls_agree():
     expected = [oracle.detect_categories(t) for t in texts]
     with ThreadPoolExecutor(max_workers=4) as pool:
         assert list(pool.map(curator.detect_construct_categories, texts * 8)) == expected * 8
+
+
+# Wide text whose comment-free text is narrow is copied while its comment openers are searched for,
+# 16 or 32 characters a step: every piece below lands at every offset of a step, and across the
+# boundary of the first window. Each piece is wrong in the categories if a character is dropped,
+# doubled or kept from a comment, or if a wide character whose low byte is "-" or "/" is taken for one.
+OPENER_PIECES = ["MER/**/GE ", "CUR/*\u2014*/SOR ", "MERGE--CURSOR\n", "a-b/c -MERGE/ ", "\xff/*x*/CURSOR ",
+                 "\u012d-MERGE\n", "-\u012dCURSOR ", "\u012f*MERGE*/ ", "/\u012f CURSOR ", "\u2014--MERGE\nx ",
+                 "--x\n\u2014CURSOR "]
+
+
+@pytest.mark.parametrize("storage", ["/*\u0101*/", "/*\U0001f600*/", "-- \U0001f600\n"])
+def test_comment_openers_at_every_offset_of_a_copy_step(storage, force_isa):
+    filler = "f(x),y " * 1300
+    texts = [storage + "SELECT " * 3 + "x" * pad + piece + "\u2014x"[:wide] + "x" * 40
+             for pad in range(70) for piece in OPENER_PIECES for wide in (0, 1)]
+    window = 8192 - len(storage)
+    texts += [storage + filler[:pad] + piece + "x" * 40
+              for pad in range(window - 40, window + 40, 5) for piece in OPENER_PIECES]
+    expected = [oracle.detect_categories(sql) for sql in texts]
+    for isa in _matcher.available_isas():
+        force_isa(isa)
+        assert [curator.detect_construct_categories(sql) for sql in texts] == expected, isa
