@@ -675,8 +675,6 @@ template <class Ch>
 std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
                               Memo& memo, FrameStack& stack);
 
-// Whether the body of lookaround `i` (negation not applied) matches at `pos`. Each answer is computed
-// once per position and call, so a lookaround adds O(n * its cost) to a scan however often it is asked.
 // Where the attempt at pos gets through the program's prefix (Program::prefix_end), SIZE_MAX when it
 // fails there, and execute need not be called; with prefix_is_whole, that is where its match ends. No
 // marks, no stack: each loop of the prefix takes its whole run.
@@ -697,6 +695,8 @@ size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos) {
   return pos;
 }
 
+// Whether the body of lookaround `i` (negation not applied) matches at `pos`. Each answer is computed
+// once per position and call, so a lookaround adds O(n * its cost) to a scan however often it is asked.
 template <class Ch>
 bool look_body_matches(const Program& P, uint32_t i, const Ch* t, size_t n, size_t pos, Memo& memo) {
   const LookInfo& L = P.looks[i];
