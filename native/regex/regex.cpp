@@ -776,9 +776,13 @@ struct SetImpl {
     int32_t after = -1;   // index in afters, or -1 when anything may follow
     // A run at a fixed offset from the start, whose pattern's leading assertion (\b before a word
     // character, mostly) judges the character before that start: the member's own prefilter, which
-    // turns away a keyword inside a longer word before its run is read.
-    const Prefilter* lead = nullptr;
+    // turns away a keyword inside a longer word before its run is read. Its verdict on the character
+    // before is copied here (Latin-1 ones, as a bitset, and the text's start): the prefilter itself
+    // is kilobytes a member, and reading it at every key hit missed the cache.
+    bool lead = false;
+    bool lead_at_start = false;
     uint32_t offset = 0;
+    uint64_t lead_before[4] = {};
   };
   std::vector<RunChar> run_chars;
   std::vector<Run> runs;  // by slot
@@ -875,8 +879,12 @@ struct SetImpl {
       const Prefilter& solo = m.prog->solo;
       if (fa.min_offset == fa.max_offset && fa.min_offset < UINT32_MAX &&
           ((solo.rule_nonword | solo.rule_word | solo.rule_bol | solo.rule_bot) & 1)) {
-        runs.back().lead = &solo;
-        runs.back().offset = static_cast<uint32_t>(fa.min_offset);
+        Run& run = runs.back();
+        run.lead = true;
+        run.lead_at_start = solo.prev_start & 1;
+        run.offset = static_cast<uint32_t>(fa.min_offset);
+        for (int c = 0; c < 256; ++c)
+          if (solo.prev[c] & 1) run.lead_before[c >> 6] |= uint64_t{1} << (c & 63);
       }
       After after;
       if (fa.skip >= 0) after.skip = &m.prog->tests[static_cast<uint32_t>(fa.skip)];
@@ -1113,10 +1121,12 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         if (run_at < run.offset) continue;
         const size_t st = run_at - run.offset;
         if (st == 0) {
-          if (!(run.lead->prev_start & 1)) continue;
+          if (!run.lead_at_start) continue;
         } else {
           const Ch before = t[st - 1];
-          if ((sizeof(Ch) == 1 || (before < 256 && (st >= n || t[st] < 256))) && !(run.lead->prev[before] & 1)) continue;
+          if ((sizeof(Ch) == 1 || (before < 256 && (st >= n || t[st] < 256))) &&
+              !((run.lead_before[before >> 6] >> (before & 63)) & 1))
+            continue;
         }
       }
       const SetImpl::RunChar* rc = s.run_chars.data() + run.first;
