@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "regex_impl.hpp"
+#include "regex/trigrams.hpp"
 #include "regex/isa.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -693,6 +694,46 @@ std::optional<size_t> Pattern::match(const Ch* text, size_t n, size_t pos) const
 
 namespace detail {
 
+// How common, in real SQL, the text is that a window of three run characters keys: the sum over the
+// sequences it stands for, by the measured counts of trigrams.hpp (1 for a rare one). The window is
+// given by each character's fold classes; UINT64_MAX when it stands for too many keys to list.
+uint64_t trigram_cost(const uint64_t (&cls)[3][4]) {
+  constexpr int kSymbols = sizeof(kTrigramAlphabet) - 1;
+  static const std::vector<uint32_t> weight = [] {
+    std::vector<uint32_t> w(kSymbols * kSymbols * kSymbols, 1);
+    auto index = [](char c) { return static_cast<int>(std::strchr(kTrigramAlphabet, c) - kTrigramAlphabet); };
+    for (int i = 0; i < kTrigramCount; ++i) {
+      const char* e = kTrigrams + 4 * i;
+      w[(index(e[0]) * kSymbols + index(e[1])) * kSymbols + index(e[2])] = uint32_t{1} << (e[3] - 'A');
+    }
+    return w;
+  }();
+  auto symbol = [](uint32_t c) -> char {
+    if ((c >= 'a' && c <= 'z') || std::strchr("_@().,", static_cast<int>(c)) != nullptr) return static_cast<char>(c);
+    if (c >= '0' && c <= '9') return '0';
+    if (std::strchr(" \t\n\r\f\v", static_cast<int>(c)) != nullptr) return ' ';
+    return '?';
+  };
+  uint64_t symbols[3] = {};
+  uint64_t keys = 1;
+  for (int k = 0; k < 3; ++k) {
+    uint64_t classes = 0;
+    for (uint32_t c = 1; c < 256; ++c)
+      if ((cls[k][c >> 6] >> (c & 63)) & 1) {
+        ++classes;
+        symbols[k] |= uint64_t{1} << (std::strchr(kTrigramAlphabet, symbol(c)) - kTrigramAlphabet);
+      }
+    keys *= classes;
+  }
+  if (keys > 4096) return UINT64_MAX;
+  uint64_t cost = 0;
+  for (uint64_t a = symbols[0]; a; a &= a - 1)
+    for (uint64_t b = symbols[1]; b; b &= b - 1)
+      for (uint64_t c = symbols[2]; c; c &= c - 1)
+        cost += weight[(std::countr_zero(a) * kSymbols + std::countr_zero(b)) * kSymbols + std::countr_zero(c)];
+  return cost;
+}
+
 struct SetImpl {
   struct Entry {
     std::shared_ptr<const Program> prog;
@@ -783,6 +824,12 @@ struct SetImpl {
     bool lead_at_start = false;
     uint32_t offset = 0;
     uint64_t lead_before[4] = {};
+    // Most run characters accept exactly the Latin-1 characters of one fold class (a letter in
+    // either case): bit x of `by_class` says the x-th does, and `cls[x]` is that class. Those are
+    // checked here against the text's class, without reading the run's tables.
+    static constexpr uint32_t kInline = 16;
+    uint16_t by_class = 0;
+    uint8_t cls[kInline] = {};
   };
   std::vector<RunChar> run_chars;
   std::vector<Run> runs;  // by slot
@@ -901,21 +948,46 @@ struct SetImpl {
         RunChar rc{{0, 0, 0, 0}, &m.prog->tests[id]};
         for (int c = 0; c < 256; ++c)
           if (rc.test->latin[c]) rc.latin[c >> 6] |= uint64_t{1} << (c & 63);
+        const uint32_t x = static_cast<uint32_t>(run_chars.size()) - runs.back().first;
+        if (x < Run::kInline) {
+          // The class of some accepted character, then whether the accepted ones are that class's.
+          int k = -1;
+          for (int c = 0; c < 256 && k < 0; ++c)
+            if (rc.test->latin[c]) k = lat_class[c];
+          bool same = k >= 0;
+          for (int c = 0; c < 256 && same; ++c) same = (rc.test->latin[c] != 0) == (lat_class[c] == k);
+          if (same) {
+            runs.back().by_class |= static_cast<uint16_t>(1u << x);
+            runs.back().cls[x] = static_cast<uint8_t>(k);
+          }
+        }
         run_chars.push_back(rc);
       }
-      // The rarest three adjacent characters of the run, or its two when it is that short.
       uint64_t cls[3][4];
       auto classes = [&](size_t i, uint64_t* out) {
         return i < fa.tests.size() && test_classes(m.prog->tests[fa.tests[i]], out) && !(out[0] & 1);
       };
-      // The pair extended by the character after it, or else by the one before.
+      // The window of three characters real SQL has least often: the factor's pair extended by the
+      // character after it, or else by the one before, unless another window of the run is rarer (a
+      // key hit costs a check, and a common keyword's hits most of the scan). The pair alone when the
+      // run has no such window.
       uint32_t at = fa.key;
       bool three = false;
-      if (classes(fa.key + 2, cls[2])) {
+      uint64_t least = UINT64_MAX;
+      auto consider = [&](size_t i) {
+        uint64_t w[3][4];
+        for (size_t k = 0; k < 3; ++k)
+          if (!classes(i + k, w[k])) return;
+        const uint64_t cost = trigram_cost(w);
+        if (cost == UINT64_MAX || (three && cost >= least)) return;
+        least = cost;
+        at = static_cast<uint32_t>(i);
         three = true;
-      } else if (fa.key > 0 && classes(fa.key - 1, cls[2])) {
-        three = true;
-        at = fa.key - 1;
+      };
+      if (!single) {
+        consider(fa.key);
+        if (!three && fa.key > 0) consider(fa.key - 1);
+        for (size_t i = 0; i + 3 <= fa.tests.size(); ++i) consider(i);
       }
       for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) classes(at + k, cls[k]);
       auto each = [](const uint64_t* set, auto&& fn) {
@@ -1133,7 +1205,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       size_t x = 0;
       for (; x < run.len; ++x) {
         const Ch c = t[run_at + x];
-        const bool ok = (sizeof(Ch) == 1 || c < 256) ? (rc[x].latin[c >> 6] >> (c & 63)) & 1 : (*rc[x].test)(c);
+        bool ok;
+        if (sizeof(Ch) > 1 && c >= 256)
+          ok = (*rc[x].test)(c);
+        else if (x < SetImpl::Run::kInline && ((run.by_class >> x) & 1))
+          ok = s.lat_class[c] == run.cls[x];
+        else
+          ok = (rc[x].latin[c >> 6] >> (c & 63)) & 1;
         if (!ok) break;
       }
       if (x < run.len) continue;
