@@ -785,7 +785,8 @@ struct SetImpl {
   // like the run. An occurrence followed by anything else makes no attempt, and moves no member's
   // watermark: the starts it would have tried can match only through another occurrence.
   struct After {
-    const CharTest* skip = nullptr;
+    bool skip = false;
+    uint64_t skip_latin[4] = {};  // the Latin-1 characters the loop accepts (its test, copied)
     uint64_t next[3][4] = {};
     uint32_t constrained = 0;  // offsets 0..constrained-1 of the rest are checked
     // Whether the text after a run ending at e may go on as the pattern requires. A character beyond
@@ -798,7 +799,7 @@ struct SetImpl {
         for (; r < lim; ++r) {
           const Ch c = t[r];
           if (sizeof(Ch) > 1 && c >= 256) return true;
-          if (!skip->latin[c]) break;
+          if (!((skip_latin[c >> 6] >> (c & 63)) & 1)) break;
         }
         if (r == lim && lim < n) return true;
       }
@@ -820,6 +821,7 @@ struct SetImpl {
     // turns away a keyword inside a longer word before its run is read. Its verdict on the character
     // before is copied here (Latin-1 ones, as a bitset, and the text's start): the prefilter itself
     // is kilobytes a member, and reading it at every key hit missed the cache.
+    size_t max_offset = 0;  // the factor's, kept here to spare reading the program at every occurrence
     bool lead = false;
     bool lead_at_start = false;
     uint32_t offset = 0;
@@ -923,6 +925,7 @@ struct SetImpl {
       factored.push_back(index);
       if (!single && only == Only::Both) ++paired;
       runs.push_back({static_cast<uint32_t>(run_chars.size()), static_cast<uint32_t>(fa.tests.size()), single});
+      runs.back().max_offset = fa.max_offset;
       const Prefilter& solo = m.prog->solo;
       if (fa.min_offset == fa.max_offset && fa.min_offset < UINT32_MAX &&
           ((solo.rule_nonword | solo.rule_word | solo.rule_bol | solo.rule_bot) & 1)) {
@@ -934,7 +937,12 @@ struct SetImpl {
           if (solo.prev[c] & 1) run.lead_before[c >> 6] |= uint64_t{1} << (c & 63);
       }
       After after;
-      if (fa.skip >= 0) after.skip = &m.prog->tests[static_cast<uint32_t>(fa.skip)];
+      if (fa.skip >= 0) {
+        after.skip = true;
+        const CharTest& loop = m.prog->tests[static_cast<uint32_t>(fa.skip)];
+        for (int c = 0; c < 256; ++c)
+          if (loop.latin[c]) after.skip_latin[c >> 6] |= uint64_t{1} << (c & 63);
+      }
       while (after.constrained < 3 && !fa.after[after.constrained].any) {
         for (int c = 0; c < 256; ++c)
           if (fa.after[after.constrained].latin[c]) after.next[after.constrained][c >> 6] |= uint64_t{1} << (c & 63);
@@ -1220,10 +1228,8 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         continue;
       }
       // No match passes through this occurrence; later ones start past its window at the least.
-      const SetImpl::Member& me = s.members[s.factored[f]];
-      const Program::Factor& fa = run.single ? me.prog->single : me.prog->factor;
-      const size_t from = fa.max_offset < run_at ? run_at - fa.max_offset : 0;
-      if (hopeless(f, *me.prog, std::max(from, watermark[f]))) finish(f);
+      const size_t from = run.max_offset < run_at ? run_at - run.max_offset : 0;
+      if (hopeless(f, *s.members[s.factored[f]].prog, std::max(from, watermark[f]))) finish(f);
     }
   };
   // The members keyed by `key` in table `kt`, checked at q.
