@@ -784,58 +784,70 @@ struct SetImpl {
   // What must follow a run for a match to pass through it (Program::Factor::skip and after), flattened
   // like the run. An occurrence followed by anything else makes no attempt, and moves no member's
   // watermark: the starts it would have tried can match only through another occurrence.
-  struct After {
-    bool skip = false;
-    uint64_t skip_latin[4] = {};  // the Latin-1 characters the loop accepts (its test, copied)
-    uint64_t next[3][4] = {};
-    uint32_t constrained = 0;  // offsets 0..constrained-1 of the rest are checked
-    // Whether the text after a run ending at e may go on as the pattern requires. A character beyond
-    // Latin-1, or a long stretch of the loop's characters, is left to the attempt.
-    template <class Ch>
-    bool allows(const Ch* t, size_t n, size_t e) const {
-      size_t r = e;
-      if (skip) {
-        const size_t lim = std::min(n, e + 64);
-        for (; r < lim; ++r) {
-          const Ch c = t[r];
-          if (sizeof(Ch) > 1 && c >= 256) return true;
-          if (!((skip_latin[c >> 6] >> (c & 63)) & 1)) break;
-        }
-        if (r == lim && lim < n) return true;
-      }
-      for (uint32_t k = 0; k < constrained; ++k) {
-        if (r + k >= n) return false;
-        const Ch c = t[r + k];
-        if (sizeof(Ch) > 1 && c >= 256) return true;
-        if (!((next[k][c >> 6] >> (c & 63)) & 1)) return false;
-      }
-      return true;
-    }
-  };
-  struct Run {
-    uint32_t first, len;  // run_chars[first, first + len)
-    bool single;          // keyed by one character (Program::single)
-    int32_t after = -1;   // index in afters, or -1 when anything may follow
+  // A set of Latin-1 characters, as four words of bits.
+  using Latin = std::array<uint64_t, 4>;
+  static bool in(const Latin& set, uint32_t c) { return (set[c >> 6] >> (c & 63)) & 1; }
+  // What the check of an occurrence reads, one cache line a run: most occurrences fail here, and the
+  // scan's hits land on runs all over the set. The character sets a run names are kept once each in
+  // `sets` (few are distinct: blanks, word characters, a keyword's next letter), by index, 0 for none.
+  struct alignas(64) Run {
+    uint32_t len = 0;
     // A run at a fixed offset from the start, whose pattern's leading assertion (\b before a word
-    // character, mostly) judges the character before that start: the member's own prefilter, which
-    // turns away a keyword inside a longer word before its run is read. Its verdict on the character
-    // before is copied here (Latin-1 ones, as a bitset, and the text's start): the prefilter itself
-    // is kilobytes a member, and reading it at every key hit missed the cache.
-    size_t max_offset = 0;  // the factor's, kept here to spare reading the program at every occurrence
-    bool lead = false;
-    bool lead_at_start = false;
+    // character, mostly) judges the character before that start, as the member's own prefilter would:
+    // it turns away a keyword inside a longer word before its run is read. `lead` is the set of
+    // Latin-1 characters it allows there, `lead_at_start` whether the text's start will do.
     uint32_t offset = 0;
-    uint64_t lead_before[4] = {};
+    uint16_t lead = 0;
+    bool lead_at_start = false;
+    bool single = false;  // keyed by one character (Program::single)
+    // What must follow the run for a match to pass through it (Program::Factor::skip and after): the
+    // characters of a loop right after it (`skip`), then those possible at the next `constrained`
+    // offsets. An occurrence followed by anything else makes no attempt, and moves no member's
+    // watermark: the starts it would have tried can match only through another occurrence.
+    uint16_t skip = 0;
+    uint16_t next[3] = {};
+    uint8_t constrained = 0;
     // Most run characters accept exactly the Latin-1 characters of one fold class (a letter in
     // either case): bit x of `by_class` says the x-th does, and `cls[x]` is that class. Those are
-    // checked here against the text's class, without reading the run's tables.
+    // checked against the text's class, without reading the run's tables.
     static constexpr uint32_t kInline = 16;
     uint16_t by_class = 0;
     uint8_t cls[kInline] = {};
+    uint32_t first = 0;     // run_chars[first, first + len)
+    size_t max_offset = 0;  // the factor's, kept here to spare reading the program at every occurrence
   };
+  std::vector<Latin> sets = std::vector<Latin>(1);
+  uint16_t intern(const Latin& set) {
+    for (size_t i = 1; i < sets.size(); ++i)
+      if (sets[i] == set) return static_cast<uint16_t>(i);
+    sets.push_back(set);
+    return static_cast<uint16_t>(sets.size() - 1);
+  }
+  // Whether the text after a run ending at e may go on as the pattern requires. A character beyond
+  // Latin-1, or a long stretch of the loop's characters, is left to the attempt.
+  template <class Ch>
+  bool allows(const Run& run, const Ch* t, size_t n, size_t e) const {
+    size_t r = e;
+    if (run.skip) {
+      const Latin& loop = sets[run.skip];
+      const size_t lim = std::min(n, e + 64);
+      for (; r < lim; ++r) {
+        const Ch c = t[r];
+        if (sizeof(Ch) > 1 && c >= 256) return true;
+        if (!in(loop, c)) break;
+      }
+      if (r == lim && lim < n) return true;
+    }
+    for (uint32_t k = 0; k < run.constrained; ++k) {
+      if (r + k >= n) return false;
+      const Ch c = t[r + k];
+      if (sizeof(Ch) > 1 && c >= 256) return true;
+      if (!in(sets[run.next[k]], c)) return false;
+    }
+    return true;
+  }
   std::vector<RunChar> run_chars;
   std::vector<Run> runs;  // by slot
-  std::vector<After> afters;
   KeyTable pairs, triples;
   uint8_t lat_class[256] = {};
   bool ascii_classes = true;  // an ASCII character's class is its ASCII lowercase (the vector path)
@@ -924,39 +936,37 @@ struct SetImpl {
       const uint32_t slot = static_cast<uint32_t>(factored.size());
       factored.push_back(index);
       if (!single && only == Only::Both) ++paired;
-      runs.push_back({static_cast<uint32_t>(run_chars.size()), static_cast<uint32_t>(fa.tests.size()), single});
-      runs.back().max_offset = fa.max_offset;
+      Run& run = runs.emplace_back();
+      run.first = static_cast<uint32_t>(run_chars.size());
+      run.len = static_cast<uint32_t>(fa.tests.size());
+      run.single = single;
+      run.max_offset = fa.max_offset;
+      auto latin = [](auto&& accepts) {
+        Latin set{};
+        for (uint32_t c = 0; c < 256; ++c)
+          if (accepts(c)) set[c >> 6] |= uint64_t{1} << (c & 63);
+        return set;
+      };
       const Prefilter& solo = m.prog->solo;
       if (fa.min_offset == fa.max_offset && fa.min_offset < UINT32_MAX &&
           ((solo.rule_nonword | solo.rule_word | solo.rule_bol | solo.rule_bot) & 1)) {
-        Run& run = runs.back();
-        run.lead = true;
+        run.lead = intern(latin([&](uint32_t c) { return (solo.prev[c] & 1) != 0; }));
         run.lead_at_start = solo.prev_start & 1;
         run.offset = static_cast<uint32_t>(fa.min_offset);
-        for (int c = 0; c < 256; ++c)
-          if (solo.prev[c] & 1) run.lead_before[c >> 6] |= uint64_t{1} << (c & 63);
       }
-      After after;
       if (fa.skip >= 0) {
-        after.skip = true;
         const CharTest& loop = m.prog->tests[static_cast<uint32_t>(fa.skip)];
-        for (int c = 0; c < 256; ++c)
-          if (loop.latin[c]) after.skip_latin[c >> 6] |= uint64_t{1} << (c & 63);
+        run.skip = intern(latin([&](uint32_t c) { return loop.latin[c] != 0; }));
       }
-      while (after.constrained < 3 && !fa.after[after.constrained].any) {
-        for (int c = 0; c < 256; ++c)
-          if (fa.after[after.constrained].latin[c]) after.next[after.constrained][c >> 6] |= uint64_t{1} << (c & 63);
-        ++after.constrained;
-      }
-      if (after.skip || after.constrained) {
-        runs.back().after = static_cast<int32_t>(afters.size());
-        afters.push_back(after);
+      while (run.constrained < 3 && !fa.after[run.constrained].any) {
+        const StartInfo::Follow& follow = fa.after[run.constrained];
+        run.next[run.constrained++] = intern(latin([&](uint32_t c) { return follow.latin[c] != 0; }));
       }
       for (uint32_t id : fa.tests) {
         RunChar rc{{0, 0, 0, 0}, &m.prog->tests[id]};
         for (int c = 0; c < 256; ++c)
           if (rc.test->latin[c]) rc.latin[c >> 6] |= uint64_t{1} << (c & 63);
-        const uint32_t x = static_cast<uint32_t>(run_chars.size()) - runs.back().first;
+        const uint32_t x = static_cast<uint32_t>(run_chars.size()) - run.first;
         if (x < Run::kInline) {
           // The class of some accepted character, then whether the accepted ones are that class's.
           int k = -1;
@@ -965,8 +975,8 @@ struct SetImpl {
           bool same = k >= 0;
           for (int c = 0; c < 256 && same; ++c) same = (rc.test->latin[c] != 0) == (lat_class[c] == k);
           if (same) {
-            runs.back().by_class |= static_cast<uint16_t>(1u << x);
-            runs.back().cls[x] = static_cast<uint8_t>(k);
+            run.by_class |= static_cast<uint16_t>(1u << x);
+            run.cls[x] = static_cast<uint8_t>(k);
           }
         }
         run_chars.push_back(rc);
@@ -1204,8 +1214,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
           if (!run.lead_at_start) continue;
         } else {
           const Ch before = t[st - 1];
-          if ((sizeof(Ch) == 1 || (before < 256 && (st >= n || t[st] < 256))) &&
-              !((run.lead_before[before >> 6] >> (before & 63)) & 1))
+          if ((sizeof(Ch) == 1 || (before < 256 && (st >= n || t[st] < 256))) && !SetImpl::in(s.sets[run.lead], before))
             continue;
         }
       }
@@ -1223,7 +1232,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         if (!ok) break;
       }
       if (x < run.len) continue;
-      if (run.after < 0 || s.afters[static_cast<size_t>(run.after)].allows(t, n, run_at + run.len)) {
+      if (s.allows(run, t, n, run_at + run.len)) {
         attempt(f, run_at);
         continue;
       }
