@@ -755,21 +755,37 @@ struct SetImpl {
   struct KeyTable {
     std::vector<uint64_t> bits = std::vector<uint64_t>(1024, 0);
     std::vector<std::pair<uint32_t, Keyed>> pending;  // (key, entry), in the order added
-    std::vector<uint32_t> start;  // entries[start[k], start[k + 1]) have key k
+    // A key's entries are found by its rank among the keys present: the keys before its word of
+    // `bits`, plus those below it in that word. A table by key would be 256 KB, read at random.
+    std::vector<uint32_t> rank;   // per word of bits
+    std::vector<uint32_t> start;  // entries[start[r], start[r + 1]) have the key of rank r
     std::vector<Keyed> entries;
     bool has(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
+    uint32_t rank_of(uint32_t key) const {
+      return rank[key >> 6] + static_cast<uint32_t>(std::popcount(bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1)));
+    }
     void add(uint32_t key, Keyed e) {
       bits[key >> 6] |= uint64_t{1} << (key & 63);
       pending.push_back({key, e});
     }
-    // Sorts the keys added into the lookup arrays (each sort walks all 65,536 keys: once per set).
+    // Sorts the keys added into the lookup arrays, once per set.
     void index() {
-      start.assign(65537, 0);
-      for (const auto& [k, x] : pending) ++start[k + 1];
-      for (size_t k = 0; k < 65536; ++k) start[k + 1] += start[k];
+      rank.assign(bits.size(), 0);
+      uint32_t keys = 0;
+      for (size_t w = 0; w < bits.size(); ++w) {
+        rank[w] = keys;
+        keys += static_cast<uint32_t>(std::popcount(bits[w]));
+      }
+      start.assign(keys + 1, 0);
+      for (const auto& [k, x] : pending) ++start[rank_of(k) + 1];
+      for (size_t r = 0; r < keys; ++r) start[r + 1] += start[r];
       entries.assign(pending.size(), Keyed{});
       std::vector<uint32_t> fill(start.begin(), start.end() - 1);
-      for (const auto& [k, x] : pending) entries[fill[k]++] = x;
+      for (const auto& [k, x] : pending) entries[fill[rank_of(k)]++] = x;
+    }
+    std::pair<const Keyed*, const Keyed*> of(uint32_t key) const {
+      const uint32_t r = rank_of(key);
+      return {entries.data() + start[r], entries.data() + start[r + 1]};
     }
   };
   static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> 16; }
@@ -1243,7 +1259,10 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   };
   // The members keyed by `key` in table `kt`, checked at q.
   auto look = [&](const SetImpl::KeyTable& kt, uint32_t key, size_t q) {
-    if (kt.has(key)) check(kt.entries.data() + kt.start[key], kt.entries.data() + kt.start[key + 1], q);
+    if (kt.has(key)) {
+      const auto [from, to] = kt.of(key);
+      check(from, to, q);
+    }
   };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
   size_t q = 0;
