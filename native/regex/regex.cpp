@@ -761,8 +761,13 @@ struct SetImpl {
     std::vector<uint32_t> start;  // entries[start[r], start[r + 1]) have the key of rank r
     std::vector<Keyed> entries;
     bool has(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
-    uint32_t rank_of(uint32_t key) const {
-      return rank[key >> 6] + static_cast<uint32_t>(std::popcount(bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1)));
+    uint32_t rank_of(uint32_t key) const { return rank[key >> 6] + ones(bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1)); }
+    // The build may not assume the popcnt instruction, and the library call costs more than this.
+    static uint32_t ones(uint64_t x) {
+      x -= (x >> 1) & 0x5555555555555555u;
+      x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+      x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0fu;
+      return static_cast<uint32_t>((x * 0x0101010101010101u) >> 56);
     }
     void add(uint32_t key, Keyed e) {
       bits[key >> 6] |= uint64_t{1} << (key & 63);
@@ -774,7 +779,7 @@ struct SetImpl {
       uint32_t keys = 0;
       for (size_t w = 0; w < bits.size(); ++w) {
         rank[w] = keys;
-        keys += static_cast<uint32_t>(std::popcount(bits[w]));
+        keys += ones(bits[w]);
       }
       start.assign(keys + 1, 0);
       for (const auto& [k, x] : pending) ++start[rank_of(k) + 1];
@@ -1204,6 +1209,9 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         st = allowed - 1;
         continue;
       }
+      // Most starts of a window fail in the pattern's opening, which needs no backtracking (`@\w+\s+`
+      // of a variable that is only assigned to).
+      if (prefix_end_at(p, t, n, st) == SIZE_MAX) continue;
       memo.set_floor(st);
       if (std::optional<size_t> e = execute(p, t, n, st, false, memo, sc.stack)) {
         found(me, st, *e);
