@@ -265,3 +265,45 @@ def test_the_dialect_tables_take_the_literal_scan_alone():
     markers = [(m.pattern, FLAGS, False) for m in PLATFORM_MARKERS]
     assert _matcher.compile_set(markers).layout() == (True, [])
     assert _matcher.compile_set(markers + [(p, FLAGS, False) for _, _, p in _LEXICON]).layout() == (True, [])
+
+
+# Each literal is keyed by the window of three characters real SQL has least often, anywhere in its
+# run: in the middle, at its end, past the characters checked by class inline (the first sixteen), or
+# over a character that stands for a set. An occurrence must be found whichever window keyed it,
+# wherever it falls against the blocks and the text's ends, with every case equivalent in any place,
+# and a near miss in any one character must not be taken for it.
+RUN_CASES = [
+    r"\bINDEXOPTIMIZE_FRAGMENTATIONLEVEL\b",  # longer than the inline checks
+    r"\bDATE\dPART\s*\(",
+    r"x[._]NAME\(",
+    r"\bSKEWED_KEYS\b",  # s ~ ſ, k ~ K (Kelvin)
+    r"\bISOLATION\s+LEVEL\b",  # i ~ İ, ı
+    r"\bFAÇADE_ÿ\b",  # Latin-1 letters, one whose capital is beyond Latin-1
+    r"@\w+\s+[\w.]+(?:\s*\([^)]*\))?\s+OUT(?:PUT)?\b",  # most starts fail in the opening loops
+]
+RUN_SET = _matcher.compile_set([(p, FLAGS, False) for p in RUN_CASES], scan="literal")
+RUN_WORDS = ["IndexOptimize_FragmentationLevel", "DATE1PART(", "x.name(", "X_NAME(", "skewed_keys",
+             "ISOLATION LEVEL", "façade_Ÿ", "FAÇADE_ÿ", "@p int OUTPUT", "@q dbo.t (x) OUT"]
+
+
+def _near_misses(word):
+    yield word
+    for i, c in enumerate(word):
+        for other in {"q", " ", {"s": "\u017f", "k": "\u212a", "i": "\u0130"}.get(c.lower(), c.swapcase())}:
+            yield word[:i] + other + word[i + 1:]
+    yield word.replace("s", "\u017f").replace("S", "\u017f").replace("k", "\u212a").replace("K", "\u212a")
+    yield word.replace("i", "\u0131").replace("I", "\u0130")
+
+
+def test_keys_anywhere_in_the_run_against_the_blocks_and_the_ends():
+    entries = [(p, FLAGS, False) for p in RUN_CASES]
+    for word in RUN_WORDS:
+        for variant in _near_misses(word):
+            for at in [0, 1, 29, 30, 31, 32, 33, 63]:
+                for text in [" " * at + variant, "." * at + variant + " " * 40, variant * 2]:
+                    for path in PATHS:
+                        on_path(path, lambda v: [_check_run(entries, w) for w in kinds(v)], text)
+
+
+def _check_run(entries, text):
+    assert RUN_SET.spans(text) == expected(entries, text), text
