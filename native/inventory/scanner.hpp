@@ -185,17 +185,18 @@ struct Masks {
   uint64_t events;   // what needs the one-by-one path outside a literal: " [ ` $ ; /, and -- at its first minus
   uint64_t hazards;  // quotes right after a backslash, which may be escaped ones
   uint64_t initials;  // the letters a head or a batch separator starts with: A C G R in either case
+  uint64_t closers;   // closing brackets
 };
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
-  uint64_t lines, blanks, quotes, events, dashes, rare, initials;  // rare: CR and backslash
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: CR and backslash
 };
 
 // Settles what depends on a neighbour, the character after the block (s[i + 64]) included.
 template <class Ch>
 __attribute__((always_inline)) inline Masks settle(const Ch* s, size_t i, const RawMasks& r) noexcept {
-  Masks m{r.lines, r.blanks, r.quotes, r.events, 0, r.initials};
+  Masks m{r.lines, r.blanks, r.quotes, r.events, 0, r.initials, r.closers};
   m.events |= r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63));
   for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
     const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
@@ -250,6 +251,7 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     r.events |= bits(events) << shift;
     r.dashes |= bits(eq('-')) << shift;
     r.rare |= bits(_mm_or_si128(eq('\r'), eq('\\'))) << shift;
+    r.closers |= bits(eq(']')) << shift;
     const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
     auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
@@ -270,7 +272,7 @@ inline bool masks(const Ch*, size_t, Masks&) noexcept {
 // for. A class bit survives both lookups only for the exact characters of its class:
 //   first:  0: 0x0A-0x0C  1: 0x1C-0x1E  (line boundaries)  2: tab  3: space  (blanks)
 //           4: " $ /  5: ; [  6: `  (events)  7: '  (quotes: the sign bit, read by one movemask)
-//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash  5: NEL
+//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash  5: NEL  6: ]
 // Text of any width whose block lies within Latin-1.
 __attribute__((target("avx2"))) inline uint64_t bits32(__m256i v) noexcept {
   return static_cast<uint32_t>(_mm256_movemask_epi8(v));
@@ -289,9 +291,9 @@ __attribute__((target("avx2"))) bool masks_avx2(const Ch* s, size_t i, Masks& m)
   const __m256i high_table = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(0x05, 0x02, static_cast<char>(0x98), 0x20, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0));
   const __m256i low_table2 = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0, 0x01, 0x02, 0x01, 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x0C, 0, 0));
+      _mm_setr_epi8(0, 0x01, 0x02, 0x01, 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x4C, 0, 0));
   const __m256i high_table2 = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0x08, 0, 0x04, 0, 0x01, 0x12, 0x01, 0x02, 0x20, 0, 0, 0, 0, 0, 0, 0));
+      _mm_setr_epi8(0x08, 0, 0x04, 0, 0x01, 0x52, 0x01, 0x02, 0x20, 0, 0, 0, 0, 0, 0, 0));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i zero = _mm256_setzero_si256();
   __m256i high = zero;
@@ -312,6 +314,7 @@ __attribute__((target("avx2"))) bool masks_avx2(const Ch* s, size_t i, Masks& m)
     r.initials |= any(bits2, 0x03) << shift;
     r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
     r.rare |= any(bits2, 0x18) << shift;
+    r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
   }
   if constexpr (sizeof(Ch) > 1) {
     const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
@@ -362,6 +365,11 @@ class Scanner {
             i = rest_of_literal(i);
             continue;
           }
+          if (comment_) {  // a line comment the bulk path left open
+            comment_ = false;
+            i = text::find_line_break(s_, i, n_);
+            continue;
+          }
         }
         // Leaving the bulk path at a line's head: the one-by-one path takes the head from here.
         if (at_head_) {
@@ -375,6 +383,7 @@ class Scanner {
       i = event(i);
     }
     pending_ = false;
+    settle_code();
     if (open_) close(code_line_, code_begin_);
     out_.total_lines = (line_begin_ == n_) ? line_ - 1 : line_;
     if (Plan && out_.line_begin.size() > out_.total_lines) out_.line_begin.resize(out_.total_lines);
@@ -468,25 +477,18 @@ class Scanner {
   Hot static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
 
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
-  // count, where the current line starts, and the last line that holds code (a line whose first
-  // non-blank character is in `code`).
+  // count and where the current line starts; and the last code among `code` (the first non-blank
+  // character of a line, a closing quote), whose line is worked out only when asked (code_line()).
+  // Without branches: whether a block holds a boundary or code is data, not a pattern.
   Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
     const uint64_t span = below(to) & ~below(from);
-    uint64_t codes = code & span;
-    if (codes) {
-      const unsigned q = 63u - static_cast<unsigned>(__builtin_clzll(codes));
-      const uint64_t before = m.lines & span & below(q);
-      code_line_ = line_ + ones(before);
-      code_begin_ = before ? base + (63u - static_cast<unsigned>(__builtin_clzll(before))) + 1 : line_begin_;
-    }
+    const uint64_t codes = code & span;
+    const size_t last_code = base + 63u - static_cast<unsigned>(__builtin_clzll(codes | 1));
+    code_at_ = codes ? last_code : code_at_;
     const uint64_t breaks = m.lines & span;
-    if (breaks) {
-      line_ += ones(breaks);
-      const unsigned last = 63u - static_cast<unsigned>(__builtin_clzll(breaks));
-      const uint64_t earlier = breaks & below(last);
-      previous_line_begin_ = earlier ? base + (63u - static_cast<unsigned>(__builtin_clzll(earlier))) + 1 : line_begin_;
-      line_begin_ = base + last + 1;
-    }
+    line_ += ones(breaks);
+    const size_t begin = base + 64u - static_cast<unsigned>(__builtin_clzll(breaks | 1));
+    line_begin_ = breaks ? begin : line_begin_;
   }
 
   // For each character from bit `from` on, whether a single-quoted literal is open after it, given
@@ -508,6 +510,17 @@ class Scanner {
   Hot static unsigned comment_end(const lex::Masks& m, unsigned open) noexcept {
     const uint64_t lines = m.lines & ~below(open + 2);
     return lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 0u;
+  }
+
+  // The closing bracket of the bracketed name opening at bit `open` of the current block, when the
+  // block settles it on the same line (0 otherwise: no closer in the block, a line boundary first, or
+  // a doubled closer, which the one-by-one path follows).
+  Hot static unsigned bracket_end(const lex::Masks& m, unsigned open) noexcept {
+    const uint64_t closers = m.closers & ~below(open + 1);
+    if (!closers) return 0;
+    const unsigned close = static_cast<unsigned>(__builtin_ctzll(closers));
+    if (close == 63 || ((m.closers >> (close + 1)) & 1) || (m.lines & below(close) & ~below(open + 1))) return 0;
+    return close;
   }
 
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
@@ -537,10 +550,17 @@ class Scanner {
     bool literal = literal_;
     literal_ = false;
     at_head_ = false;
-    unsigned done = from;
+    unsigned start = from;
+    if (comment_) {
+      const uint64_t ends = lines;
+      if (ends == 0) return i + kChunk;
+      comment_ = false;
+      start = static_cast<unsigned>(__builtin_ctzll(ends));
+    }
+    unsigned done = start;
     // Up to each event, the line heads are taken from the masks; the event itself goes the
     // one-by-one way, and the scan goes on in the same block as long as the event ends inside it.
-    for (unsigned pos = from;;) {
+    for (unsigned pos = start;;) {
       const uint64_t after = open_after(m.quotes, pos, literal);
       const uint64_t before = (after << 1) | uint64_t{literal};
       const uint64_t in_literal = (before | after) & ~below(pos);
@@ -568,10 +588,10 @@ class Scanner {
           mark_code();
           continue;
         }
-        const bool line_had_code = code_line_ == line_;
-        const size_t previous_line = code_line_, previous_begin = code_begin_;
+        const bool line_had_code = code_on_line();
+        const LastCode previous = last_code();
         mark_code();
-        const size_t next = statement(p, false, line_had_code, previous_line, previous_begin);
+        const size_t next = statement(p, false, line_had_code, previous);
         if (pending_) return next;
       }
       lines_in_chunk(i, m, code, done, stop);
@@ -586,9 +606,19 @@ class Scanner {
       if ((before >> stop) & 1) {
         // A quote after a backslash inside a literal: the literal is followed one by one from here.
         next = rest_of_literal(p);
-      } else if (s_[p] == Ch('-') && s_[p + 1] == Ch('-') && comment_end(m, stop) != 0) {
-        // A line comment ending in the block is passed over here: nothing in it counts.
-        next = i + comment_end(m, stop);
+      } else if (s_[p] == Ch('-')) {  // only the first minus of a pair is an event
+        // A line comment is passed over here: nothing in it counts. One that runs past the block
+        // ends at the first line boundary of a later one.
+        const unsigned end = comment_end(m, stop);
+        if (end == 0) {
+          comment_ = true;
+          return i + kChunk;
+        }
+        next = i + end;
+      } else if (s_[p] == Ch('[') && p >= unclosed_until_ && bracket_end(m, stop) != 0) {
+        // A bracketed name closed in the block; opening a line, it is the line's code.
+        if ((firsts >> stop) & 1) code_at_ = p;
+        next = i + bracket_end(m, stop) + 1;
       } else if ((firsts >> stop) & 1) {
         // An event that opens a line (a comment, a quoted name) is where a statement may start.
         return head(p, true, false);
@@ -603,6 +633,37 @@ class Scanner {
   }
 
   // ---- lines ------------------------------------------------------------------------------------
+
+  // The last code before the current position. Where the bulk path found it (at), its line and
+  // line start are worked out only when an object needs them, counted back from the current line.
+  struct LastCode {
+    size_t at, line, begin;
+  };
+
+  LastCode last_code() const { return {code_at_, code_line_, code_begin_}; }
+
+  bool code_on_line() const { return code_at_ != npos ? code_at_ >= line_begin_ : code_line_ == line_; }
+
+  // Once per such code at most, over the lines between it and the current one.
+  void resolve(LastCode& c) const {
+    if (c.at == npos) return;
+    size_t lines = 0;
+    for (size_t p = c.at; (p = text::find_line_break(s_, p, line_begin_)) < line_begin_; ++p) {
+      if (s_[p] == Ch('\r') && p + 1 < n_ && s_[p + 1] == Ch('\n')) ++p;
+      ++lines;
+    }
+    size_t begin = c.at;
+    while (begin > 0 && !text::is_break_char(s_[begin - 1])) --begin;
+    c = {npos, line_ - lines, begin};
+  }
+
+  void settle_code() {
+    LastCode c = last_code();
+    resolve(c);
+    code_line_ = c.line;
+    code_begin_ = c.begin;
+    code_at_ = npos;
+  }
 
   // s_[i] is a line boundary: the position after it (CR LF is one boundary).
   size_t newline(size_t i) {
@@ -628,6 +689,7 @@ class Scanner {
   }
 
   void mark_code() {
+    code_at_ = npos;
     // A literal that runs to a final line break ends on the line before it: no line follows.
     if (line_begin_ >= n_ && line_ > 1) {
       code_line_ = line_ - 1;
@@ -692,11 +754,11 @@ class Scanner {
         p = block_comment(p);
         continue;
       }
-      const bool line_had_code = code_line_ == line_;
-      const size_t previous_line = code_line_, previous_begin = code_begin_;
+      const bool line_had_code = code_on_line();
+      const LastCode previous = last_code();
       mark_code();
       if (!(k & lex::kWordStart)) return p;
-      return statement(p, after_semicolon, line_had_code, previous_line, previous_begin);
+      return statement(p, after_semicolon, line_had_code, previous);
     }
   }
 
@@ -953,7 +1015,7 @@ class Scanner {
   }
 
   // The first code of a statement, a word, at the top nesting level.
-  size_t statement(size_t p, bool after_semicolon, bool line_had_code, size_t previous_line, size_t previous_begin) {
+  size_t statement(size_t p, bool after_semicolon, bool line_had_code, LastCode previous) {
     const size_t e = word_end(p);
     if (Plan && depth_ == 0) {
       const size_t verbs = std::size(kStatementVerbs) - (after_semicolon ? 0 : kAfterSemicolonOnly);
@@ -980,13 +1042,15 @@ class Scanner {
       // ALTER PROCEDURE p RENAME TO q; defines nothing: wait for the body.
       pending_ = true;
       pending_object_ = o;
-      pending_line_ = previous_line;
-      pending_begin_ = previous_begin;
+      resolve(previous);
+      pending_line_ = previous.line;
+      pending_begin_ = previous.begin;
       pending_depth_ = 0;
       after_execute_ = false;
       return e;
     }
-    start(o, previous_line, previous_begin);
+    resolve(previous);
+    start(o, previous.line, previous.begin);
     return e;
   }
 
@@ -1082,6 +1146,7 @@ class Scanner {
   void batch_end() {
     pending_ = false;
     depth_ = 0;
+    settle_code();
     if (open_) close(code_line_, code_begin_);
   }
 
@@ -1094,7 +1159,8 @@ class Scanner {
   Inventory out_;
 
   size_t line_ = 1, line_begin_ = 0, previous_line_begin_ = 0;
-  size_t code_line_ = 0, code_begin_ = 0;  // the last line holding code, and where it starts
+  size_t code_line_ = 0, code_begin_ = 0;  // the last line holding code, and where it starts...
+  size_t code_at_ = npos;                   // ...unless the bulk path found later code here
   size_t depth_ = 0;          // parentheses, followed only when planning
   size_t pending_depth_ = 0;  // parentheses since a pending ALTER's head
   size_t unclosed_until_ = 0;
@@ -1106,6 +1172,7 @@ class Scanner {
 
   bool at_head_ = false;  // the bulk path resumes at the head of a line
   bool literal_ = false;  // the bulk path left a single-quoted literal open
+  bool comment_ = false;  // the bulk path left a line comment open
   lex::Masks block_{};
   size_t block_base_ = npos;
 
