@@ -186,29 +186,49 @@ struct Masks {
   uint64_t hazards;  // quotes right after a backslash, which may be escaped ones
   uint64_t initials;  // the letters a head or a batch separator starts with: A C G R in either case
   uint64_t closers;   // closing brackets
+  uint64_t parity;    // the running parity of the quotes, each bit counting the quotes up to it
 };
+
+// The running parity of the quote bits, by doubling: each step xors in the parity of twice as many
+// bits before.
+__attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcept {
+  x ^= x << 1;
+  x ^= x << 2;
+  x ^= x << 4;
+  x ^= x << 8;
+  x ^= x << 16;
+  x ^= x << 32;
+  return x;
+}
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
   uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: CR and backslash
 };
 
-// Settles what depends on a neighbour, the character after the block (s[i + 64]) included.
+// Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
+// Each field is written once, from a register: a struct built aside and copied in goes through memory
+// in halves the copy then reads whole, which stalls.
 template <class Ch>
-__attribute__((always_inline)) inline Masks settle(const Ch* s, size_t i, const RawMasks& r) noexcept {
-  Masks m{r.lines, r.blanks, r.quotes, r.events, 0, r.initials, r.closers};
-  m.events |= r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63));
+__attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const RawMasks& r, Masks& m) noexcept {
+  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0;
   for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
     const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
     if (s[i + b] == Ch('\r')) {
-      if (s[i + b + 1] == Ch('\n')) m.blanks |= uint64_t{1} << b;
-      else m.lines |= uint64_t{1} << b;
+      if (s[i + b + 1] == Ch('\n')) blanks |= uint64_t{1} << b;
+      else lines |= uint64_t{1} << b;
     } else if (b < 63) {
-      m.hazards |= r.quotes & (uint64_t{1} << (b + 1));
+      hazards |= r.quotes & (uint64_t{1} << (b + 1));
     }
   }
-  if (i > 0 && s[i - 1] == Ch('\\')) m.hazards |= r.quotes & 1;
-  return m;
+  if (i > 0 && s[i - 1] == Ch('\\')) hazards |= r.quotes & 1;
+  m.lines = lines;
+  m.blanks = blanks;
+  m.quotes = r.quotes;
+  m.events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
+  m.hazards = hazards;
+  m.initials = r.initials;
+  m.closers = r.closers;
 }
 
 #if defined(__SSE2__)
@@ -256,7 +276,8 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
   }
-  m = settle(s, i, r);
+  settle(s, i, r, m);
+  m.parity = prefix_parity(r.quotes);
   return true;
 }
 #else
@@ -285,7 +306,7 @@ __attribute__((target("avx2"))) inline uint64_t any(__m256i bits, char which) no
 
 
 template <class Ch>
-__attribute__((target("avx2"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
+__attribute__((target("avx2,pclmul"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
   const __m256i low_table = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(0x48, 0, 0x10, 0, 0x10, 0, 0, static_cast<char>(0x80), 0, 0x04, 0x01, 0x21, 0x03, 0x02, 0x02, 0x10));
   const __m256i high_table = _mm256_broadcastsi128_si256(
@@ -320,7 +341,10 @@ __attribute__((target("avx2"))) bool masks_avx2(const Ch* s, size_t i, Masks& m)
     const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
     if (!_mm256_testz_si256(high, wide)) return false;
   }
-  m = settle(s, i, r);
+  settle(s, i, r, m);
+  // A carry-less multiply by all ones is the running parity.
+  m.parity = static_cast<uint64_t>(
+      _mm_cvtsi128_si64(_mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(r.quotes)), _mm_set1_epi8(-1), 0)));
   return true;
 }
 #endif
@@ -492,17 +516,11 @@ class Scanner {
   }
 
   // For each character from bit `from` on, whether a single-quoted literal is open after it, given
-  // whether one is open before bit `from`: the running parity of the quotes. A doubled quote inside
-  // a literal closes and reopens it, which leaves it open, as it should.
-  Hot static uint64_t open_after(uint64_t quotes, unsigned from, bool open) noexcept {
-    uint64_t x = quotes & ~below(from);
-    x ^= x << 1;
-    x ^= x << 2;
-    x ^= x << 4;
-    x ^= x << 8;
-    x ^= x << 16;
-    x ^= x << 32;
-    return open ? ~x : x;
+  // whether one is open before bit `from`: the parity of the quotes since `from`. A doubled quote
+  // inside a literal closes and reopens it, which leaves it open, as it should.
+  Hot static uint64_t open_after(const lex::Masks& m, unsigned from, bool open) noexcept {
+    const bool flip = open != (from > 0 && ((m.parity >> (from - 1)) & 1));
+    return m.parity ^ (uint64_t{0} - uint64_t{flip});
   }
 
   // The line boundary that ends the line comment opening at bit `open` of the current block, when
@@ -561,7 +579,7 @@ class Scanner {
     // Up to each event, the line heads are taken from the masks; the event itself goes the
     // one-by-one way, and the scan goes on in the same block as long as the event ends inside it.
     for (unsigned pos = start;;) {
-      const uint64_t after = open_after(m.quotes, pos, literal);
+      const uint64_t after = open_after(m, pos, literal);
       const uint64_t before = (after << 1) | uint64_t{literal};
       const uint64_t in_literal = (before | after) & ~below(pos);
       const uint64_t plain = firsts & ~in_literal & ~m.events;
@@ -1186,7 +1204,8 @@ class Scanner {
 
 #ifdef TESSERA_SIMD_X86
 // The object scan with its bulk path compiled for AVX2, POPCNT and BMI: that path is mostly bit
-// arithmetic on the block masks, which the plain x86-64 baseline spells out at length.
+// arithmetic on the block masks, which the plain x86-64 baseline spells out at length. Its masks
+// take the quotes' running parity from a carry-less multiply.
 template <class Ch>
 __attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
   return Scanner<Ch, false, true>(s, n).run();
@@ -1197,7 +1216,9 @@ template <class Ch>
 Inventory scan(const Ch* s, size_t n, bool plan) {
   if (plan) return Scanner<Ch, true>(s, n).run();
 #ifdef TESSERA_SIMD_X86
-  if (isa::current() >= isa::Level::AVX2) return scan_fast(s, n);
+  // A virtual machine may show AVX2 and hide the carry-less multiply.
+  static const bool clmul = __builtin_cpu_supports("pclmul");
+  if (isa::current() >= isa::Level::AVX2 && clmul) return scan_fast(s, n);
 #endif
   return Scanner<Ch, false>(s, n).run();
 }
