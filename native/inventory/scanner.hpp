@@ -541,6 +541,16 @@ class Scanner {
     return close;
   }
 
+  // Whether the word at p, a line's first, whose first letter is u in upper case, is the one word
+  // that letter can open a head or a batch separator with: CREATE, ALTER, REPLACE or GO, in any
+  // case. Most lines opening with those letters open other words (AND, CASE, RETURN, GOTO).
+  Hot bool head_word(size_t p, Ch u) const {
+    const std::string_view word = u == Ch('C') ? "CREATE" : u == Ch('A') ? "ALTER" : u == Ch('R') ? "REPLACE" : "GO";
+    const size_t end = p + word.size();
+    if (end > n_ || (end < n_ && lex::word_char(s_[end]))) return false;
+    return lex::is(s_, p, end, word);
+  }
+
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
   // tested in bulk, single-quoted literals are followed by the parity of their quotes, and only
   // head candidates and the first character outside a literal that needs the one-by-one path are
@@ -595,6 +605,7 @@ class Scanner {
         candidates &= candidates - 1;
         const size_t p = i + bit;
         const Ch u = lex::upper(s_[p]);
+        if (!head_word(p, u)) continue;  // its code is counted with the rest of the block's
         lines_in_chunk(i, m, code, done, bit);
         done = bit;
         if (u == Ch('G')) {
