@@ -304,7 +304,6 @@ __attribute__((target("avx2"))) inline uint64_t any(__m256i bits, char which) no
   return ~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(which)), _mm256_setzero_si256())) & 0xFFFFFFFFu;
 }
 
-
 template <class Ch>
 __attribute__((target("avx2,pclmul"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
   const __m256i low_table = _mm256_broadcastsi128_si256(
@@ -502,7 +501,7 @@ class Scanner {
 
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
   // count and where the current line starts; and the last code among `code` (the first non-blank
-  // character of a line, a closing quote), whose line is worked out only when asked (code_line()).
+  // character of a line, a closing quote), whose line is worked out only when an object needs it.
   // Without branches: whether a block holds a boundary or code is data, not a pattern.
   Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
     const uint64_t span = below(to) & ~below(from);
