@@ -593,8 +593,10 @@ class Scanner {
       const uint64_t in_literal = (before | after) & ~below(pos);
       const uint64_t plain = firsts & ~in_literal & ~m.events;
       // Code, for the last line holding some: a line's first character outside a literal (a quote
-      // that opens one included), and a quote that closes one.
-      const uint64_t code = (plain | (firsts & m.quotes) | (m.quotes & before & ~doubled)) & ~below(pos);
+      // that opens one included), and a quote that closes one. A doubled quote inside a literal is
+      // neither, wherever it stands: a literal left open to the end of the text has no code after
+      // its opening quote.
+      const uint64_t code = (plain | (firsts & m.quotes & ~before) | (m.quotes & before & ~doubled)) & ~below(pos);
       const uint64_t ahead = ((m.events & ~in_literal) | m.hazards) & ~below(pos);
       const unsigned stop = ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u;
       // Only a line opening with one of these letters can hold a head or a batch separator.

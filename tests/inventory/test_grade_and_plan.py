@@ -70,7 +70,7 @@ SQL_PIECES = st.sampled_from([
     "CREATE PROCEDURE dbo.p AS", "ALTER PROCEDURE p AS", "create or replace function f() returns int as $$",
     "$$;", "$x$", "GO", "go 3", "/", "CREATE TABLE #t (a int)", "CREATE VIEW v AS", "REPLACE MACRO m AS (",
     ");", "END;", "SELECT 'a''b' AS x;", "'", '"', "[", "]", "`", "--", "/*", "*/", "(", ")", ";", "BEGIN",
-    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c", "\\'s", "'C:\\'",
+    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c", "\\'s", "'C:\\'", "''", "]]", " " * 40,
 ])
 
 
@@ -143,6 +143,7 @@ HIDING = {
     "line comment over blocks": ("-- '" + "x" * 80 + "\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal over blocks": ("SELECT '" + "x" * 150 + "\nGO\n''" + "y" * 70 + "'\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal left open": ("SELECT 'open\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
+    "literal left open, a line in it opening with a doubled quote": ("SELECT 'open\n  ''x\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
 }
 
 
