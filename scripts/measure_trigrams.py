@@ -3,7 +3,7 @@
 Writes native/regex/trigrams.hpp (rebuild afterwards). Deterministic: the same corpus gives the same
 file byte for byte.
 
-    .venv/bin/python scripts/measure_trigrams.py [--corpus DIR]
+    .venv/bin/python scripts/measure_trigrams.py [--corpus DIR] [--out FILE]
 
 Every .sql file of the corpus counts, whatever its platform: the scan looks for every platform's
 keywords in every script. Characters are reduced to a small alphabet (the letters, one symbol for all
@@ -82,13 +82,14 @@ def render(counts: Counter) -> str:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", type=Path, default=None)
+    parser.add_argument("--out", type=Path, default=OUT, help="where to write the table (default: the matcher's)")
     args = parser.parse_args()
     corpus = args.corpus or find_corpus()
     if corpus is None:
         print("no corpus found; pass --corpus", file=sys.stderr)
         return 2
-    OUT.write_text(render(measure(corpus)), encoding="utf-8")
-    print(f"wrote {OUT}")
+    args.out.write_text(render(measure(corpus)), encoding="utf-8")
+    print(f"wrote {args.out}")
     return 0
 
 
