@@ -6,7 +6,9 @@ Shared by scripts/fit_dialect_weights.py (which reads only the fitting part) and
 
 from __future__ import annotations
 
+import argparse
 import hashlib
+import sys
 from collections.abc import Iterator
 from pathlib import Path
 
@@ -43,6 +45,19 @@ def find_corpus(start: Path | None = None) -> Path | None:
         if candidate.is_dir():
             return candidate
     return None
+
+
+def table_arguments(doc: str, out: Path, owner: str) -> tuple[Path | None, Path]:
+    """The corpus and the output file of a script that writes a table from the corpus (--corpus,
+    --out): the corpus is None, with the reason printed, when there is none to be found."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    parser.add_argument("--corpus", type=Path, default=None)
+    parser.add_argument("--out", type=Path, default=out, help=f"where to write the table (default: the {owner}'s)")
+    args = parser.parse_args()
+    corpus = args.corpus or find_corpus()
+    if corpus is None:
+        print("no corpus found; pass --corpus", file=sys.stderr)
+    return corpus, args.out
 
 
 def part_of(key: str) -> str:

@@ -14,7 +14,6 @@ its count; every other sequence counts as rare.
 
 from __future__ import annotations
 
-import argparse
 import math
 import sys
 from collections import Counter
@@ -22,7 +21,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
 
-from dialect_split import find_corpus  # noqa: E402
+from dialect_split import table_arguments  # noqa: E402
 
 ALPHABET = "abcdefghijklmnopqrstuvwxyz0_ @().,?"
 TOP = 1024
@@ -80,16 +79,11 @@ def render(counts: Counter) -> str:
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--corpus", type=Path, default=None)
-    parser.add_argument("--out", type=Path, default=OUT, help="where to write the table (default: the matcher's)")
-    args = parser.parse_args()
-    corpus = args.corpus or find_corpus()
+    corpus, out = table_arguments(__doc__, OUT, "matcher")
     if corpus is None:
-        print("no corpus found; pass --corpus", file=sys.stderr)
         return 2
-    args.out.write_text(render(measure(corpus)), encoding="utf-8")
-    print(f"wrote {args.out}")
+    out.write_text(render(measure(corpus)), encoding="utf-8")
+    print(f"wrote {out}")
     return 0
 
 
