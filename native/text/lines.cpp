@@ -80,6 +80,13 @@ size_t narrow_until_either_scalar(const Ch* s, size_t k, Py_UCS1* out, char a, c
   return i;
 }
 
+template <class Ch>
+size_t find_pair_scalar(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
+  for (; i + 1 < n; ++i)
+    if ((s[i] == Ch(a[0]) && s[i + 1] == Ch(a[1])) || (s[i] == Ch(b[0]) && s[i + 1] == Ch(b[1]))) return i;
+  return n;
+}
+
 #ifdef TESSERA_TEXT_X86
 
 // ---- SSE2: 16 characters per vector, narrowed to bytes ---------------------------------------------
@@ -151,15 +158,22 @@ size_t count_sse2(const Ch* s, size_t n) noexcept {
 
 // ---- AVX2: 32 characters per vector ----------------------------------------------------------------
 
-__attribute__((target("avx2"))) inline __m256i in_range32(__m256i v, char lo, char count) {
-  return _mm256_cmpeq_epi8(
-      _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(lo)), _mm256_set1_epi8(static_cast<char>(count - 1))),
-      _mm256_setzero_si256());
-}
+// Both classes of 32 characters from two nibble lookups: the class bits of a byte are those its low
+// nibble's entry and its high nibble's entry share. Line boundaries: 0A-0D, 1C-1E, 85; whitespace:
+// those, 09, 1F, 20 and A0 (the Latin-1 answers of str.splitlines and str.isspace).
+enum : char { kBreak0 = 1, kBreak1 = 2, kNel = 4, kSpace0 = 8, kSpace1 = 16, kSpace2 = 32 };
+constexpr char kBreakBits = kBreak0 | kBreak1 | kNel, kSpaceBits = kSpace0 | kSpace1 | kSpace2 | kNel;
 
 // Every CPU with AVX2 has POPCNT, which the plain x86-64 build cannot assume.
 template <class Ch>
 __attribute__((target("avx2,popcnt"))) size_t count_avx2(const Ch* s, size_t n) noexcept {
+  const __m256i lo_table = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+      kSpace2, 0, 0, 0, 0, kNel, 0, 0, 0, kSpace0, kBreak0 | kSpace0, kBreak0 | kSpace0,
+      kBreak0 | kSpace0 | kBreak1 | kSpace1, kBreak0 | kSpace0 | kBreak1 | kSpace1, kBreak1 | kSpace1, kSpace1));
+  const __m256i hi_table = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+      kBreak0 | kSpace0, kBreak1 | kSpace1, kSpace2, 0, 0, 0, 0, 0, kNel, 0, kSpace2, 0, 0, 0, 0, 0));
+  const __m256i nibble = _mm256_set1_epi8(0x0F), zero = _mm256_setzero_si256();
+  const __m256i break_bits = _mm256_set1_epi8(kBreakBits), space_bits = _mm256_set1_epi8(kSpaceBits);
   Counter counter;
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
@@ -167,13 +181,12 @@ __attribute__((target("avx2,popcnt"))) size_t count_avx2(const Ch* s, size_t n) 
     std::uint64_t breaks = 0, spaces = 0;
     for (int q = 0; q < 2; ++q) {
       const __m256i v = rx::detail::narrow32(s + i + 32 * q, high);
-      const __m256i nel = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85)));
-      const __m256i brk = _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x0A, 4), in_range32(v, 0x1C, 3)), nel);
-      const __m256i spc =
-          _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x09, 5), in_range32(v, 0x1C, 5)),
-                          _mm256_or_si256(nel, _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xA0)))));
-      breaks |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(brk))} << (32 * q);
-      spaces |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(spc))} << (32 * q);
+      const __m256i cls = _mm256_and_si256(_mm256_shuffle_epi8(lo_table, _mm256_and_si256(v, nibble)),
+                                           _mm256_shuffle_epi8(hi_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+      const auto not_break = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(cls, break_bits), zero)));
+      const auto not_space = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(cls, space_bits), zero)));
+      breaks |= std::uint64_t{~not_break} << (32 * q);
+      spaces |= std::uint64_t{~not_space} << (32 * q);
     }
     bool high_seen = false;
     if constexpr (sizeof(Ch) > 1) {
@@ -239,6 +252,38 @@ __attribute__((target("avx2"))) size_t narrow_until_either_avx2(const Ch* s, siz
   return i + narrow_until_either_sse2(s + i, k - i, out + i, a, b);
 }
 
+// ---- finding one of two ASCII pairs ------------------------------------------------------------------
+
+// The characters at p and at p + 1 are narrowed and compared separately: a lone "-" or "/", common in
+// code, then costs nothing, where a search for single characters would stop at each one.
+template <class Ch>
+size_t find_pair_sse2(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
+  const __m128i a0 = _mm_set1_epi8(a[0]), a1 = _mm_set1_epi8(a[1]), b0 = _mm_set1_epi8(b[0]), b1 = _mm_set1_epi8(b[1]);
+  for (; i + 17 <= n; i += 16) {
+    __m128i high = _mm_setzero_si128();
+    const __m128i v = narrow16(s + i, high), w = narrow16(s + i + 1, high);
+    const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(w, a1)),
+                                     _mm_and_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(w, b1)));
+    if (const int bits = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
+  }
+  return find_pair_scalar(s, i, n, a, b);
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t find_pair_avx2(const Ch* s, size_t i, size_t n, const char* a,
+                                                      const char* b) noexcept {
+  const __m256i a0 = _mm256_set1_epi8(a[0]), a1 = _mm256_set1_epi8(a[1]);
+  const __m256i b0 = _mm256_set1_epi8(b[0]), b1 = _mm256_set1_epi8(b[1]);
+  for (; i + 33 <= n; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = rx::detail::narrow32(s + i, high), w = rx::detail::narrow32(s + i + 1, high);
+    const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, a0), _mm256_cmpeq_epi8(w, a1)),
+                                        _mm256_and_si256(_mm256_cmpeq_epi8(v, b0), _mm256_cmpeq_epi8(w, b1)));
+    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
+  }
+  return find_pair_sse2(s, i, n, a, b);
+}
+
 #endif
 
 }  // namespace
@@ -271,6 +316,20 @@ size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
 template size_t find_either(const std::uint8_t*, size_t, size_t, char, char) noexcept;
 template size_t find_either(const std::uint16_t*, size_t, size_t, char, char) noexcept;
 template size_t find_either(const std::uint32_t*, size_t, size_t, char, char) noexcept;
+
+template <class Ch>
+size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
+#ifdef TESSERA_TEXT_X86
+  const isa::Level level = isa::current();
+  if (level >= isa::Level::AVX2) return find_pair_avx2(s, i, n, a, b);
+  if (level >= isa::Level::SSE2) return find_pair_sse2(s, i, n, a, b);
+#endif
+  return find_pair_scalar(s, i, n, a, b);
+}
+
+template size_t find_pair(const std::uint8_t*, size_t, size_t, const char*, const char*) noexcept;
+template size_t find_pair(const std::uint16_t*, size_t, size_t, const char*, const char*) noexcept;
+template size_t find_pair(const std::uint32_t*, size_t, size_t, const char*, const char*) noexcept;
 
 template <class Ch>
 size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
