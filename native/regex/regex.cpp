@@ -1235,10 +1235,8 @@ PatternSet::Layout PatternSet::layout() const {
 }
 
 // A member's look-ahead for its required literals scans the rest of the text once; it is taken once the
-// member's attempts would have paid for that scan, an attempt costing about as much as scanning this
-// many characters. Until then attempts go on; from then on the literals' next occurrences rule out
-// the starts before them at no further cost.
-constexpr unsigned kCharsPerAttemptLog2 = 7;
+// member's attempts would have paid for that scan (Program::lookahead_log2). Until then attempts go on;
+// from then on the literals' next occurrences rule out the starts before them at no further cost.
 
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
@@ -1290,7 +1288,7 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           leave(b);
           continue;
         }
-        if (++tries[b] > (n - i) >> kCharsPerAttemptLog2) {
+        if (++tries[b] > (n - i) >> me.prog->lookahead_log2) {
           const size_t from = req[b].next_start(*me.prog, text, n, i);
           if (from == SIZE_MAX) {
             leave(b);

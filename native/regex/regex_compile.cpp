@@ -1,6 +1,7 @@
 // Compiler from the parse tree to a program, plus the start analysis the scanners use to skip positions
 // where a pattern cannot begin.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <bitset>
@@ -831,6 +832,14 @@ void find_required_run(Program& p, const Shape& shape) {
     if (run.tests == p.run && run.anchor == p.anchor) continue;
     p.more_runs.push_back(std::move(run));
   }
+  // Anchors in about a thousand characters, from every search the look-ahead makes; with none, an attempt
+  // costs about as much as scanning 128 characters.
+  int per_mille = 8;
+  if (p.required >= 0) per_mille += frequency(static_cast<char32_t>(p.required));
+  for (int a = 0; a < p.nanchor; ++a) per_mille += frequency(p.anchor_chars[a]);
+  for (const Program::Run& run : p.more_runs)
+    for (int a = 0; a < run.nanchor; ++a) per_mille += frequency(run.chars[a]);
+  p.lookahead_log2 = static_cast<uint8_t>(std::bit_width(static_cast<unsigned>(1024 / per_mille)) - 1);
 }
 
 // Bounds of the number of characters consumed on the way from the start to instruction `target`, over

@@ -243,6 +243,10 @@ struct Program {
   };
   static constexpr size_t kMoreRuns = 3;
   std::vector<Run> more_runs;
+  // How many characters of look-ahead for the required literals one fruitless attempt pays for, as a
+  // power of two: the search itself is cheap, what costs is stopping at each occurrence of an anchor
+  // character, about an attempt each, so the commoner the anchors the later a scan takes it.
+  uint8_t lookahead_log2 = 7;
   // A run of consecutive char tests every match passes through, with the bounds of its offset from the
   // match start, for a PatternSet's shared literal scan: a set finds the pair of adjacent tests
   // tests[key], tests[key + 1] by their fold classes (fold_class), checks the whole run, and then only
