@@ -69,12 +69,19 @@ size_t count_scalar(const Ch* s, size_t n) noexcept {
   return counter.count();
 }
 
+// Whether s[j], s[j + 1] is the pair a or the pair b, where s[j + 1] exists only below `avail`.
 template <class Ch>
-size_t narrow_until_either_scalar(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+inline bool pair_at(const Ch* s, size_t j, size_t avail, const char* a, const char* b) noexcept {
+  return j + 1 < avail && ((s[j] == Ch(a[0]) && s[j + 1] == Ch(a[1])) || (s[j] == Ch(b[0]) && s[j + 1] == Ch(b[1])));
+}
+
+template <class Ch>
+size_t narrow_until_pair_scalar(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a,
+                                const char* b) noexcept {
   size_t i = 0;
   for (; i < k; ++i) {
     const Ch c = s[i];
-    if (c > 0xFF || c == Ch(a) || c == Ch(b)) break;
+    if (c > 0xFF || pair_at(s, i, avail, a, b)) break;
     out[i] = static_cast<Py_UCS1>(c);
   }
   return i;
@@ -83,7 +90,7 @@ size_t narrow_until_either_scalar(const Ch* s, size_t k, Py_UCS1* out, char a, c
 template <class Ch>
 size_t find_pair_scalar(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
   for (; i + 1 < n; ++i)
-    if ((s[i] == Ch(a[0]) && s[i + 1] == Ch(a[1])) || (s[i] == Ch(b[0]) && s[i + 1] == Ch(b[1]))) return i;
+    if (pair_at(s, i, n, a, b)) return i;
   return n;
 }
 
@@ -217,44 +224,9 @@ size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcep
   return n;
 }
 
-// One read of the wide storage both copies and searches: the bytes are packed anyway to be compared,
-// so storing them costs one more instruction per 16 characters.
-template <class Ch>
-size_t narrow_until_either_sse2(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
-  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
-  size_t i = 0;
-  for (; i + 16 <= k; i += 16) {
-    __m128i high = _mm_setzero_si128();
-    const __m128i v = narrow16(s + i, high);
-    if (any_high<Ch>(high)) break;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
-    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
-    if (hits) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(hits)));
-  }
-  return i + narrow_until_either_scalar(s + i, k - i, out + i, a, b);
-}
-
-template <class Ch>
-__attribute__((target("avx2"))) size_t narrow_until_either_avx2(const Ch* s, size_t k, Py_UCS1* out, char a,
-                                                                char b) noexcept {
-  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
-  const __m256i wide =
-      sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
-  size_t i = 0;
-  for (; i + 32 <= k; i += 32) {
-    __m256i high = _mm256_setzero_si256();
-    const __m256i v = rx::detail::narrow32(s + i, high);
-    if (!_mm256_testz_si256(high, wide)) break;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
-    const __m256i hit = _mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb));
-    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
-  }
-  return i + narrow_until_either_sse2(s + i, k - i, out + i, a, b);
-}
-
 // ---- finding one of two ASCII pairs ------------------------------------------------------------------
 
-// The characters at p and at p + 1 are narrowed and compared separately: a lone "-" or "/", common in
+// The characters at i and at i + 1 are narrowed and compared separately: a lone "-" or "/", common in
 // code, then costs nothing, where a search for single characters would stop at each one.
 template <class Ch>
 size_t find_pair_sse2(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
@@ -284,22 +256,64 @@ __attribute__((target("avx2"))) size_t find_pair_avx2(const Ch* s, size_t i, siz
   return find_pair_sse2(s, i, n, a, b);
 }
 
+// One read of the wide storage both copies and searches: the bytes are packed anyway to be compared,
+// so storing them costs one more instruction per 16 characters.
+template <class Ch>
+size_t narrow_until_pair_sse2(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a,
+                              const char* b) noexcept {
+  const __m128i a0 = _mm_set1_epi8(a[0]), a1 = _mm_set1_epi8(a[1]), b0 = _mm_set1_epi8(b[0]), b1 = _mm_set1_epi8(b[1]);
+  size_t i = 0;
+  for (; i + 16 <= k && i + 17 <= avail; i += 16) {
+    __m128i high = _mm_setzero_si128();
+    const __m128i v = narrow16(s + i, high);
+    if (any_high<Ch>(high)) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+    const __m128i w = narrow16(s + i + 1, high);
+    const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(w, a1)),
+                                     _mm_and_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(w, b1)));
+    if (const int bits = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
+  }
+  return i + narrow_until_pair_scalar(s + i, k - i, avail - i, out + i, a, b);
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t narrow_until_pair_avx2(const Ch* s, size_t k, size_t avail, Py_UCS1* out,
+                                                              const char* a, const char* b) noexcept {
+  const __m256i a0 = _mm256_set1_epi8(a[0]), a1 = _mm256_set1_epi8(a[1]);
+  const __m256i b0 = _mm256_set1_epi8(b[0]), b1 = _mm256_set1_epi8(b[1]);
+  const __m256i wide =
+      sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
+  size_t i = 0;
+  for (; i + 32 <= k && i + 33 <= avail; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = rx::detail::narrow32(s + i, high);
+    if (!_mm256_testz_si256(high, wide)) break;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
+    // A wide character right after the block narrows to 0x00 or 0xFF, which completes no pair.
+    const __m256i w = rx::detail::narrow32(s + i + 1, high);
+    const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, a0), _mm256_cmpeq_epi8(w, a1)),
+                                        _mm256_and_si256(_mm256_cmpeq_epi8(v, b0), _mm256_cmpeq_epi8(w, b1)));
+    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
+  }
+  return i + narrow_until_pair_sse2(s + i, k - i, avail - i, out + i, a, b);
+}
+
 #endif
 
 }  // namespace
 
 template <class Ch>
-size_t narrow_until_either(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+size_t narrow_until_pair(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a, const char* b) noexcept {
 #ifdef TESSERA_TEXT_X86
   const isa::Level level = isa::current();
-  if (level >= isa::Level::AVX2) return narrow_until_either_avx2(s, k, out, a, b);
-  if (level >= isa::Level::SSE2) return narrow_until_either_sse2(s, k, out, a, b);
+  if (level >= isa::Level::AVX2) return narrow_until_pair_avx2(s, k, avail, out, a, b);
+  if (level >= isa::Level::SSE2) return narrow_until_pair_sse2(s, k, avail, out, a, b);
 #endif
-  return narrow_until_either_scalar(s, k, out, a, b);
+  return narrow_until_pair_scalar(s, k, avail, out, a, b);
 }
 
-template size_t narrow_until_either(const std::uint16_t*, size_t, Py_UCS1*, char, char) noexcept;
-template size_t narrow_until_either(const std::uint32_t*, size_t, Py_UCS1*, char, char) noexcept;
+template size_t narrow_until_pair(const std::uint16_t*, size_t, size_t, Py_UCS1*, const char*, const char*) noexcept;
+template size_t narrow_until_pair(const std::uint32_t*, size_t, size_t, Py_UCS1*, const char*, const char*) noexcept;
 
 template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {

@@ -72,10 +72,11 @@ inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {
 template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept;
 
-// Copies s[0, k) to out as bytes up to the first character that is a or b (ASCII) or above U+00FF;
-// returns how many it copied (k when there is none). For 2- and 4-byte storage (lines.cpp).
+// Copies s[0, k) to out as bytes up to the first character above U+00FF or the first start of the ASCII
+// pair a or b (its second character may lie past k, below avail >= k); returns how many it copied (k
+// when there is neither). For 2- and 4-byte storage (lines.cpp).
 template <class Ch>
-size_t narrow_until_either(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept;
+size_t narrow_until_pair(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a, const char* b) noexcept;
 
 // Index of the first j >= i where s[j], s[j + 1] are the two ASCII characters a[0], a[1] or b[0], b[1]
 // (n when neither pair occurs), for 1-, 2- and 4-byte storage alike (lines.cpp).
@@ -103,8 +104,9 @@ inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
 // Calls keep(from, to) for the stretches of s that stay, in order; together they are the
 // comment-free text. A comment (and nothing else) lies between consecutive stretches.
 //
-// In wide storage, the next "-" or "/" at or after i of the stretch that began at `from` is asked of
-// find_opener(from, i), which may read what it passes over on the way (every character of it stays).
+// In wide storage, the next comment opener at or after i of the stretch that began at `from` (or any
+// "-" or "/" before it) is asked of find_opener(from, i), which may read what it passes over on the
+// way (every character of it stays).
 template <class Ch, class Keep, class FindOpener>
 void for_each_kept(const Ch* s, size_t n, Keep&& keep, FindOpener&& find_opener) {
   bool blocks = true;
@@ -237,14 +239,14 @@ class NarrowingCopy {
     if (done < k) narrow_.shrink(at + done);
     return done;
   }
-  // As append_narrow, stopping also before the first ASCII a or b.
-  size_t append_narrow_until(const Ch* p, size_t k, char a, char b) {
+  // As append_narrow, stopping also before the first ASCII pair a or b (see narrow_until_pair).
+  size_t append_narrow_until(const Ch* p, size_t k, size_t avail, const char* a, const char* b) {
     if constexpr (sizeof(Ch) == 1) {
       return 0;
     } else {
       if (wide()) return 0;
       const size_t at = narrow_.size();
-      const size_t done = narrow_until_either(p, k, narrow_.extend(k), a, b);
+      const size_t done = narrow_until_pair(p, k, avail, narrow_.extend(k), a, b);
       if (done < k) narrow_.shrink(at + done);
       return done;
     }
@@ -414,19 +416,19 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
   // While the copy is one byte a character, the search for comment openers in wide storage copies
   // what it passes over, so that the wide storage is read once and not twice.
   auto find_opener = [&](size_t from, size_t i) -> size_t {
-    if (!copying || !buffer.is_narrow()) return find_either(s, i, n, '-', '/');
+    if (!copying || !buffer.is_narrow()) return find_pair(s, i, n, "--", "/*");
     copy(std::max(copied_to, from), i);
     copied_to = i;
     while (i < n && buffer.is_narrow()) {
       const size_t k = std::min(room(n - i), limit);  // a growing window takes no more than it keeps
-      const size_t done = buffer.append_narrow_until(s + i, k, '-', '/');
+      const size_t done = buffer.append_narrow_until(s + i, k, n - i, "--", "/*");
       copied_to = i += done;
       if (done < k) {
         if (s[i] == Ch('-') || s[i] == Ch('/')) return i;
         break;  // a wider character, which copy() turns the copy wide for
       }
     }
-    return find_either(s, i, n, '-', '/');
+    return find_pair(s, i, n, "--", "/*");
   };
   for_each_kept(
       s, n,
