@@ -226,6 +226,35 @@ size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcep
 
 // ---- finding one of two ASCII pairs ------------------------------------------------------------------
 
+// The byte at p[k] as narrow16 and narrow32 give it, but for pairs only: 0 for any wider character.
+template <class Ch>
+inline char pair_byte(const Ch* p, size_t k) {
+  const Py_UCS4 c = p[k];
+  return static_cast<char>(c > 0xFF ? 0 : c);
+}
+
+// The second characters of the pairs that begin at v's 16 characters p[0, 16): v moved one place
+// on, with p[16] coming in last. Wide storage is not read a second time for them.
+template <class Ch>
+inline __m128i next16(const Ch* p, __m128i v) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  } else {
+    return _mm_or_si128(_mm_srli_si128(v, 1), _mm_slli_si128(_mm_cvtsi32_si128(pair_byte(p, 16) & 0xFF), 15));
+  }
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i next32(const Ch* p, __m256i v) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+  } else {
+    // [v's high half, p[32]], then each lane shifted by one byte with the next lane's first byte in.
+    const __m256i on = _mm256_permute2x128_si256(v, _mm256_set1_epi8(pair_byte(p, 32)), 0x21);
+    return _mm256_alignr_epi8(on, v, 1);
+  }
+}
+
 // The characters at i and at i + 1 are narrowed and compared separately: a lone "-" or "/", common in
 // code, then costs nothing, where a search for single characters would stop at each one.
 template <class Ch>
@@ -233,7 +262,7 @@ size_t find_pair_sse2(const Ch* s, size_t i, size_t n, const char* a, const char
   const __m128i a0 = _mm_set1_epi8(a[0]), a1 = _mm_set1_epi8(a[1]), b0 = _mm_set1_epi8(b[0]), b1 = _mm_set1_epi8(b[1]);
   for (; i + 17 <= n; i += 16) {
     __m128i high = _mm_setzero_si128();
-    const __m128i v = narrow16(s + i, high), w = narrow16(s + i + 1, high);
+    const __m128i v = narrow16(s + i, high), w = next16(s + i, v);
     const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(w, a1)),
                                      _mm_and_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(w, b1)));
     if (const int bits = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
@@ -248,7 +277,7 @@ __attribute__((target("avx2"))) size_t find_pair_avx2(const Ch* s, size_t i, siz
   const __m256i b0 = _mm256_set1_epi8(b[0]), b1 = _mm256_set1_epi8(b[1]);
   for (; i + 33 <= n; i += 32) {
     __m256i high = _mm256_setzero_si256();
-    const __m256i v = rx::detail::narrow32(s + i, high), w = rx::detail::narrow32(s + i + 1, high);
+    const __m256i v = rx::detail::narrow32(s + i, high), w = next32(s + i, v);
     const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, a0), _mm256_cmpeq_epi8(w, a1)),
                                         _mm256_and_si256(_mm256_cmpeq_epi8(v, b0), _mm256_cmpeq_epi8(w, b1)));
     if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
@@ -268,7 +297,7 @@ size_t narrow_until_pair_sse2(const Ch* s, size_t k, size_t avail, Py_UCS1* out,
     const __m128i v = narrow16(s + i, high);
     if (any_high<Ch>(high)) break;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
-    const __m128i w = narrow16(s + i + 1, high);
+    const __m128i w = next16(s + i, v);
     const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(w, a1)),
                                      _mm_and_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(w, b1)));
     if (const int bits = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
@@ -289,8 +318,7 @@ __attribute__((target("avx2"))) size_t narrow_until_pair_avx2(const Ch* s, size_
     const __m256i v = rx::detail::narrow32(s + i, high);
     if (!_mm256_testz_si256(high, wide)) break;
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
-    // A wide character right after the block narrows to 0x00 or 0xFF, which completes no pair.
-    const __m256i w = rx::detail::narrow32(s + i + 1, high);
+    const __m256i w = next32(s + i, v);
     const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, a0), _mm256_cmpeq_epi8(w, a1)),
                                         _mm256_and_si256(_mm256_cmpeq_epi8(v, b0), _mm256_cmpeq_epi8(w, b1)));
     if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
