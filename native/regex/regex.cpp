@@ -374,6 +374,7 @@ class Scanner {
         BlockTables bt;
         uint64_t built = 0;
         size_t built_at = 0;
+        const bool avx2 = have_avx2();
         while (active && i >= 16 && i + 32 <= n_) {
           if (active != built && (built == 0 || i - built_at >= 1024)) {
             bt.build(pf_, active);
@@ -382,7 +383,7 @@ class Scanner {
           }
           uint32_t mask = 0;
           size_t width = 16;
-          if (have_avx2()) {
+          if (avx2) {
             i = scan_blocks32(bt, t_, i, n_, &mask);
             width = 32;
           }
@@ -567,9 +568,9 @@ struct FindAllState {
   // Runs the attempt at i (i >= next) and reports every match it produces through emit(start, end).
   template <class Ch, class Emit>
   void attempt(const Program& p, const Ch* t, size_t n, size_t i, Memo& memo, FrameStack& stack,
-               Emit&& emit) {
+               Emit&& emit, size_t through = SIZE_MAX) {
     memo.set_floor(i);
-    std::optional<size_t> e = execute(p, t, n, i, false, memo, stack);
+    std::optional<size_t> e = execute(p, t, n, i, false, memo, stack, through);
     if (!e) return;
     emit(i, *e);
     memo.forget(*e);
@@ -1307,12 +1308,12 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
             continue;
           }
           fa[b].attempt(*me.prog, text, n, i, sc.memos[b], sc.stack,
-                        [&](size_t from, size_t to) { report(me.owner, from, to); });
+                        [&](size_t from, size_t to) { report(me.owner, from, to); }, through);
           continue;
         }
         if (filter.next(me.owner, i) != i) continue;
         sc.memos[b].set_floor(i);
-        std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack);
+        std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack, through);
         if (!e) continue;
         if (!me.probe) {
           report(me.owner, i, *e);

@@ -675,9 +675,11 @@ inline bool check_at(const Latin1& lat, At at, const Ch* t, size_t n, size_t pos
   return false;
 }
 
+// With `through` (not SIZE_MAX), the attempt at start is known to get through the program's prefix to
+// there (prefix_end_at), and resumes there rather than taking the prefix again.
 template <class Ch>
 std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
-                              Memo& memo, FrameStack& stack);
+                              Memo& memo, FrameStack& stack, size_t through = SIZE_MAX);
 
 // Where the attempt at pos gets through the program's prefix (Program::prefix_end), SIZE_MAX when it
 // fails there, and execute need not be called; with prefix_is_whole, that is where its match ends. No
@@ -759,13 +761,14 @@ bool look_body_matches(const Program& P, uint32_t i, const Ch* t, size_t n, size
 
 template <class Ch>
 std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
-                              Memo& memo, FrameStack& stack) {
+                              Memo& memo, FrameStack& stack, size_t through) {
   const Inst* code = P.code.data();
   const CharTest* tests = P.tests.data();
   const Latin1& lat = *P.lat;
   stack.clear();
-  uint32_t pc = 0;
-  size_t pos = start;
+  // The prefix has no choice to come back to: its loops take their whole runs, as it did.
+  uint32_t pc = through == SIZE_MAX ? 0 : P.prefix_end;
+  size_t pos = through == SIZE_MAX ? start : through;
   size_t counted_hi = 0;  // a lazy Counted's last continuation position, for counted_lazy
 
   // First continuation position <= q (and >= lo) whose first char test can pass; a continuation
