@@ -654,15 +654,18 @@ uint8_t class_of_lower(char32_t lower) {
   return 0;
 }
 
+// Fold classes are gathered as 256-bit sets of four words.
+void add_class(uint64_t set[4], uint8_t c) { set[c >> 6] |= uint64_t{1} << (c & 63); }
+bool has_class(const uint64_t set[4], uint8_t c) { return (set[c >> 6] >> (c & 63)) & 1; }
+
 }  // namespace
 
 uint8_t fold_class(char32_t c) { return class_of_lower(to_lower(c)); }
 
 bool test_classes(const CharTest& t, uint64_t out[4]) {
   std::fill(out, out + 4, 0);
-  auto put = [&](uint8_t c) { out[c >> 6] |= uint64_t{1} << (c & 63); };
   if (t.kind == CharTest::Lit) {
-    put(fold_class(t.alts[0]));
+    add_class(out, fold_class(t.alts[0]));
     return true;
   }
   if (t.kind == CharTest::Set) {
@@ -671,16 +674,18 @@ bool test_classes(const CharTest& t, uint64_t out[4]) {
     // of them, whose class is then that character's own.
     if (t.negate || !t.tail.empty() || t.ranges.empty() || t.ranges.back().second >= 256) return false;
     int count = 0;
-    for (int c = 0; c < 256; ++c)
-      if (t.latin[c] && !((out[fold_class(static_cast<char32_t>(c)) >> 6] >> (fold_class(static_cast<char32_t>(c)) & 63)) & 1)) {
+    for (int c = 0; c < 256; ++c) {
+      const uint8_t cls = fold_class(static_cast<char32_t>(c));
+      if (t.latin[c] && !has_class(out, cls)) {
         if (++count > 4) return false;
-        put(fold_class(static_cast<char32_t>(c)));
+        add_class(out, cls);
       }
+    }
     return count > 0;
   }
   if (t.kind != CharTest::Fold) return false;
   // A character passes when its lowercase is one of alts, so its class is that alternative's.
-  for (uint8_t a = 0; a < t.nalts; ++a) put(class_of_lower(t.alts[a]));
+  for (uint8_t a = 0; a < t.nalts; ++a) add_class(out, class_of_lower(t.alts[a]));
   return true;
 }
 
@@ -689,13 +694,12 @@ namespace {
 // Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
 // character beyond Latin-1 also adds class 0, which the others share).
 void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
-  auto put = [&](uint8_t c) { out[c >> 6] |= uint64_t{1} << (c & 63); };
   for (int c = 0; c < 256; ++c)
-    if (t.latin[c]) put(fold_class(static_cast<char32_t>(c)));
+    if (t.latin[c]) add_class(out, fold_class(static_cast<char32_t>(c)));
   if (!t.can_match_above_latin1()) return;
-  put(0);
+  add_class(out, 0);
   for (char32_t w : wide_tables().with_class)
-    if (t.slow(w)) put(fold_class(w));
+    if (t.slow(w)) add_class(out, fold_class(w));
 }
 
 // Every character test `t` accepts, when they are known to be few (a literal, or a case-insensitive one
@@ -935,7 +939,7 @@ void next_classes(const Program& p, Program::Factor& f) {
   } else {
     if (f.skip >= 0 || f.after[0].any) return;
     for (int c = 0; c < 256; ++c)
-      if (f.after[0].latin[c]) cls[fold_class(static_cast<char32_t>(c)) >> 6] |= uint64_t{1} << (fold_class(static_cast<char32_t>(c)) & 63);
+      if (f.after[0].latin[c]) add_class(cls, fold_class(static_cast<char32_t>(c)));
     for (uint32_t id : f.after[0].hi_tests) add_accepted_classes(p.tests[id], cls);
   }
   std::copy(cls, cls + 4, f.next_classes);
