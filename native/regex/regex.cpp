@@ -1298,7 +1298,9 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           if (from > i) continue;
         }
         // Most fruitless attempts fail in the pattern's opening keywords, which need no backtracking.
-        const size_t through = prefix_end_at(*me.prog, text, n, i);
+        const size_t through = sizeof(Ch) == 1 ? prefix_end_at(*me.prog, text, n, i + me.prog->settled_chars,
+                                                                me.prog->settled_pc)
+                                               : prefix_end_at(*me.prog, text, n, i);
         if (through == SIZE_MAX) continue;
         if (me.counting) {
           if (i < fa[b].next) continue;

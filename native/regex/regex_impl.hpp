@@ -197,6 +197,10 @@ struct Program {
   // prefix_holds); 0 when such a prefix says no more than a set's filter.
   uint32_t prefix_end = 0;
   bool prefix_is_whole = false;  // the prefix is all of it, and its matches are never empty
+  // The prefix's opening instructions that a set's filter has settled already at any position it lets
+  // through in one-byte text (a leading \b and up to three char tests: the filter's exact check reads
+  // the character before and those at offsets 0..2), and the characters they take.
+  uint32_t settled_pc = 0, settled_chars = 0;
   const Latin1* lat = nullptr;
   StartInfo start;
   // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
@@ -683,10 +687,11 @@ std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t st
 
 // Where the attempt at pos gets through the program's prefix (Program::prefix_end), SIZE_MAX when it
 // fails there, and execute need not be called; with prefix_is_whole, that is where its match ends. No
-// marks, no stack: each loop of the prefix takes its whole run.
+// marks, no stack: each loop of the prefix takes its whole run. With from_pc, the instructions before
+// it are known to hold, and pos is where they leave the attempt.
 template <class Ch>
-size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos) {
-  for (uint32_t pc = 0; pc < P.prefix_end; ++pc) {
+size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos, uint32_t from_pc = 0) {
+  for (uint32_t pc = from_pc; pc < P.prefix_end; ++pc) {
     const Inst& in = P.code[pc];
     if (in.op == Op::Assert) {
       if (!check_at(*P.lat, in.at, t, n, pos)) return SIZE_MAX;
