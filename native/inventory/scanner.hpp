@@ -176,17 +176,66 @@ inline size_t next_special(const Ch* s, size_t i, size_t n) noexcept {
   return n;
 }
 
-// Class masks of 64 characters, one bit per character, for the bulk path of the object scan: line
-// boundaries, blanks, and the characters that may need the one-by-one path (quotes, brackets,
-// dollars, semicolons, minus and slash, CR). False when a character beyond Latin-1 is among them.
+// Class masks of 64 characters, one bit per character, for the bulk path of the object scan. A CR
+// followed by an LF counts as a blank and the LF as the line boundary, so that the pair is one.
 struct Masks {
-  uint64_t lines, blanks, events;
+  uint64_t lines;    // line boundaries
+  uint64_t blanks;   // space, tab, a CR before an LF
+  uint64_t quotes;   // single quotes
+  uint64_t events;   // what needs the one-by-one path outside a literal: " [ ` $ ; /, and -- at its first minus
+  uint64_t hazards;  // quotes right after a backslash, which may be escaped ones
+  uint64_t initials;  // the letters a head or a batch separator starts with: A C G R in either case
+  uint64_t closers;   // closing brackets
+  uint64_t parity;    // the running parity of the quotes, each bit counting the quotes up to it
 };
 
+// The running parity of the quote bits, by doubling: each step xors in the parity of twice as many
+// bits before.
+__attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcept {
+  x ^= x << 1;
+  x ^= x << 2;
+  x ^= x << 4;
+  x ^= x << 8;
+  x ^= x << 16;
+  x ^= x << 32;
+  return x;
+}
+
+// The classes each ISA path finds, before the pairs that need a neighbour are settled.
+struct RawMasks {
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: CR and backslash
+};
+
+// Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
+// Each field is written once, from a register: a struct built aside and copied in goes through memory
+// in halves the copy then reads whole, which stalls.
+template <class Ch>
+__attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const RawMasks& r, Masks& m) noexcept {
+  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0;
+  for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
+    const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
+    if (s[i + b] == Ch('\r')) {
+      if (s[i + b + 1] == Ch('\n')) blanks |= uint64_t{1} << b;
+      else lines |= uint64_t{1} << b;
+    } else if (b < 63) {
+      hazards |= r.quotes & (uint64_t{1} << (b + 1));
+    }
+  }
+  if (i > 0 && s[i - 1] == Ch('\\')) hazards |= r.quotes & 1;
+  m.lines = lines;
+  m.blanks = blanks;
+  m.quotes = r.quotes;
+  m.events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
+  m.hazards = hazards;
+  m.initials = r.initials;
+  m.closers = r.closers;
+}
+
 #if defined(__SSE2__)
+// False when a character beyond Latin-1 is among the 64.
 template <class Ch>
 __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m) noexcept {
-  m = {};
+  RawMasks r{};
   for (int part = 0; part < 4; ++part) {
     const Ch* p = s + i + 16 * part;
     __m128i v;
@@ -209,17 +258,26 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
       return _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(low)), _mm_set1_epi8(count)), zero);
     };
     auto eq = [&](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    // LF, VT, FF and the separators; a CR goes the one-by-one way, which pairs it with its LF.
+    auto bits = [](__m128i x) { return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(x))); };
+    // LF, VT, FF and the separators; CRs are settled afterwards.
     const __m128i lines = _mm_or_si128(_mm_or_si128(in_range(0x0A, 2), in_range(0x1C, 2)), eq(static_cast<char>(0x85)));
     const __m128i blanks = _mm_or_si128(eq(' '), eq('\t'));
-    __m128i events = _mm_or_si128(_mm_or_si128(eq('\''), eq('"')), _mm_or_si128(eq('['), eq('`')));
-    events = _mm_or_si128(events, _mm_or_si128(_mm_or_si128(eq('$'), eq(';')), eq('\r')));
-    events = _mm_or_si128(events, _mm_or_si128(eq('-'), eq('/')));
+    __m128i events = _mm_or_si128(_mm_or_si128(eq('"'), eq('$')), _mm_or_si128(eq('['), eq('`')));
+    events = _mm_or_si128(events, _mm_or_si128(eq(';'), eq('/')));
     const int shift = 16 * part;
-    m.lines |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(lines))) << shift;
-    m.blanks |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(blanks))) << shift;
-    m.events |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(events))) << shift;
+    r.lines |= bits(lines) << shift;
+    r.blanks |= bits(blanks) << shift;
+    r.quotes |= bits(eq('\'')) << shift;
+    r.events |= bits(events) << shift;
+    r.dashes |= bits(eq('-')) << shift;
+    r.rare |= bits(_mm_or_si128(eq('\r'), eq('\\'))) << shift;
+    r.closers |= bits(eq(']')) << shift;
+    const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
+    auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
+    r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
   }
+  settle(s, i, r, m);
+  m.parity = prefix_parity(r.quotes);
   return true;
 }
 #else
@@ -230,44 +288,62 @@ inline bool masks(const Ch*, size_t, Masks&) noexcept {
 #endif
 
 #ifdef TESSERA_SIMD_X86
-// The same masks, 32 characters a step, each character classified by two table lookups (its low and
-// its high half-byte) instead of a compare per character looked for. A class bit survives both
-// lookups only for the exact characters of its class:
-//   0: 0x0A-0x0C  1: 0x1C-0x1E  (line boundaries; NEL is compared apart)
-//   2: tab  3: space  (blanks)
-//   4: " $ ' - /  5: CR  6: ; [  7: `  (events)
+// The same masks, 32 characters a step, each class found by table lookups of the character's low and
+// high half-bytes (two tables of eight class bits each) instead of a compare per character looked
+// for. A class bit survives both lookups only for the exact characters of its class:
+//   first:  0: 0x0A-0x0C  1: 0x1C-0x1E  (line boundaries)  2: tab  3: space  (blanks)
+//           4: " $ /  5: ; [  6: `  (events)  7: '  (quotes: the sign bit, read by one movemask)
+//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash  5: NEL  6: ]
 // Text of any width whose block lies within Latin-1.
-__attribute__((target("avx2"))) inline uint32_t bits32(__m256i v) noexcept {
+__attribute__((target("avx2"))) inline uint64_t bits32(__m256i v) noexcept {
   return static_cast<uint32_t>(_mm256_movemask_epi8(v));
 }
 
+// The characters whose class bits meet `which`.
+__attribute__((target("avx2"))) inline uint64_t any(__m256i bits, char which) noexcept {
+  return ~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(which)), _mm256_setzero_si256())) & 0xFFFFFFFFu;
+}
+
 template <class Ch>
-__attribute__((target("avx2"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
+__attribute__((target("avx2,pclmul"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
   const __m256i low_table = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(static_cast<char>(0x88), 0, 0x10, 0, 0x10, 0, 0, 0x10, 0, 0x04, 0x01, 0x41, 0x03, 0x32, 0x02, 0x10));
-  const __m256i high_table =
-      _mm256_broadcastsi128_si256(_mm_setr_epi8(0x25, 0x02, 0x18, 0x40, 0, 0x40, static_cast<char>(0x80), 0, 0, 0,
-                                                0, 0, 0, 0, 0, 0));
+      _mm_setr_epi8(0x48, 0, 0x10, 0, 0x10, 0, 0, static_cast<char>(0x80), 0, 0x04, 0x01, 0x21, 0x03, 0x02, 0x02, 0x10));
+  const __m256i high_table = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(0x05, 0x02, static_cast<char>(0x98), 0x20, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+  const __m256i low_table2 = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(0, 0x01, 0x02, 0x01, 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x4C, 0, 0));
+  const __m256i high_table2 = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(0x08, 0, 0x04, 0, 0x01, 0x52, 0x01, 0x02, 0x20, 0, 0, 0, 0, 0, 0, 0));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i zero = _mm256_setzero_si256();
   __m256i high = zero;
-  uint64_t lines = 0, blanks = 0, events = 0;
+  RawMasks r{};
   for (int half = 0; half < 2; ++half) {
     const __m256i v = rx::detail::narrow32(s + i + 32 * half, high);
-    const __m256i lo = _mm256_shuffle_epi8(low_table, _mm256_and_si256(v, nibble));
-    const __m256i hi = _mm256_shuffle_epi8(high_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
-    const __m256i bits = _mm256_and_si256(lo, hi);
-    const uint32_t nel = bits32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85))));
+    const __m256i low = _mm256_and_si256(v, nibble);
+    const __m256i high_nibble = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+    const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(low_table, low), _mm256_shuffle_epi8(high_table, high_nibble));
+    const __m256i bits2 =
+        _mm256_and_si256(_mm256_shuffle_epi8(low_table2, low), _mm256_shuffle_epi8(high_table2, high_nibble));
     const int shift = 32 * half;
-    lines |= static_cast<uint64_t>(~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(0x03)), zero)) | nel) << shift;
-    blanks |= static_cast<uint64_t>(~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(0x0C)), zero))) << shift;
-    events |= static_cast<uint64_t>(~bits32(_mm256_cmpeq_epi8(_mm256_and_si256(bits, _mm256_set1_epi8(static_cast<char>(0xF0))), zero))) << shift;
+    r.lines |= any(_mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi8(0x03)), _mm256_and_si256(bits2, _mm256_set1_epi8(0x20))),
+                   static_cast<char>(0xFF)) << shift;
+    r.blanks |= any(bits, 0x0C) << shift;
+    r.quotes |= bits32(bits) << shift;
+    r.events |= any(bits, 0x70) << shift;
+    r.initials |= any(bits2, 0x03) << shift;
+    r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
+    r.rare |= any(bits2, 0x18) << shift;
+    r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
   }
   if constexpr (sizeof(Ch) > 1) {
     const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
     if (!_mm256_testz_si256(high, wide)) return false;
   }
-  m = {lines, blanks, events};
+  settle(s, i, r, m);
+  // A carry-less multiply by all ones is the running parity.
+  m.parity = static_cast<uint64_t>(
+      _mm_cvtsi128_si64(_mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(r.quotes)), _mm_set1_epi8(-1), 0)));
   return true;
 }
 #endif
@@ -307,6 +383,16 @@ class Scanner {
             continue;
           }
           slow_until = i + kChunk;
+          if (literal_) {
+            literal_ = false;
+            i = rest_of_literal(i);
+            continue;
+          }
+          if (comment_) {  // a line comment the bulk path left open
+            comment_ = false;
+            i = text::find_line_break(s_, i, n_);
+            continue;
+          }
         }
         // Leaving the bulk path at a line's head: the one-by-one path takes the head from here.
         if (at_head_) {
@@ -320,6 +406,7 @@ class Scanner {
       i = event(i);
     }
     pending_ = false;
+    settle_code();
     if (open_) close(code_line_, code_begin_);
     out_.total_lines = (line_begin_ == n_) ? line_ - 1 : line_;
     if (Plan && out_.line_begin.size() > out_.total_lines) out_.line_begin.resize(out_.total_lines);
@@ -413,66 +500,61 @@ class Scanner {
   Hot static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
 
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
-  // count, where the current line starts, and the last line that holds code (a line whose first
-  // non-blank character is in `code`).
+  // count and where the current line starts; and the last code among `code` (the first non-blank
+  // character of a line, a closing quote), whose line is worked out only when an object needs it.
+  // Without branches: whether a block holds a boundary or code is data, not a pattern.
   Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
     const uint64_t span = below(to) & ~below(from);
-    uint64_t codes = code & span;
-    if (codes) {
-      const unsigned q = 63u - static_cast<unsigned>(__builtin_clzll(codes));
-      const uint64_t before = m.lines & span & below(q);
-      code_line_ = line_ + ones(before);
-      code_begin_ = before ? base + (63u - static_cast<unsigned>(__builtin_clzll(before))) + 1 : line_begin_;
-    }
+    const uint64_t codes = code & span;
+    const size_t last_code = base + 63u - static_cast<unsigned>(__builtin_clzll(codes | 1));
+    code_at_ = codes ? last_code : code_at_;
     const uint64_t breaks = m.lines & span;
-    if (breaks) {
-      line_ += ones(breaks);
-      const unsigned last = 63u - static_cast<unsigned>(__builtin_clzll(breaks));
-      const uint64_t earlier = breaks & below(last);
-      previous_line_begin_ = earlier ? base + (63u - static_cast<unsigned>(__builtin_clzll(earlier))) + 1 : line_begin_;
-      line_begin_ = base + last + 1;
-    }
+    line_ += ones(breaks);
+    const size_t begin = base + 64u - static_cast<unsigned>(__builtin_clzll(breaks | 1));
+    line_begin_ = breaks ? begin : line_begin_;
   }
 
-  // The quote that closes the literal opening at bit `open` of the current block, when the block
-  // settles it (0 otherwise: the literal runs on, or an escape needs a closer look).
-  Hot unsigned closing_quote(const lex::Masks& m, unsigned open) const {
-    const Ch q = s_[block_base_ + open];
-    uint64_t rest = m.events & ~below(open + 1);
-    while (rest) {
-      const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
-      rest &= rest - 1;
-      const size_t k = block_base_ + c;
-      // A CR is no line boundary in the masks: a literal holding one is counted the slow way.
-      if (s_[k] == Ch('\r')) return 0;
-      if (s_[k] != q) continue;
-      if (c == 63 || s_[k - 1] == Ch('\\')) return 0;
-      if (s_[k + 1] == q) {  // doubled: the quote itself
-        rest &= rest - 1;
-        continue;
-      }
-      return c;
-    }
-    return 0;
+  // For each character from bit `from` on, whether a single-quoted literal is open after it, given
+  // whether one is open before bit `from`: the parity of the quotes since `from`. A doubled quote
+  // inside a literal closes and reopens it, which leaves it open, as it should.
+  Hot static uint64_t open_after(const lex::Masks& m, unsigned from, bool open) noexcept {
+    const bool flip = open != (from > 0 && ((m.parity >> (from - 1)) & 1));
+    return m.parity ^ (uint64_t{0} - uint64_t{flip});
   }
 
   // The line boundary that ends the line comment opening at bit `open` of the current block, when
-  // the block holds it (0 otherwise). A CR is an event rather than a line in the masks.
-  Hot unsigned comment_end(const lex::Masks& m, unsigned open) const {
-    const uint64_t after = ~below(open + 2);
-    const uint64_t lines = m.lines & after;
-    const unsigned line = lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 64u;
-    for (uint64_t rest = m.events & after & below(line); rest; rest &= rest - 1) {
-      const unsigned c = static_cast<unsigned>(__builtin_ctzll(rest));
-      if (s_[block_base_ + c] == Ch('\r')) return c;
-    }
-    return line == 64 ? 0 : line;
+  // the block holds it (0 otherwise).
+  Hot static unsigned comment_end(const lex::Masks& m, unsigned open) noexcept {
+    const uint64_t lines = m.lines & ~below(open + 2);
+    return lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 0u;
+  }
+
+  // The closing bracket of the bracketed name opening at bit `open` of the current block, when the
+  // block settles it on the same line (0 otherwise: no closer in the block, a line boundary first, or
+  // a doubled closer, which the one-by-one path follows).
+  Hot static unsigned bracket_end(const lex::Masks& m, unsigned open) noexcept {
+    const uint64_t closers = m.closers & ~below(open + 1);
+    if (!closers) return 0;
+    const unsigned close = static_cast<unsigned>(__builtin_ctzll(closers));
+    if (close == 63 || ((m.closers >> (close + 1)) & 1) || (m.lines & below(close) & ~below(open + 1))) return 0;
+    return close;
+  }
+
+  // Whether the word at p, a line's first, whose first letter is u in upper case, is the one word
+  // that letter can open a head or a batch separator with: CREATE, ALTER, REPLACE or GO, in any
+  // case. Most lines opening with those letters open other words (AND, CASE, RETURN, GOTO).
+  Hot bool head_word(size_t p, Ch u) const {
+    const std::string_view word = u == Ch('C') ? "CREATE" : u == Ch('A') ? "ALTER" : u == Ch('R') ? "REPLACE" : "GO";
+    const size_t end = p + word.size();
+    if (end > n_ || (end < n_ && lex::word_char(s_[end]))) return false;
+    return lex::is(s_, p, end, word);
   }
 
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
-  // tested in bulk, and only head candidates and the first character that needs the one-by-one
-  // path are visited. Returns where the scan goes on, or npos when the chunk holds a character the
-  // masks can't classify.
+  // tested in bulk, single-quoted literals are followed by the parity of their quotes, and only
+  // head candidates and the first character outside a literal that needs the one-by-one path are
+  // visited. Returns where the scan goes on, or npos when the chunk holds a character the masks
+  // can't classify. A literal still open at the chunk's end is left to the next one (literal_).
   Hot size_t chunk(size_t i) {
     // The masks of a block serve every return into it: after an event the scan goes on from the
     // event's end, mostly inside the same block.
@@ -482,32 +564,49 @@ class Scanner {
     }
     const unsigned from = static_cast<unsigned>(i - block_base_);
     i = block_base_;
-    lex::Masks m = block_;
-    const uint64_t skipped = below(from);
-    m.lines &= ~skipped;
-    m.events &= ~skipped;
+    const lex::Masks& m = block_;
+    const uint64_t lines = m.lines & ~below(from);
     // The first non-blank character after each line boundary (or after `from`, when that is at the
     // head of a line): adding the start bits to the blank runs carries each to the run's end.
-    const uint64_t starts = (m.lines << 1) | (at_head_ ? uint64_t{1} << from : 0u);
+    const uint64_t starts = (lines << 1) | (at_head_ ? uint64_t{1} << from : 0u);
     uint64_t sum;
     const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
     const uint64_t firsts = sum & ~m.blanks & ~m.lines;
-    const uint64_t code = firsts & ~m.events;
-    unsigned done = from;
+    // The quote after each quote: a quote followed by another closes no literal.
+    const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+    bool literal = literal_;
+    literal_ = false;
     at_head_ = false;
+    unsigned start = from;
+    if (comment_) {
+      const uint64_t ends = lines;
+      if (ends == 0) return i + kChunk;
+      comment_ = false;
+      start = static_cast<unsigned>(__builtin_ctzll(ends));
+    }
+    unsigned done = start;
     // Up to each event, the line heads are taken from the masks; the event itself goes the
     // one-by-one way, and the scan goes on in the same block as long as the event ends inside it.
-    for (unsigned pos = from;;) {
-      const uint64_t ahead = m.events & ~below(pos);
+    for (unsigned pos = start;;) {
+      const uint64_t after = open_after(m, pos, literal);
+      const uint64_t before = (after << 1) | uint64_t{literal};
+      const uint64_t in_literal = (before | after) & ~below(pos);
+      const uint64_t plain = firsts & ~in_literal & ~m.events;
+      // Code, for the last line holding some: a line's first character outside a literal (a quote
+      // that opens one included), and a quote that closes one. A doubled quote inside a literal is
+      // neither, wherever it stands: a literal left open to the end of the text has no code after
+      // its opening quote.
+      const uint64_t code = (plain | (firsts & m.quotes & ~before) | (m.quotes & before & ~doubled)) & ~below(pos);
+      const uint64_t ahead = ((m.events & ~in_literal) | m.hazards) & ~below(pos);
       const unsigned stop = ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u;
-      uint64_t candidates = code & below(stop) & ~below(pos);
+      // Only a line opening with one of these letters can hold a head or a batch separator.
+      uint64_t candidates = plain & m.initials & below(stop) & ~below(pos);
       while (candidates) {
         const unsigned bit = static_cast<unsigned>(__builtin_ctzll(candidates));
         candidates &= candidates - 1;
         const size_t p = i + bit;
         const Ch u = lex::upper(s_[p]);
-        // Only a line opening with one of these letters can hold a head or a batch separator.
-        if (u != Ch('C') && u != Ch('A') && u != Ch('R') && u != Ch('G')) continue;
+        if (!head_word(p, u)) continue;  // its code is counted with the rest of the block's
         lines_in_chunk(i, m, code, done, bit);
         done = bit;
         if (u == Ch('G')) {
@@ -519,43 +618,82 @@ class Scanner {
           mark_code();
           continue;
         }
-        const bool line_had_code = code_line_ == line_;
-        const size_t previous_line = code_line_, previous_begin = code_begin_;
+        const bool line_had_code = code_on_line();
+        const LastCode previous = last_code();
         mark_code();
-        const size_t next = statement(p, false, line_had_code, previous_line, previous_begin);
+        const size_t next = statement(p, false, line_had_code, previous);
         if (pending_) return next;
       }
       lines_in_chunk(i, m, code, done, stop);
       if (stop == 64) {
+        literal_ = after >> 63;
         // Still at a line's head after the chunk: a boundary last, or only blanks since one.
-        at_head_ = carry || ((m.lines >> 63) & 1);
+        at_head_ = !literal_ && (carry || ((m.lines >> 63) & 1));
         return i + kChunk;
       }
       const size_t p = i + stop;
-      // An event that opens a line (a comment, a quoted name) is where a statement may start.
-      if ((firsts >> stop) & 1) return head(p, true, false);
-      // A line comment after code, ending in the block, is passed over here: nothing in it counts.
-      if (s_[p] == Ch('-') && s_[p + 1] == Ch('-')) {
+      size_t next;
+      if ((before >> stop) & 1) {
+        // A quote after a backslash inside a literal: the literal is followed one by one from here.
+        next = rest_of_literal(p);
+      } else if (s_[p] == Ch('-')) {  // only the first minus of a pair is an event
+        // A line comment is passed over here: nothing in it counts. One that runs past the block
+        // ends at the first line boundary of a later one.
         const unsigned end = comment_end(m, stop);
-        if (end != 0) {
-          pos = done = end;
-          continue;
+        if (end == 0) {
+          comment_ = true;
+          return i + kChunk;
         }
+        next = i + end;
+      } else if (s_[p] == Ch('[') && p >= unclosed_until_ && bracket_end(m, stop) != 0) {
+        // A bracketed name closed in the block; opening a line, it is the line's code.
+        if ((firsts >> stop) & 1) code_at_ = p;
+        next = i + bracket_end(m, stop) + 1;
+      } else if ((firsts >> stop) & 1) {
+        // An event that opens a line (a comment, a quoted name) is where a statement may start.
+        return head(p, true, false);
+      } else {
+        next = event(p);
+        if (pending_) return next;
       }
-      const unsigned closing = (s_[p] == Ch('\'') || s_[p] == Ch('"')) ? closing_quote(m, stop) : 0;
-      if (closing != 0) {
-        lines_in_chunk(i, m, code, stop, closing + 1);
-        mark_code();
-        pos = done = closing + 1;
-        continue;
-      }
-      const size_t next = event(p);
-      if (pending_ || next >= i + kChunk) return next;
+      if (next >= i + kChunk) return next;
       pos = done = static_cast<unsigned>(next - i);
+      literal = false;
     }
   }
 
   // ---- lines ------------------------------------------------------------------------------------
+
+  // The last code before the current position. Where the bulk path found it (at), its line and
+  // line start are worked out only when an object needs them, counted back from the current line.
+  struct LastCode {
+    size_t at, line, begin;
+  };
+
+  LastCode last_code() const { return {code_at_, code_line_, code_begin_}; }
+
+  bool code_on_line() const { return code_at_ != npos ? code_at_ >= line_begin_ : code_line_ == line_; }
+
+  // Once per such code at most, over the lines between it and the current one.
+  void resolve(LastCode& c) const {
+    if (c.at == npos) return;
+    size_t lines = 0;
+    for (size_t p = c.at; (p = text::find_line_break(s_, p, line_begin_)) < line_begin_; ++p) {
+      if (s_[p] == Ch('\r') && p + 1 < n_ && s_[p + 1] == Ch('\n')) ++p;
+      ++lines;
+    }
+    size_t begin = c.at;
+    while (begin > 0 && !text::is_break_char(s_[begin - 1])) --begin;
+    c = {npos, line_ - lines, begin};
+  }
+
+  void settle_code() {
+    LastCode c = last_code();
+    resolve(c);
+    code_line_ = c.line;
+    code_begin_ = c.begin;
+    code_at_ = npos;
+  }
 
   // s_[i] is a line boundary: the position after it (CR LF is one boundary).
   size_t newline(size_t i) {
@@ -581,6 +719,7 @@ class Scanner {
   }
 
   void mark_code() {
+    code_at_ = npos;
     // A literal that runs to a final line break ends on the line before it: no line follows.
     if (line_begin_ >= n_ && line_ > 1) {
       code_line_ = line_ - 1;
@@ -645,23 +784,29 @@ class Scanner {
         p = block_comment(p);
         continue;
       }
-      const bool line_had_code = code_line_ == line_;
-      const size_t previous_line = code_line_, previous_begin = code_begin_;
+      const bool line_had_code = code_on_line();
+      const LastCode previous = last_code();
       mark_code();
       if (!(k & lex::kWordStart)) return p;
-      return statement(p, after_semicolon, line_had_code, previous_line, previous_begin);
+      return statement(p, after_semicolon, line_had_code, previous);
     }
   }
 
   // ---- literals and comments ----------------------------------------------------------------------
 
-  size_t quoted(size_t i) {
-    const Ch q = s_[i];
-    size_t j = i + 1;
+  size_t quoted(size_t i) { return literal(s_[i], i, i + 1); }
+
+  // A single-quoted literal the bulk path followed up to j, still open there. Where it opened
+  // matters only to a backslash right after the opening quote, and j is past that.
+  size_t rest_of_literal(size_t j) { return literal(Ch('\''), 0, j); }
+
+  // The literal that the quote q at i opens, from j on (its lines before j counted already).
+  size_t literal(Ch q, size_t i, size_t j) {
+    const size_t counted = j;
     while (true) {
       const size_t k = text::find(s_, j, n_, q);
       if (k >= n_) {
-        lines_through(i + 1, n_);
+        lines_through(counted, n_);
         return n_;
       }
       if (k + 1 < n_ && s_[k + 1] == q) {  // doubled: the quote itself
@@ -675,7 +820,7 @@ class Scanner {
         j = k + 1;
         continue;
       }
-      lines_through(i + 1, k);
+      lines_through(counted, k);
       mark_code();
       return k + 1;
     }
@@ -900,7 +1045,7 @@ class Scanner {
   }
 
   // The first code of a statement, a word, at the top nesting level.
-  size_t statement(size_t p, bool after_semicolon, bool line_had_code, size_t previous_line, size_t previous_begin) {
+  size_t statement(size_t p, bool after_semicolon, bool line_had_code, LastCode previous) {
     const size_t e = word_end(p);
     if (Plan && depth_ == 0) {
       const size_t verbs = std::size(kStatementVerbs) - (after_semicolon ? 0 : kAfterSemicolonOnly);
@@ -927,13 +1072,15 @@ class Scanner {
       // ALTER PROCEDURE p RENAME TO q; defines nothing: wait for the body.
       pending_ = true;
       pending_object_ = o;
-      pending_line_ = previous_line;
-      pending_begin_ = previous_begin;
+      resolve(previous);
+      pending_line_ = previous.line;
+      pending_begin_ = previous.begin;
       pending_depth_ = 0;
       after_execute_ = false;
       return e;
     }
-    start(o, previous_line, previous_begin);
+    resolve(previous);
+    start(o, previous.line, previous.begin);
     return e;
   }
 
@@ -1029,6 +1176,7 @@ class Scanner {
   void batch_end() {
     pending_ = false;
     depth_ = 0;
+    settle_code();
     if (open_) close(code_line_, code_begin_);
   }
 
@@ -1041,7 +1189,8 @@ class Scanner {
   Inventory out_;
 
   size_t line_ = 1, line_begin_ = 0, previous_line_begin_ = 0;
-  size_t code_line_ = 0, code_begin_ = 0;  // the last line holding code, and where it starts
+  size_t code_line_ = 0, code_begin_ = 0;  // the last line holding code, and where it starts...
+  size_t code_at_ = npos;                   // ...unless the bulk path found later code here
   size_t depth_ = 0;          // parentheses, followed only when planning
   size_t pending_depth_ = 0;  // parentheses since a pending ALTER's head
   size_t unclosed_until_ = 0;
@@ -1052,6 +1201,8 @@ class Scanner {
   bool dollar_body_ = false;
 
   bool at_head_ = false;  // the bulk path resumes at the head of a line
+  bool literal_ = false;  // the bulk path left a single-quoted literal open
+  bool comment_ = false;  // the bulk path left a line comment open
   lex::Masks block_{};
   size_t block_base_ = npos;
 
@@ -1065,7 +1216,8 @@ class Scanner {
 
 #ifdef TESSERA_SIMD_X86
 // The object scan with its bulk path compiled for AVX2, POPCNT and BMI: that path is mostly bit
-// arithmetic on the block masks, which the plain x86-64 baseline spells out at length.
+// arithmetic on the block masks, which the plain x86-64 baseline spells out at length. Its masks
+// take the quotes' running parity from a carry-less multiply.
 template <class Ch>
 __attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
   return Scanner<Ch, false, true>(s, n).run();
@@ -1076,7 +1228,9 @@ template <class Ch>
 Inventory scan(const Ch* s, size_t n, bool plan) {
   if (plan) return Scanner<Ch, true>(s, n).run();
 #ifdef TESSERA_SIMD_X86
-  if (isa::current() >= isa::Level::AVX2) return scan_fast(s, n);
+  // A virtual machine may show AVX2 and hide the carry-less multiply.
+  static const bool clmul = __builtin_cpu_supports("pclmul");
+  if (isa::current() >= isa::Level::AVX2 && clmul) return scan_fast(s, n);
 #endif
   return Scanner<Ch, false>(s, n).run();
 }

@@ -70,7 +70,7 @@ SQL_PIECES = st.sampled_from([
     "CREATE PROCEDURE dbo.p AS", "ALTER PROCEDURE p AS", "create or replace function f() returns int as $$",
     "$$;", "$x$", "GO", "go 3", "/", "CREATE TABLE #t (a int)", "CREATE VIEW v AS", "REPLACE MACRO m AS (",
     ");", "END;", "SELECT 'a''b' AS x;", "'", '"', "[", "]", "`", "--", "/*", "*/", "(", ")", ";", "BEGIN",
-    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c",
+    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c", "\\'s", "'C:\\'", "''", "]]", " " * 40,
 ])
 
 
@@ -124,6 +124,40 @@ def test_bulk_and_line_by_line_scans_agree_on_the_corpus(isa, force_isa):
             check_both_scans("\U0001f600" + text)
             check_both_scans(text.replace("\n", "\u2014\n", 3))
 
+
+# What hides a batch separator or a head from the scan, and what does not, each placed at every offset
+# of a 64-character block (the bulk path follows single-quoted literals across blocks by the parity of
+# their quotes, and takes line comments and bracketed names in bulk where it can).
+HIDING = {
+    "doubled quote in a literal": ("SELECT 'it''s\nGO\nCREATE VIEW v AS SELECT 1'", ["p", "w"]),
+    "literal ending in a backslash": ("SELECT 'C:\\' AS d\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "escaped quote": ("SELECT 'it\\'s\nGO\nCREATE VIEW v AS SELECT 1'", ["p", "w"]),
+    "quote in a line comment": ("SELECT 1 -- it's\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "quote in a bracketed name": ("SELECT [it's]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "doubled closer in a bracketed name": ("SELECT [a]]'b]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "bracket left open at the line's end": ("SELECT [a\n'\nGO\nCREATE VIEW v AS SELECT 1\n'", ["p", "w"]),
+    "comment openers in literals": ("SELECT '--', '/*'\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "quote in a double-quoted name": ('SELECT "it\'s"\nGO\nCREATE VIEW v AS SELECT 1', ["p", "v", "w"]),
+    "CR LF in and after a literal": ("SELECT 'a\r\nGO\r\n'\r\nGO\r\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "lone CRs": ("SELECT 'a\rb'\rGO\rCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "line comment over blocks": ("-- '" + "x" * 80 + "\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "literal over blocks": ("SELECT '" + "x" * 150 + "\nGO\n''" + "y" * 70 + "'\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "literal left open": ("SELECT 'open\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
+    "literal left open, a line in it opening with a doubled quote": ("SELECT 'open\n  ''x\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
+}
+
+
+@pytest.mark.parametrize("script, names", HIDING.values(), ids=HIDING.keys())
+@pytest.mark.parametrize("isa", _matcher.available_isas())
+def test_what_hides_a_head_at_every_block_offset(script, names, isa, force_isa):
+    force_isa(isa)
+    for header in ("", "-- \u0100\n", "-- \U0001f600\n"):
+        for pad in range(66):
+            text = header + "CREATE PROCEDURE p AS\n" + " " * pad + script + "\nGO\nCREATE VIEW w AS SELECT 1\n"
+            assert [o.name for o in find_objects(text)] == names, (header, pad)
+            check_both_scans(text)
+            if not header:
+                check_grades(text)
 
 @given(scripts(), st.sampled_from(["", "\ufeff", "\u0100", "\U0001f600"]))
 def test_grades_on_generated_scripts(text, wide):
