@@ -46,7 +46,7 @@ class Classifier {
   Counts run(const Ch* s, size_t n) const {
     return tally<Ch>([&](auto&& window) {
       text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
-                                        [](const auto* w, size_t p) { return text::cut_after_paren(w, p); }, window);
+                                        text::CutAfterParen{}, window);
     });
   }
 

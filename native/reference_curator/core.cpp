@@ -33,7 +33,7 @@ class Detector {
     std::vector<char> found(kCategoryCount, 0);
     rx::PatternSet::Pieces pieces(set_);
     text::for_each_comment_free_window(s, n, text::comment_free_window_limit(n),
-                                      [](const auto* w, size_t p) { return text::cut_after_paren(w, p); },
+                                      text::CutAfterParen{},
                                       [&](const auto* w, size_t m) {
       set_.run(w, m, hits, pieces);
       for (size_t i = 0; i < kCategoryCount; ++i) found[i] |= hits[i] != 0;

@@ -375,6 +375,7 @@ class Scanner {
         BlockTables bt;
         uint64_t built = 0;
         size_t built_at = 0;
+        const bool avx2 = have_avx2();
         while (active && i >= 16 && i + 32 <= n_) {
           if (active != built && (built == 0 || i - built_at >= 1024)) {
             bt.build(pf_, active);
@@ -383,7 +384,7 @@ class Scanner {
           }
           uint32_t mask = 0;
           size_t width = 16;
-          if (have_avx2()) {
+          if (avx2) {
             i = scan_blocks32(bt, t_, i, n_, &mask);
             width = 32;
           }
@@ -568,9 +569,9 @@ struct FindAllState {
   // Runs the attempt at i (i >= next) and reports every match it produces through emit(start, end).
   template <class Ch, class Emit>
   void attempt(const Program& p, const Ch* t, size_t n, size_t i, Memo& memo, FrameStack& stack,
-               Emit&& emit) {
+               Emit&& emit, size_t through = SIZE_MAX) {
     memo.set_floor(i);
-    std::optional<size_t> e = execute(p, t, n, i, false, memo, stack);
+    std::optional<size_t> e = execute(p, t, n, i, false, memo, stack, through);
     if (!e) return;
     emit(i, *e);
     memo.forget(*e);
@@ -1365,10 +1366,8 @@ PatternSet::Layout PatternSet::layout() const {
 }
 
 // A member's look-ahead for its required literals scans the rest of the text once; it is taken once the
-// member's attempts would have paid for that scan, an attempt costing about as much as scanning this
-// many characters. Until then attempts go on; from then on the literals' next occurrences rule out
-// the starts before them at no further cost.
-constexpr unsigned kCharsPerAttemptLog2 = 7;
+// member's attempts would have paid for that scan (Program::lookahead_log2). Until then attempts go on;
+// from then on the literals' next occurrences rule out the starts before them at no further cost.
 
 // report(index, begin, end) for every match found: the first one of a Search pattern, every findall
 // match of a Count pattern, in text order per pattern.
@@ -1420,7 +1419,7 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           leave(b);
           continue;
         }
-        if (++tries[b] > (n - i) >> kCharsPerAttemptLog2) {
+        if (++tries[b] > (n - i) >> me.prog->lookahead_log2) {
           const size_t from = req[b].next_start(*me.prog, text, n, i);
           if (from == SIZE_MAX) {
             leave(b);
@@ -1429,7 +1428,9 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
           if (from > i) continue;
         }
         // Most fruitless attempts fail in the pattern's opening keywords, which need no backtracking.
-        const size_t through = prefix_end_at(*me.prog, text, n, i);
+        const size_t through = sizeof(Ch) == 1 ? prefix_end_at(*me.prog, text, n, i + me.prog->settled_chars,
+                                                                me.prog->settled_pc)
+                                               : prefix_end_at(*me.prog, text, n, i);
         if (through == SIZE_MAX) continue;
         if (me.counting) {
           if (i < fa[b].next) continue;
@@ -1439,12 +1440,12 @@ void PatternSet::pass(const Ch* text, size_t n, const Filter& filter, Report&& r
             continue;
           }
           fa[b].attempt(*me.prog, text, n, i, sc.memos[b], sc.stack,
-                        [&](size_t from, size_t to) { report(me.owner, from, to); });
+                        [&](size_t from, size_t to) { report(me.owner, from, to); }, through);
           continue;
         }
         if (filter.next(me.owner, i) != i) continue;
         sc.memos[b].set_floor(i);
-        std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack);
+        std::optional<size_t> e = execute(*me.prog, text, n, i, false, sc.memos[b], sc.stack, through);
         if (!e) continue;
         if (!me.probe) {
           report(me.owner, i, *e);

@@ -1,6 +1,7 @@
 // Compiler from the parse tree to a program, plus the start analysis the scanners use to skip positions
 // where a pattern cannot begin.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <bitset>
@@ -738,6 +739,27 @@ bool disjoint(const CharTest& a, const CharTest& b) {
   return false;
 }
 
+// Program::settled_pc: the filter lets a position through in one-byte text only when the character
+// before it passes the start's lead rule and those at offsets 0..2 are in the start's follow sets, so
+// the prefix's leading \b (with word characters only after it) and its first char tests, where their
+// Latin-1 sets are exactly those follow sets, hold already.
+void settle_prefix(Program& p) {
+  uint32_t pc = 0;
+  if (pc < p.prefix_end && p.code[pc].op == Op::Assert && p.code[pc].at == At::Boundary &&
+      p.start.lead == StartInfo::PrevNonWord)
+    ++pc;
+  uint32_t chars = 0;
+  for (; chars < 3 && pc < p.prefix_end && p.code[pc].op == Op::Char; ++pc, ++chars) {
+    const StartInfo::Follow& f = p.start.follow[chars];
+    const CharTest& test = p.tests[p.code[pc].test];
+    bool same = !f.any;
+    for (int c = 0; same && c < 256; ++c) same = (f.latin[c] != 0) == (test.latin[c] != 0);
+    if (!same) break;
+  }
+  p.settled_pc = chars > 0 ? pc : 0;
+  p.settled_chars = chars;
+}
+
 // Program::prefix_end: the opening instructions that decide an attempt without a choice. A greedy loop
 // is one of them only when the char test after it takes none of the characters it takes (giving
 // back a character cannot help) or the pattern ends after it, and when the first char test of the pattern takes none either, so
@@ -766,6 +788,7 @@ void find_prefix(Program& p) {
   // The set's filter has seen the first three characters already.
   p.prefix_end = chars > 3 || loops ? pc : 0;
   p.prefix_is_whole = p.prefix_end > 0 && chars > 0 && p.code[pc].op == Op::Match;
+  settle_prefix(p);
 }
 
 std::pair<size_t, size_t> offset_bounds(const Program& p, uint32_t target);
@@ -835,6 +858,14 @@ void find_required_run(Program& p, const Shape& shape) {
     if (run.tests == p.run && run.anchor == p.anchor) continue;
     p.more_runs.push_back(std::move(run));
   }
+  // Anchors in about a thousand characters, from every search the look-ahead makes; with none, an attempt
+  // costs about as much as scanning 128 characters.
+  int per_mille = 8;
+  if (p.required >= 0) per_mille += frequency(static_cast<char32_t>(p.required));
+  for (int a = 0; a < p.nanchor; ++a) per_mille += frequency(p.anchor_chars[a]);
+  for (const Program::Run& run : p.more_runs)
+    for (int a = 0; a < run.nanchor; ++a) per_mille += frequency(run.chars[a]);
+  p.lookahead_log2 = static_cast<uint8_t>(std::bit_width(static_cast<unsigned>(1024 / per_mille)) - 1);
 }
 
 // Bounds of the number of characters consumed on the way from the start to instruction `target`, over

@@ -197,6 +197,10 @@ struct Program {
   // prefix_holds); 0 when such a prefix says no more than a set's filter.
   uint32_t prefix_end = 0;
   bool prefix_is_whole = false;  // the prefix is all of it, and its matches are never empty
+  // The prefix's opening instructions that a set's filter has settled already at any position it lets
+  // through in one-byte text (a leading \b and up to three char tests: the filter's exact check reads
+  // the character before and those at offsets 0..2), and the characters they take.
+  uint32_t settled_pc = 0, settled_chars = 0;
   const Latin1* lat = nullptr;
   StartInfo start;
   // A character every match contains (as an exact literal), or -1. Once it no longer occurs after the
@@ -243,6 +247,10 @@ struct Program {
   };
   static constexpr size_t kMoreRuns = 3;
   std::vector<Run> more_runs;
+  // How many characters of look-ahead for the required literals one fruitless attempt pays for, as a
+  // power of two: the search itself is cheap, what costs is stopping at each occurrence of an anchor
+  // character, about an attempt each, so the commoner the anchors the later a scan takes it.
+  uint8_t lookahead_log2 = 7;
   // A run of consecutive char tests every match passes through, with the bounds of its offset from the
   // match start, for a PatternSet's shared literal scan: a set finds the pair of adjacent tests
   // tests[key], tests[key + 1] by their fold classes (fold_class), checks the whole run, and then only
@@ -671,16 +679,19 @@ inline bool check_at(const Latin1& lat, At at, const Ch* t, size_t n, size_t pos
   return false;
 }
 
+// With `through` (not SIZE_MAX), the attempt at start is known to get through the program's prefix to
+// there (prefix_end_at), and resumes there rather than taking the prefix again.
 template <class Ch>
 std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
-                              Memo& memo, FrameStack& stack);
+                              Memo& memo, FrameStack& stack, size_t through = SIZE_MAX);
 
 // Where the attempt at pos gets through the program's prefix (Program::prefix_end), SIZE_MAX when it
 // fails there, and execute need not be called; with prefix_is_whole, that is where its match ends. No
-// marks, no stack: each loop of the prefix takes its whole run.
+// marks, no stack: each loop of the prefix takes its whole run. With from_pc, the instructions before
+// it are known to hold, and pos is where they leave the attempt.
 template <class Ch>
-size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos) {
-  for (uint32_t pc = 0; pc < P.prefix_end; ++pc) {
+size_t prefix_end_at(const Program& P, const Ch* t, size_t n, size_t pos, uint32_t from_pc = 0) {
+  for (uint32_t pc = from_pc; pc < P.prefix_end; ++pc) {
     const Inst& in = P.code[pc];
     if (in.op == Op::Assert) {
       if (!check_at(*P.lat, in.at, t, n, pos)) return SIZE_MAX;
@@ -755,13 +766,14 @@ bool look_body_matches(const Program& P, uint32_t i, const Ch* t, size_t n, size
 
 template <class Ch>
 std::optional<size_t> execute(const Program& P, const Ch* t, size_t n, size_t start, bool must_advance,
-                              Memo& memo, FrameStack& stack) {
+                              Memo& memo, FrameStack& stack, size_t through) {
   const Inst* code = P.code.data();
   const CharTest* tests = P.tests.data();
   const Latin1& lat = *P.lat;
   stack.clear();
-  uint32_t pc = 0;
-  size_t pos = start;
+  // The prefix has no choice to come back to: its loops take their whole runs, as it did.
+  uint32_t pc = through == SIZE_MAX ? 0 : P.prefix_end;
+  size_t pos = through == SIZE_MAX ? start : through;
   size_t counted_hi = 0;  // a lazy Counted's last continuation position, for counted_lazy
 
   // First continuation position <= q (and >= lo) whose first char test can pass; a continuation

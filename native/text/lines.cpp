@@ -69,15 +69,29 @@ size_t count_scalar(const Ch* s, size_t n) noexcept {
   return counter.count();
 }
 
+// Whether s[j], s[j + 1] is the pair a or the pair b, where s[j + 1] exists only below `avail`.
 template <class Ch>
-size_t narrow_until_either_scalar(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+inline bool pair_at(const Ch* s, size_t j, size_t avail, const char* a, const char* b) noexcept {
+  return j + 1 < avail && ((s[j] == Ch(a[0]) && s[j + 1] == Ch(a[1])) || (s[j] == Ch(b[0]) && s[j + 1] == Ch(b[1])));
+}
+
+template <class Ch>
+size_t narrow_until_pair_scalar(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a,
+                                const char* b) noexcept {
   size_t i = 0;
   for (; i < k; ++i) {
     const Ch c = s[i];
-    if (c > 0xFF || c == Ch(a) || c == Ch(b)) break;
+    if (c > 0xFF || pair_at(s, i, avail, a, b)) break;
     out[i] = static_cast<Py_UCS1>(c);
   }
   return i;
+}
+
+template <class Ch>
+size_t find_pair_scalar(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
+  for (; i + 1 < n; ++i)
+    if (pair_at(s, i, n, a, b)) return i;
+  return n;
 }
 
 #ifdef TESSERA_TEXT_X86
@@ -151,15 +165,22 @@ size_t count_sse2(const Ch* s, size_t n) noexcept {
 
 // ---- AVX2: 32 characters per vector ----------------------------------------------------------------
 
-__attribute__((target("avx2"))) inline __m256i in_range32(__m256i v, char lo, char count) {
-  return _mm256_cmpeq_epi8(
-      _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(lo)), _mm256_set1_epi8(static_cast<char>(count - 1))),
-      _mm256_setzero_si256());
-}
+// Both classes of 32 characters from two nibble lookups: the class bits of a byte are those its low
+// nibble's entry and its high nibble's entry share. Line boundaries: 0A-0D, 1C-1E, 85; whitespace:
+// those, 09, 1F, 20 and A0 (the Latin-1 answers of str.splitlines and str.isspace).
+enum : char { kBreak0 = 1, kBreak1 = 2, kNel = 4, kSpace0 = 8, kSpace1 = 16, kSpace2 = 32 };
+constexpr char kBreakBits = kBreak0 | kBreak1 | kNel, kSpaceBits = kSpace0 | kSpace1 | kSpace2 | kNel;
 
 // Every CPU with AVX2 has POPCNT, which the plain x86-64 build cannot assume.
 template <class Ch>
 __attribute__((target("avx2,popcnt"))) size_t count_avx2(const Ch* s, size_t n) noexcept {
+  const __m256i lo_table = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+      kSpace2, 0, 0, 0, 0, kNel, 0, 0, 0, kSpace0, kBreak0 | kSpace0, kBreak0 | kSpace0,
+      kBreak0 | kSpace0 | kBreak1 | kSpace1, kBreak0 | kSpace0 | kBreak1 | kSpace1, kBreak1 | kSpace1, kSpace1));
+  const __m256i hi_table = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+      kBreak0 | kSpace0, kBreak1 | kSpace1, kSpace2, 0, 0, 0, 0, 0, kNel, 0, kSpace2, 0, 0, 0, 0, 0));
+  const __m256i nibble = _mm256_set1_epi8(0x0F), zero = _mm256_setzero_si256();
+  const __m256i break_bits = _mm256_set1_epi8(kBreakBits), space_bits = _mm256_set1_epi8(kSpaceBits);
   Counter counter;
   size_t i = 0;
   for (; i + 64 <= n; i += 64) {
@@ -167,13 +188,12 @@ __attribute__((target("avx2,popcnt"))) size_t count_avx2(const Ch* s, size_t n) 
     std::uint64_t breaks = 0, spaces = 0;
     for (int q = 0; q < 2; ++q) {
       const __m256i v = rx::detail::narrow32(s + i + 32 * q, high);
-      const __m256i nel = _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85)));
-      const __m256i brk = _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x0A, 4), in_range32(v, 0x1C, 3)), nel);
-      const __m256i spc =
-          _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x09, 5), in_range32(v, 0x1C, 5)),
-                          _mm256_or_si256(nel, _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0xA0)))));
-      breaks |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(brk))} << (32 * q);
-      spaces |= std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(spc))} << (32 * q);
+      const __m256i cls = _mm256_and_si256(_mm256_shuffle_epi8(lo_table, _mm256_and_si256(v, nibble)),
+                                           _mm256_shuffle_epi8(hi_table, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+      const auto not_break = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(cls, break_bits), zero)));
+      const auto not_space = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(cls, space_bits), zero)));
+      breaks |= std::uint64_t{~not_break} << (32 * q);
+      spaces |= std::uint64_t{~not_space} << (32 * q);
     }
     bool high_seen = false;
     if constexpr (sizeof(Ch) > 1) {
@@ -204,39 +224,106 @@ size_t find_either_sse2(const Ch* s, size_t i, size_t n, char a, char b) noexcep
   return n;
 }
 
+// ---- finding one of two ASCII pairs ------------------------------------------------------------------
+
+// The byte at p[k] as narrow16 and narrow32 give it, but for pairs only: 0 for any wider character.
+template <class Ch>
+inline char pair_byte(const Ch* p, size_t k) {
+  const Py_UCS4 c = p[k];
+  return static_cast<char>(c > 0xFF ? 0 : c);
+}
+
+// The second characters of the pairs that begin at v's 16 characters p[0, 16): v moved one place
+// on, with p[16] coming in last. Wide storage is not read a second time for them.
+template <class Ch>
+inline __m128i next16(const Ch* p, __m128i v) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+  } else {
+    return _mm_or_si128(_mm_srli_si128(v, 1), _mm_slli_si128(_mm_cvtsi32_si128(pair_byte(p, 16) & 0xFF), 15));
+  }
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i next32(const Ch* p, __m256i v) {
+  if constexpr (sizeof(Ch) == 1) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+  } else {
+    // [v's high half, p[32]], then each lane shifted by one byte with the next lane's first byte in.
+    const __m256i on = _mm256_permute2x128_si256(v, _mm256_set1_epi8(pair_byte(p, 32)), 0x21);
+    return _mm256_alignr_epi8(on, v, 1);
+  }
+}
+
+// The characters at i and at i + 1 are narrowed and compared separately: a lone "-" or "/", common in
+// code, then costs nothing, where a search for single characters would stop at each one.
+template <class Ch>
+size_t find_pair_sse2(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
+  const __m128i a0 = _mm_set1_epi8(a[0]), a1 = _mm_set1_epi8(a[1]), b0 = _mm_set1_epi8(b[0]), b1 = _mm_set1_epi8(b[1]);
+  for (; i + 17 <= n; i += 16) {
+    __m128i high = _mm_setzero_si128();
+    const __m128i v = narrow16(s + i, high), w = next16(s + i, v);
+    const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(w, a1)),
+                                     _mm_and_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(w, b1)));
+    if (const int bits = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
+  }
+  return find_pair_scalar(s, i, n, a, b);
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t find_pair_avx2(const Ch* s, size_t i, size_t n, const char* a,
+                                                      const char* b) noexcept {
+  const __m256i a0 = _mm256_set1_epi8(a[0]), a1 = _mm256_set1_epi8(a[1]);
+  const __m256i b0 = _mm256_set1_epi8(b[0]), b1 = _mm256_set1_epi8(b[1]);
+  for (; i + 33 <= n; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i v = rx::detail::narrow32(s + i, high), w = next32(s + i, v);
+    const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, a0), _mm256_cmpeq_epi8(w, a1)),
+                                        _mm256_and_si256(_mm256_cmpeq_epi8(v, b0), _mm256_cmpeq_epi8(w, b1)));
+    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
+  }
+  return find_pair_sse2(s, i, n, a, b);
+}
+
 // One read of the wide storage both copies and searches: the bytes are packed anyway to be compared,
 // so storing them costs one more instruction per 16 characters.
 template <class Ch>
-size_t narrow_until_either_sse2(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
-  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+size_t narrow_until_pair_sse2(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a,
+                              const char* b) noexcept {
+  const __m128i a0 = _mm_set1_epi8(a[0]), a1 = _mm_set1_epi8(a[1]), b0 = _mm_set1_epi8(b[0]), b1 = _mm_set1_epi8(b[1]);
   size_t i = 0;
-  for (; i + 16 <= k; i += 16) {
+  for (; i + 16 <= k && i + 17 <= avail; i += 16) {
     __m128i high = _mm_setzero_si128();
     const __m128i v = narrow16(s + i, high);
     if (any_high<Ch>(high)) break;
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
-    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)));
-    if (hits) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+    const __m128i w = next16(s + i, v);
+    const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, a0), _mm_cmpeq_epi8(w, a1)),
+                                     _mm_and_si128(_mm_cmpeq_epi8(v, b0), _mm_cmpeq_epi8(w, b1)));
+    if (const int bits = _mm_movemask_epi8(hit)) return i + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(bits)));
   }
-  return i + narrow_until_either_scalar(s + i, k - i, out + i, a, b);
+  return i + narrow_until_pair_scalar(s + i, k - i, avail - i, out + i, a, b);
 }
 
 template <class Ch>
-__attribute__((target("avx2"))) size_t narrow_until_either_avx2(const Ch* s, size_t k, Py_UCS1* out, char a,
-                                                                char b) noexcept {
-  const __m256i va = _mm256_set1_epi8(a), vb = _mm256_set1_epi8(b);
+__attribute__((target("avx2"))) size_t narrow_until_pair_avx2(const Ch* s, size_t k, size_t avail, Py_UCS1* out,
+                                                              const char* a, const char* b) noexcept {
+  const __m256i a0 = _mm256_set1_epi8(a[0]), a1 = _mm256_set1_epi8(a[1]);
+  const __m256i b0 = _mm256_set1_epi8(b[0]), b1 = _mm256_set1_epi8(b[1]);
   const __m256i wide =
       sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
   size_t i = 0;
-  for (; i + 32 <= k; i += 32) {
+  for (; i + 32 <= k && i + 33 <= avail; i += 32) {
     __m256i high = _mm256_setzero_si256();
     const __m256i v = rx::detail::narrow32(s + i, high);
     if (!_mm256_testz_si256(high, wide)) break;
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
-    const __m256i hit = _mm256_or_si256(_mm256_cmpeq_epi8(v, va), _mm256_cmpeq_epi8(v, vb));
+    const __m256i w = next32(s + i, v);
+    const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_cmpeq_epi8(v, a0), _mm256_cmpeq_epi8(w, a1)),
+                                        _mm256_and_si256(_mm256_cmpeq_epi8(v, b0), _mm256_cmpeq_epi8(w, b1)));
     if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
   }
-  return i + narrow_until_either_sse2(s + i, k - i, out + i, a, b);
+  return i + narrow_until_pair_sse2(s + i, k - i, avail - i, out + i, a, b);
 }
 
 #endif
@@ -244,17 +331,17 @@ __attribute__((target("avx2"))) size_t narrow_until_either_avx2(const Ch* s, siz
 }  // namespace
 
 template <class Ch>
-size_t narrow_until_either(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept {
+size_t narrow_until_pair(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a, const char* b) noexcept {
 #ifdef TESSERA_TEXT_X86
   const isa::Level level = isa::current();
-  if (level >= isa::Level::AVX2) return narrow_until_either_avx2(s, k, out, a, b);
-  if (level >= isa::Level::SSE2) return narrow_until_either_sse2(s, k, out, a, b);
+  if (level >= isa::Level::AVX2) return narrow_until_pair_avx2(s, k, avail, out, a, b);
+  if (level >= isa::Level::SSE2) return narrow_until_pair_sse2(s, k, avail, out, a, b);
 #endif
-  return narrow_until_either_scalar(s, k, out, a, b);
+  return narrow_until_pair_scalar(s, k, avail, out, a, b);
 }
 
-template size_t narrow_until_either(const std::uint16_t*, size_t, Py_UCS1*, char, char) noexcept;
-template size_t narrow_until_either(const std::uint32_t*, size_t, Py_UCS1*, char, char) noexcept;
+template size_t narrow_until_pair(const std::uint16_t*, size_t, size_t, Py_UCS1*, const char*, const char*) noexcept;
+template size_t narrow_until_pair(const std::uint32_t*, size_t, size_t, Py_UCS1*, const char*, const char*) noexcept;
 
 template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
@@ -271,6 +358,20 @@ size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept {
 template size_t find_either(const std::uint8_t*, size_t, size_t, char, char) noexcept;
 template size_t find_either(const std::uint16_t*, size_t, size_t, char, char) noexcept;
 template size_t find_either(const std::uint32_t*, size_t, size_t, char, char) noexcept;
+
+template <class Ch>
+size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
+#ifdef TESSERA_TEXT_X86
+  const isa::Level level = isa::current();
+  if (level >= isa::Level::AVX2) return find_pair_avx2(s, i, n, a, b);
+  if (level >= isa::Level::SSE2) return find_pair_sse2(s, i, n, a, b);
+#endif
+  return find_pair_scalar(s, i, n, a, b);
+}
+
+template size_t find_pair(const std::uint8_t*, size_t, size_t, const char*, const char*) noexcept;
+template size_t find_pair(const std::uint16_t*, size_t, size_t, const char*, const char*) noexcept;
+template size_t find_pair(const std::uint32_t*, size_t, size_t, const char*, const char*) noexcept;
 
 template <class Ch>
 size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {

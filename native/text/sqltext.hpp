@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -71,10 +72,16 @@ inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {
 template <class Ch>
 size_t find_either(const Ch* s, size_t i, size_t n, char a, char b) noexcept;
 
-// Copies s[0, k) to out as bytes up to the first character that is a or b (ASCII) or above U+00FF;
-// returns how many it copied (k when there is none). For 2- and 4-byte storage (lines.cpp).
+// Copies s[0, k) to out as bytes up to the first character above U+00FF or the first start of the ASCII
+// pair a or b (its second character may lie past k, below avail >= k); returns how many it copied (k
+// when there is neither). For 2- and 4-byte storage (lines.cpp).
 template <class Ch>
-size_t narrow_until_either(const Ch* s, size_t k, Py_UCS1* out, char a, char b) noexcept;
+size_t narrow_until_pair(const Ch* s, size_t k, size_t avail, Py_UCS1* out, const char* a, const char* b) noexcept;
+
+// Index of the first j >= i where s[j], s[j + 1] are the two ASCII characters a[0], a[1] or b[0], b[1]
+// (n when neither pair occurs), for 1-, 2- and 4-byte storage alike (lines.cpp).
+template <class Ch>
+size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept;
 
 template <class Ch>
 inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
@@ -97,26 +104,17 @@ inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
 // Calls keep(from, to) for the stretches of s that stay, in order; together they are the
 // comment-free text. A comment (and nothing else) lies between consecutive stretches.
 //
-// In wide storage, the next "-" or "/" at or after i of the stretch that began at `from` is asked of
-// find_opener(from, i), which may read what it passes over on the way (every character of it stays).
+// In wide storage, the next comment opener at or after i of the stretch that began at `from` (or any
+// "-" or "/" before it) is asked of find_opener(from, i), which may read what it passes over on the
+// way (every character of it stays).
 template <class Ch, class Keep, class FindOpener>
 void for_each_kept(const Ch* s, size_t n, Keep&& keep, FindOpener&& find_opener) {
   bool blocks = true;
   size_t from = 0;  // start of the stretch kept so far: only a comment ends it
   size_t i = 0;
-  size_t next_dash = find_ascii(s, 0, n, '-');
-  size_t next_slash = find_ascii(s, 0, n, '/');
   while (i < n) {
-    size_t j;
-    if (sizeof(Ch) > 1 && blocks) {
-      // Wide storage is read once for both markers, not once per marker: memory, not compares, is
-      // what a scan of it costs.
-      j = find_opener(from, i);
-    } else {
-      if (next_dash < i) next_dash = find_ascii(s, i, n, '-');
-      if (blocks && next_slash < i) next_slash = find_ascii(s, i, n, '/');
-      j = blocks ? std::min(next_dash, next_slash) : next_dash;
-    }
+    const size_t j = sizeof(Ch) > 1 && blocks ? find_opener(from, i)
+                                               : find_pair(s, i, n, "--", blocks ? "/*" : "--");
     if (j + 1 >= n) {
       keep(from, n);
       return;
@@ -134,15 +132,12 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep, FindOpener&& find_opener)
     }
     size_t k = j + 2;
     bool closed = false;
-    while ((k = find_either(s, k, n, '-', '*')) + 1 < n) {
-      if (s[k] == Ch('-') && s[k + 1] == Ch('-')) {
-        k = find_ascii(s, k + 2, n, '\n');
-      } else if (s[k] == Ch('*') && s[k + 1] == Ch('/')) {
+    while ((k = find_pair(s, k, n, "*/", "--")) < n) {
+      if (s[k] == Ch('*')) {
         closed = true;
         break;
-      } else {
-        ++k;
       }
+      k = find_ascii(s, k + 2, n, '\n');
     }
     if (closed) {
       keep(from, j);
@@ -156,7 +151,7 @@ void for_each_kept(const Ch* s, size_t n, Keep&& keep, FindOpener&& find_opener)
 
 template <class Ch, class Keep>
 void for_each_kept(const Ch* s, size_t n, Keep&& keep) {
-  for_each_kept(s, n, keep, [&](size_t, size_t i) { return find_either(s, i, n, '-', '/'); });
+  for_each_kept(s, n, keep, [&](size_t, size_t i) { return find_pair(s, i, n, "--", "/*"); });
 }
 
 // A growable array of plain characters whose new room is left unfilled: every character is
@@ -244,14 +239,14 @@ class NarrowingCopy {
     if (done < k) narrow_.shrink(at + done);
     return done;
   }
-  // As append_narrow, stopping also before the first ASCII a or b.
-  size_t append_narrow_until(const Ch* p, size_t k, char a, char b) {
+  // As append_narrow, stopping also before the first ASCII pair a or b (see narrow_until_pair).
+  size_t append_narrow_until(const Ch* p, size_t k, size_t avail, const char* a, const char* b) {
     if constexpr (sizeof(Ch) == 1) {
       return 0;
     } else {
       if (wide()) return 0;
       const size_t at = narrow_.size();
-      const size_t done = narrow_until_either(p, k, narrow_.extend(k), a, b);
+      const size_t done = narrow_until_pair(p, k, avail, narrow_.extend(k), a, b);
       if (done < k) narrow_.shrink(at + done);
       return done;
     }
@@ -322,6 +317,29 @@ inline bool cut_after_paren(const Ch* w, size_t p) {
   return w[p - 1] == Ch(')') && next > 0x20 && next < 0x7F && !word;
 }
 
+// cut_after_paren for for_each_comment_free_window, which looks for such cuts only where a ")" stands.
+struct CutAfterParen {
+  static constexpr char kAfter = ')';
+  template <class Ch>
+  bool operator()(const Ch* w, size_t p) const {
+    return cut_after_paren(w, p);
+  }
+};
+
+// Index of the last c in s[begin, end) (end when absent).
+template <class Ch>
+inline size_t rfind_ascii(const Ch* s, size_t begin, size_t end, char c) noexcept {
+  if constexpr (sizeof(Ch) == 1) {
+    if (begin >= end) return end;
+    const void* p = memrchr(s + begin, c, end - begin);
+    return p ? static_cast<size_t>(static_cast<const Ch*>(p) - s) : end;
+  } else {
+    for (size_t q = end; q > begin;)
+      if (s[--q] == Ch(c)) return q;
+    return end;
+  }
+}
+
 // Calls f(chars, size) for consecutive windows of the comment-free text, in order; together they
 // are all of it. A window ends only at a position p of the comment-free text where cut(chars, p)
 // holds (0 < p < size: the cut falls between chars[p - 1] and chars[p]), so a caller whose patterns
@@ -336,10 +354,21 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
   bool copying = false;
   NarrowingCopy<Ch> buffer;
   size_t uncut = 0;  // no cut in buffer at the positions 1 .. uncut-1
-  // The last cut of w[0, m) at a position from `from` on, else 0.
+  // The last cut of w[0, m) at a position from `from` on, else 0. A cut that can only follow one
+  // character is looked for at that character's occurrences alone, from the end back.
   auto last_cut = [&](const auto* w, size_t m, size_t from) -> size_t {
-    for (size_t p = m; p-- > std::max<size_t>(from, 1);)
-      if (cut(w, p)) return p;
+    const size_t lo = std::max<size_t>(from, 1);
+    if constexpr (requires { std::remove_cvref_t<Cut>::kAfter; }) {
+      for (size_t end = m > lo ? m - 1 : 0; end >= lo;) {
+        const size_t q = rfind_ascii(w, lo - 1, end, std::remove_cvref_t<Cut>::kAfter);
+        if (q == end) break;
+        if (cut(w, q + 1)) return q + 1;
+        end = q;
+      }
+    } else {
+      for (size_t p = m; p-- > lo;)
+        if (cut(w, p)) return p;
+    }
     return 0;
   };
   auto flush = [&]() -> bool {
@@ -387,19 +416,19 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
   // While the copy is one byte a character, the search for comment openers in wide storage copies
   // what it passes over, so that the wide storage is read once and not twice.
   auto find_opener = [&](size_t from, size_t i) -> size_t {
-    if (!copying || !buffer.is_narrow()) return find_either(s, i, n, '-', '/');
+    if (!copying || !buffer.is_narrow()) return find_pair(s, i, n, "--", "/*");
     copy(std::max(copied_to, from), i);
     copied_to = i;
     while (i < n && buffer.is_narrow()) {
       const size_t k = std::min(room(n - i), limit);  // a growing window takes no more than it keeps
-      const size_t done = buffer.append_narrow_until(s + i, k, '-', '/');
+      const size_t done = buffer.append_narrow_until(s + i, k, n - i, "--", "/*");
       copied_to = i += done;
       if (done < k) {
         if (s[i] == Ch('-') || s[i] == Ch('/')) return i;
         break;  // a wider character, which copy() turns the copy wide for
       }
     }
-    return find_either(s, i, n, '-', '/');
+    return find_pair(s, i, n, "--", "/*");
   };
   for_each_kept(
       s, n,

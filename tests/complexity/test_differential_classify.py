@@ -96,6 +96,16 @@ def test_long_text_scanned_in_windows(seed, widener):
     check(windowed_text(seed, CUT_PIECES, KEYWORDS, widener, size=40_000, cut_share=0.6))
 
 
+# Once a second comment has made the comment-free text a copy, wide storage is searched for comment
+# openers and copied in chunks of a window's size: an opener whose two characters fall into two chunks
+# is still one.
+@pytest.mark.parametrize("widener", ["\u2014", "\U0001f600"])
+@pytest.mark.parametrize("opener", ["--MERGE\n", "/*MERGE*/"])
+def test_comment_opener_across_a_copied_chunk(opener, widener):
+    for before in range(8180, 8200):
+        check("/**/x/**/" + "x" * before + opener + "SELECT 1 -- " + widener)
+
+
 # A construct a window found is not looked for in the later ones; the counters are, in every window.
 # Each construct here stands in one window only (first, middle or last), beside temp tables, CTEs and
 # procedures in all of them; comments make the windows copies, not views of the script.

@@ -71,3 +71,33 @@ def test_a_pattern_that_matches_empty_everywhere_and_one_that_never_matches():
     entries = [("", 0, True), ("x*", 0, True), ("(?!)", 0, False), ("q", 0, True), ("$", re.M, True)]
     text = "xx\nax\n"
     assert _matcher.compile_set(entries).spans(text) == expected(entries, text)
+
+
+# An attempt that got through a pattern's opening keywords and loops resumes after them, without
+# taking them again: what follows may still loop back into them, give back nothing of them, or fail
+# and leave the next start to be tried. In one-byte text the set's filter has checked the leading \b
+# and first characters of some of them already (not where \b comes before a non-word character, or
+# where an alternation or a class lets more characters stand there than the first test takes).
+def test_attempts_resume_after_their_opening_keywords():
+    entries = [
+        (r"\bBEGIN\s+TRY\b", re.I, True),
+        (r"\b(?:BEGIN|BEGUN)\s+TRY", re.I, True),
+        (r"\b\w\wGIN\s+CATCH", 0, True),
+        (r"\b#\w+", 0, True),
+        (r"\b[#@]?BEG\w*\s+T", 0, True),
+        (r"(?:WITH)+\s+\w+\s*AS", re.I, True),
+        (r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\(", re.I, True),
+        (r"\bWITH\s+\w+\s*(?:\([^)]*\))?\s*AS\s*\(", re.I, False),
+        (r"#\w+(?:\.\w+)*", 0, True),
+        (r"ABCD(?:ABCD)*E", 0, True),
+        (r"\bEXEC(?:UTE)?\s*\(", re.I, False),
+        (r"\bIF\s+EXISTS\b", re.I, True),
+    ]
+    text = ("WITHWITH  x AS WITH NOWAIT; WITH t(a) AS (SELECT 1) WITH u AS(x) withas AS ( #t.a.b #u. "
+            "ABCDABCDABCE ABCDABCDE ABCDE EXEC x EXECUTE(y) exec (z) IF  EXISTS IF EXISTSX "
+            "BEGIN TRY xBEGIN TRY _BEGIN TRY BEGUN TRY BEGIN  TRYX BEGIN CATCH ##t x#t @BEGIN T #BEGINS T ") * 3
+    text = "BEGIN TRY " + text
+    for scan in (None, "groups"):
+        compiled = _matcher.compile_set(entries, scan=scan)
+        for variant in (text, text + "\u2014", text + "\U0001f600"):
+            assert compiled.spans(variant) == expected(entries, variant)
