@@ -342,9 +342,10 @@ inline size_t rfind_ascii(const Ch* s, size_t begin, size_t end, char c) noexcep
 
 // Calls f(chars, size) for consecutive windows of the comment-free text, in order; together they
 // are all of it. A window ends only at a position p of the comment-free text where cut(chars, p)
-// holds (0 < p < size: the cut falls between chars[p - 1] and chars[p]), so a caller whose patterns
-// cannot match across such a cut sees, window by window, what it would see in the whole text,
-// without the whole text ever being copied: windows are scanned in place while nothing has been
+// holds (0 < p < size: the cut falls between chars[p - 1] and chars[p], and chars[p - 1] is always
+// the character Cut::kAfter, as for CutAfterParen), so a caller whose patterns cannot match across
+// such a cut sees, window by window, what it would see in the whole text, without the whole text
+// ever being copied: windows are scanned in place while nothing has been
 // removed, and are otherwise copied into a buffer of about `limit` characters, which grows only
 // where the text offers no cut. A copied window may come in one-byte storage (NarrowingCopy), so
 // f and cut take the characters of either width.
@@ -354,20 +355,15 @@ void for_each_comment_free_window(const Ch* s, size_t n, size_t limit, Cut&& cut
   bool copying = false;
   NarrowingCopy<Ch> buffer;
   size_t uncut = 0;  // no cut in buffer at the positions 1 .. uncut-1
-  // The last cut of w[0, m) at a position from `from` on, else 0. A cut that can only follow one
-  // character is looked for at that character's occurrences alone, from the end back.
+  // The last cut of w[0, m) at a position from `from` on, else 0: looked for at the occurrences of
+  // the one character a cut follows (Cut::kAfter), from the end back.
   auto last_cut = [&](const auto* w, size_t m, size_t from) -> size_t {
     const size_t lo = std::max<size_t>(from, 1);
-    if constexpr (requires { std::remove_cvref_t<Cut>::kAfter; }) {
-      for (size_t end = m > lo ? m - 1 : 0; end >= lo;) {
-        const size_t q = rfind_ascii(w, lo - 1, end, std::remove_cvref_t<Cut>::kAfter);
-        if (q == end) break;
-        if (cut(w, q + 1)) return q + 1;
-        end = q;
-      }
-    } else {
-      for (size_t p = m; p-- > lo;)
-        if (cut(w, p)) return p;
+    for (size_t end = m > lo ? m - 1 : 0; end >= lo;) {
+      const size_t q = rfind_ascii(w, lo - 1, end, std::remove_cvref_t<Cut>::kAfter);
+      if (q == end) break;
+      if (cut(w, q + 1)) return q + 1;
+      end = q;
     }
     return 0;
   };
