@@ -233,22 +233,14 @@ class NarrowingCopy {
   // Appends p[0, k) up to its first character above U+00FF while the copy is one byte a character;
   // returns how many it appended (k when none is, 0 once the copy is wide).
   size_t append_narrow(const Ch* p, size_t k) {
-    if (wide()) return 0;
-    const size_t at = narrow_.size();
-    const size_t done = narrow_prefix(p, k, narrow_.extend(k));
-    if (done < k) narrow_.shrink(at + done);
-    return done;
+    return append_narrowed(k, [&](Py_UCS1* out) { return narrow_prefix(p, k, out); });
   }
   // As append_narrow, stopping also before the first ASCII pair a or b (see narrow_until_pair).
   size_t append_narrow_until(const Ch* p, size_t k, size_t avail, const char* a, const char* b) {
     if constexpr (sizeof(Ch) == 1) {
       return 0;
     } else {
-      if (wide()) return 0;
-      const size_t at = narrow_.size();
-      const size_t done = narrow_until_pair(p, k, avail, narrow_.extend(k), a, b);
-      if (done < k) narrow_.shrink(at + done);
-      return done;
+      return append_narrowed(k, [&](Py_UCS1* out) { return narrow_until_pair(p, k, avail, out, a, b); });
     }
   }
   void append(const Ch* p, size_t k) {
@@ -296,6 +288,16 @@ class NarrowingCopy {
     for (; i < k; ++i) out[i] = in[i];
     narrow_ = {};
     is_wide_ = true;
+  }
+
+  // Room for k more bytes, filled by narrow(out), which says how many it wrote; the rest is given back.
+  template <class Narrow>
+  size_t append_narrowed(size_t k, Narrow&& narrow) {
+    if (wide()) return 0;
+    const size_t at = narrow_.size();
+    const size_t done = narrow(narrow_.extend(k));
+    if (done < k) narrow_.shrink(at + done);
+    return done;
   }
 
   CharBuffer<Py_UCS1> narrow_;
