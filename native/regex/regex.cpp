@@ -735,6 +735,45 @@ uint64_t trigram_cost(const uint64_t (&cls)[3][4]) {
   return cost;
 }
 
+// The fold classes of a run's character `i` as a key may hold them: a literal's own, or those of a
+// test of a few classes that is no literal, such as the blank after a keyword (`AS\s+OF` has `as␣`,
+// far rarer than `as`, which every `CAST` and `@DatabaseName` holds); a superset there, class 0
+// standing for the characters beyond Latin-1 it accepts.
+bool key_classes(const Program& p, const Program::Factor& fa, size_t i, uint64_t* out) {
+  constexpr int kMostClasses = 16;  // each multiplies the key's entries
+  if (i >= fa.tests.size()) return false;
+  const CharTest& test = p.tests[fa.tests[i]];
+  if (test_classes(test, out) && !(out[0] & 1)) return true;
+  std::fill(out, out + 4, 0);
+  add_accepted_classes(test, out);
+  return std::popcount(out[0]) + std::popcount(out[1]) + std::popcount(out[2]) + std::popcount(out[3]) <= kMostClasses;
+}
+
+// The window of three characters of a run that real SQL has least often: the factor's pair extended
+// by the character after it, or else by the one before, unless another window of the run is rarer (a
+// key hit costs a check, and a common keyword's hits most of the scan). `three` false: the run has no
+// such window, and its pair (fa.key) is the key.
+struct KeyWindow {
+  uint32_t at = 0;
+  bool three = false;
+  uint64_t cost = UINT64_MAX;
+};
+KeyWindow key_window(const Program& p, const Program::Factor& fa) {
+  KeyWindow best{fa.key};
+  auto consider = [&](size_t i) {
+    uint64_t w[3][4];
+    for (size_t k = 0; k < 3; ++k)
+      if (!key_classes(p, fa, i + k, w[k])) return;
+    const uint64_t cost = trigram_cost(w);
+    if (cost == UINT64_MAX || (best.three && cost >= best.cost)) return;
+    best = KeyWindow{static_cast<uint32_t>(i), true, cost};
+  };
+  consider(fa.key);
+  if (!best.three && fa.key > 0) consider(fa.key - 1);
+  for (size_t i = 0; i + 3 <= fa.tests.size(); ++i) consider(i);
+  return best;
+}
+
 struct SetImpl {
   struct Entry {
     std::shared_ptr<const Program> prog;
@@ -793,9 +832,31 @@ struct SetImpl {
       const uint32_t r = rank_of(key);
       return {entries.data() + start[r], entries.data() + start[r + 1]};
     }
+    static bool has(const uint64_t* bits, uint32_t key) { return (bits[key >> 6] >> (key & 63)) & 1; }
   };
+  // The keys each factored member is indexed by (by slot: keys_of[key_start[f], key_start[f + 1]),
+  // once per entry), so that a pass can stop looking up a key once every member it indexes has left.
+  struct KeyRef {
+    uint32_t key;
+    uint32_t rank;
+    uint32_t table;  // 0: pairs, 1: triples
+  };
+  std::vector<uint32_t> key_start;
+  std::vector<KeyRef> keys_of;
+  void index_members() {
+    key_start.assign(factored.size() + 1, 0);
+    const KeyTable* tables[2] = {&pairs, &triples};
+    for (const KeyTable* t : tables)
+      for (const auto& [k, x] : t->pending) ++key_start[x.slot + 1];
+    for (size_t f = 0; f < factored.size(); ++f) key_start[f + 1] += key_start[f];
+    keys_of.assign(key_start.back(), KeyRef{});
+    std::vector<uint32_t> fill(key_start.begin(), key_start.end() - 1);
+    for (uint32_t i = 0; i < 2; ++i)
+      for (const auto& [k, x] : tables[i]->pending) keys_of[fill[x.slot]++] = KeyRef{k, tables[i]->rank_of(k), i};
+  }
   static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> 16; }
   std::vector<size_t> factored;  // member indices
+  std::vector<const Program::Factor*> factor_of;  // by slot: the run it is found by
   // The factors' runs, flattened so that checking a key hit reads one small table rather than the
   // member's program (a few cache misses per hit, most hits failing): per run character, the Latin-1
   // characters its test accepts; wider ones go to the test itself.
@@ -933,6 +994,7 @@ struct SetImpl {
       }
       for (KeyTable* t : {&self.pairs, &self.triples})
         if (!t->pending.empty()) t->index();
+      self.index_members();
     });
   }
 
@@ -944,7 +1006,16 @@ struct SetImpl {
     // A pattern without a pair is found by one rare character (`@`, `[`, `$`), keyed with the classes
     // that may follow it, so that no member needs a group's pass of its own over the whole text.
     const bool single = m.prog->factor.tests.empty();
-    const Program::Factor& fa = single ? m.prog->single : m.prog->factor;
+    // Among the factor and the runs that reach back over a loop's gap, the one with the rarest key.
+    const Program::Factor* pick = single ? &m.prog->single : &m.prog->factor;
+    KeyWindow window = single ? KeyWindow{pick->key} : key_window(*m.prog, *pick);
+    if (!single)
+      for (const Program::Factor& gap : m.prog->gapped)
+        if (const KeyWindow w = key_window(*m.prog, gap); w.three && (!window.three || w.cost < window.cost)) {
+          window = w;
+          pick = &gap;
+        }
+    const Program::Factor& fa = *pick;
     const size_t index = members.size();
     members.push_back(m);
     if (only != Only::Literal) group(plain, index);
@@ -957,6 +1028,7 @@ struct SetImpl {
       }
       const uint32_t slot = static_cast<uint32_t>(factored.size());
       factored.push_back(index);
+      factor_of.push_back(&fa);
       if (!single && only == Only::Both) ++paired;
       Run& run = runs.emplace_back();
       run.first = static_cast<uint32_t>(run_chars.size());
@@ -1007,29 +1079,12 @@ struct SetImpl {
       auto classes = [&](size_t i, uint64_t* out) {
         return i < fa.tests.size() && test_classes(m.prog->tests[fa.tests[i]], out) && !(out[0] & 1);
       };
-      // The window of three characters real SQL has least often: the factor's pair extended by the
-      // character after it, or else by the one before, unless another window of the run is rarer (a
-      // key hit costs a check, and a common keyword's hits most of the scan). The pair alone when the
-      // run has no such window.
-      uint32_t at = fa.key;
-      bool three = false;
-      uint64_t least = UINT64_MAX;
-      auto consider = [&](size_t i) {
-        uint64_t w[3][4];
-        for (size_t k = 0; k < 3; ++k)
-          if (!classes(i + k, w[k])) return;
-        const uint64_t cost = trigram_cost(w);
-        if (cost == UINT64_MAX || (three && cost >= least)) return;
-        least = cost;
-        at = static_cast<uint32_t>(i);
-        three = true;
-      };
-      if (!single) {
-        consider(fa.key);
-        if (!three && fa.key > 0) consider(fa.key - 1);
-        for (size_t i = 0; i + 3 <= fa.tests.size(); ++i) consider(i);
-      }
-      for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) classes(at + k, cls[k]);
+      // A window may also hold a test of a few classes that is no literal: the blank after a keyword
+      // (`AS\s+OF` has `as␣`, far rarer than `as`, which every `CAST` and `@DatabaseName` holds). Its
+      // classes are a superset, class 0 standing for the characters beyond Latin-1 it accepts.
+      const uint32_t at = window.at;
+      const bool three = window.three;
+      for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) key_classes(*m.prog, fa, at + k, cls[k]);
       auto each = [](const uint64_t* set, auto&& fn) {
         for (uint32_t c = 0; c < 256; ++c)
           if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
@@ -1137,10 +1192,34 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   std::vector<Requirement> reqs;
   std::vector<uint32_t> tries(count, 0);
   size_t left = count;
+  // The keys still worth looking up: the tables' own bits until a member leaves, then a copy of
+  // them from which a key is dropped once every member it indexes has left (evidence found early in
+  // a script, such as a variable's `@`, would otherwise be looked up at every later occurrence).
+  const uint64_t* bits[2] = {s.pairs.bits.data(), s.triples.bits.data()};
+  std::vector<uint64_t> live_bits;
+  std::vector<uint32_t> live[2];
   auto finish = [&](size_t f) {
     done[f] = 1;
     --left;
     if (started[f]) sc.memos[f].trim();
+    if (live_bits.empty()) {
+      live_bits.reserve(s.pairs.bits.size() + s.triples.bits.size());
+      live_bits.assign(s.pairs.bits.begin(), s.pairs.bits.end());
+      live_bits.insert(live_bits.end(), s.triples.bits.begin(), s.triples.bits.end());
+      bits[0] = live_bits.data();
+      bits[1] = live_bits.data() + s.pairs.bits.size();
+      const SetImpl::KeyTable* tables[2] = {&s.pairs, &s.triples};
+      for (int i = 0; i < 2; ++i) {
+        const std::vector<uint32_t>& st = tables[i]->start;
+        live[i].resize(st.empty() ? 0 : st.size() - 1);
+        for (size_t r = 0; r + 1 < st.size(); ++r) live[i][r] = st[r + 1] - st[r];
+      }
+    }
+    for (uint32_t k = s.key_start[f]; k < s.key_start[f + 1]; ++k) {
+      const SetImpl::KeyRef& ref = s.keys_of[k];
+      if (--live[ref.table][ref.rank] == 0)
+        live_bits[(ref.table ? s.pairs.bits.size() : 0) + (ref.key >> 6)] &= ~(uint64_t{1} << (ref.key & 63));
+    }
   };
   auto requirement = [&](size_t f) -> Requirement& {
     if (req_of[f] == UINT32_MAX) {
@@ -1161,7 +1240,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   auto attempt = [&](size_t f, size_t run_at) {
     const SetImpl::Member& me = s.members[s.factored[f]];
     const Program& p = *me.prog;
-    const Program::Factor& fa = s.runs[f].single ? p.single : p.factor;
+    const Program::Factor& fa = *s.factor_of[f];
     if (run_at < fa.min_offset) return;
     size_t hi = run_at - fa.min_offset;
     size_t lo = fa.max_offset > run_at ? 0 : run_at - fa.max_offset;
@@ -1206,6 +1285,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       if (!may_start(pf, t, n, st)) continue;
       const size_t allowed = filter.next(me.owner, st);
       if (allowed != st) {
+        if (allowed == SIZE_MAX) return finish(f);  // no start left anywhere
         if (allowed > hi) return;
         st = allowed - 1;
         continue;
@@ -1268,7 +1348,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   };
   // The members keyed by `key` in table `kt`, checked at q.
   auto look = [&](const SetImpl::KeyTable& kt, uint32_t key, size_t q) {
-    if (kt.has(key)) {
+    if (SetImpl::KeyTable::has(bits[&kt == &s.triples], key)) {
       const auto [from, to] = kt.of(key);
       check(from, to, q);
     }
@@ -1279,7 +1359,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   if (s.ascii_classes && have_avx2()) {
     // Blocks of 32 positions, each candidate then looked up as below, in the same order.
     for (; q + 34 <= n && left; q += 32) {
-      for (uint32_t m = key_candidates32(s.pairs.bits.data(), s.triples.bits.data(), t + q); m && left; m &= m - 1) {
+      for (uint32_t m = key_candidates32(bits[0], bits[1], t + q); m && left; m &= m - 1) {
         const size_t p = q + static_cast<size_t>(std::countr_zero(m));
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
         if (any_pairs) look(s.pairs, a << 8 | b, p);

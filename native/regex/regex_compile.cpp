@@ -689,10 +689,6 @@ bool test_classes(const CharTest& t, uint64_t out[4]) {
   return true;
 }
 
-namespace {
-
-// Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
-// character beyond Latin-1 also adds class 0, which the others share).
 void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
   for (int c = 0; c < 256; ++c)
     if (t.latin[c]) add_class(out, fold_class(static_cast<char32_t>(c)));
@@ -701,6 +697,8 @@ void add_accepted_classes(const CharTest& t, uint64_t out[4]) {
   for (char32_t w : wide_tables().with_class)
     if (t.slow(w)) add_class(out, fold_class(w));
 }
+
+namespace {
 
 // Every character test `t` accepts, when they are known to be few (a literal, or a case-insensitive one
 // whose cases are all Latin-1).
@@ -993,6 +991,23 @@ void find_factor(Program& p, const Shape& shape, bool single) {
     bool analysed = false;
     size_t lo = 0, hi = 0;
     Program::Factor candidate;
+    // One character of a loop every path to the run passes through (`X X*`, as `X+` compiles)
+    // stands right before it.
+    if (!single && pc >= 2 && end - pc >= 2 && !target[pc] && !target[pc - 1] && required[pc - 2] &&
+        p.code[pc - 1].op == Op::Star && p.tests[p.code[pc - 1].test].same_as(p.tests[p.code[pc - 2].test])) {
+      Program::Factor gap;
+      std::tie(gap.min_offset, gap.max_offset) = offset_bounds(p, pc);
+      if (gap.min_offset > 0) {
+        --gap.min_offset;
+        if (gap.max_offset != SIZE_MAX) --gap.max_offset;
+        chars_before(p, pc, gap);
+        gap.tests.push_back(p.code[pc - 1].test);
+        for (uint32_t x = pc; x < end; ++x) gap.tests.push_back(p.code[x].test);
+        gap.key = 1;
+        plan_after(p, end, gap);
+        p.gapped.push_back(std::move(gap));
+      }
+    }
     for (uint32_t a = pc; a + (single ? 0 : 1) < end; ++a) {
       const int r0 = rarity(p.code[a].test);
       const int r1 = single ? (rare_alone(p.tests[p.code[a].test]) ? 1 : -1) : r0 < 0 ? -1 : rarity(p.code[a + 1].test);

@@ -278,6 +278,11 @@ struct Program {
   // through, as the run's tests[key] alone; a set that already runs the literal scan finds it there
   // too (by its fold class and any character after it) rather than in a pass of its own.
   Factor single;
+  // The runs that follow a loop every match enters (`\s+` before `OF`), each extended back by one
+  // character of that loop: the character right before the run is always one the loop accepts, so
+  // a key may span the gap (`␣of`), far rarer than the keyword alone. A set on the literal scan may
+  // find the pattern through one of these instead of `factor`.
+  std::vector<Factor> gapped;
 };
 
 // A byte standing for a character under case folding: its lowercase when that is Latin-1, the Latin-1
@@ -287,6 +292,9 @@ struct Program {
 uint8_t fold_class(char32_t c);
 // The classes of the characters a Lit or Fold test accepts, as a 256-bit set; false for other tests.
 bool test_classes(const CharTest& t, uint64_t out[4]);
+// Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
+// character beyond Latin-1 also adds class 0, which the others share).
+void add_accepted_classes(const CharTest& t, uint64_t out[4]);
 
 std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flags);
 
