@@ -307,3 +307,63 @@ def test_keys_anywhere_in_the_run_against_the_blocks_and_the_ends():
 
 def _check_run(entries, text):
     assert RUN_SET.spans(text) == expected(entries, text), text
+
+
+# A keyword after a loop every match enters (`\s+`) is keyed together with the loop's last character
+# (`␣of`), and a keyword's run may end in one character of such a loop (`as␣`): the blank is a class
+# of its own in the key, so an occurrence must be found whatever blank stands there (several, a tab, a
+# line break, U+00A0, U+2003), wherever it falls against the blocks and the text's ends.
+GAP_CASES = [
+    r"\bAS\s+OF\s+(TIMESTAMP|SCN)\b",
+    r"\bTO\s+ROLE\b",
+    r"\bGROUP\s+BY\s+ALL\b",
+    r"\bSELECT\s+\*\s+EXCEPT\b",
+    r"[a-z]+\s+KEY\s*=",  # the keyword (k ~ Kelvin sign) after an unbounded opening
+    r"\bAS\s+OFFSET\b",  # shares the first's keys: it stays when the first has been found
+]
+GAP_SET = _matcher.compile_set([(p, FLAGS, False) for p in GAP_CASES], scan="literal")
+GAP_WORDS = ["as of timestamp", "AS  OF\tSCN", "to\nrole", "Group By\u00a0All", "select *\u2003except",
+             "x \u212aey =", "as\r\n offset", "as of scn"]
+BLANKS = [" ", "  ", "\t", "\n", " \n\t ", "\u00a0", "\u2003", "\u3000", ""]
+
+
+def _check_gap(text):
+    entries = [(p, FLAGS, False) for p in GAP_CASES]
+    for variant in kinds(text):
+        assert GAP_SET.spans(variant) == expected(entries, variant), variant
+
+
+def test_keys_across_a_blank_gap():
+    for word in GAP_WORDS:
+        for blank in BLANKS:
+            spaced = re.sub(r"\s+", blank, word)
+            for variant in _near_misses(spaced):
+                for at in [0, 1, 30, 31, 32, 33]:
+                    for text in ["." * at + variant, " " * at + variant + "." * 40, variant + variant]:
+                        on_path(PATHS[0], _check_gap, text)
+
+
+# Once every member a key stands for has left the scan, the key is no longer looked up; a member that
+# has no allowed start left leaves too. Members keyed alike (`qz`) must each be found all the same.
+SHARED = [r"\bQZ\s*1\b", r"\bQZ\s*2\b", r"\bQZ\s*3\b", r"\bAS\s+OF\b", r"\bAS\s+OFFSET\b"]
+SHARED_SET = _matcher.compile_set([(p, FLAGS, False) for p in SHARED], scan="literal")
+
+
+def test_a_member_leaving_does_not_take_a_shared_key_from_another():
+    entries = [(p, FLAGS, False) for p in SHARED]
+    for filler in ["", "." * 40, "x " * 200]:
+        for text in ["qz1 " + filler + "QZ 2" + filler + "qz3", "qz2 qz1" + filler + "qz\t3" + filler,
+                     "as of " + filler + "as\u00a0offset" + filler]:
+            for variant in kinds(text):
+                assert SHARED_SET.spans(variant) == expected(entries, variant), variant
+    text = "qz1 qz2 " + "." * 64 + " qz2 qz3 qz1 " + " " * 40
+    # The first may start only in the first five positions: it leaves there, its key stays for the others.
+    masks = [bytes([1] * 5 + [0] * (len(text) - 4))] + [bytes([0] * 6 + [1] * (len(text) - 5))] * (len(entries) - 1)
+    assert SHARED_SET.first_where(text, masks) == [retry_loop(p, f, text, m) for (p, f, _), m in zip(entries, masks)]
+
+
+@given(st.lists(st.sampled_from(["as", "of", "offset", "scn", "to", "role", "group", "by", "all", "select", "*",
+                                 "except", "key", "=", "x", "\u212a", "\u017f", "\u0130"]), max_size=12),
+       st.lists(st.sampled_from(BLANKS), min_size=12, max_size=12))
+def test_gap_keys_find_every_first_match(words, blanks):
+    _check_gap("".join(w + b for w, b in zip(words, blanks)))
