@@ -774,6 +774,32 @@ KeyWindow key_window(const Program& p, const Program::Factor& fa) {
   return best;
 }
 
+// Among a program's factor and its runs that reach back over a loop's gap, the one with the rarest key.
+std::pair<const Program::Factor*, KeyWindow> rarest_key(const Program& p) {
+  const Program::Factor* pick = &p.factor;
+  KeyWindow window = key_window(p, *pick);
+  for (const Program::Factor& gap : p.gapped)
+    if (const KeyWindow w = key_window(p, gap); w.three && (!window.three || w.cost < window.cost)) {
+      window = w;
+      pick = &gap;
+    }
+  return {pick, window};
+}
+
+// Whether the parts a program is spelled out into (Program::spelled_probes) are found through rarer
+// keys, all together, than the whole.
+bool parts_are_rarer(const Program& whole) {
+  if (whole.spelled_probes.empty() || whole.factor.tests.empty()) return false;
+  const KeyWindow own = rarest_key(whole).second;
+  uint64_t parts = 0;
+  for (const auto& part : whole.spelled_probes) {
+    const KeyWindow w = rarest_key(*part).second;
+    if (!w.three) return false;
+    parts += w.cost;
+  }
+  return !own.three || parts < own.cost;
+}
+
 struct SetImpl {
   struct Entry {
     std::shared_ptr<const Program> prog;
@@ -1006,15 +1032,7 @@ struct SetImpl {
     // A pattern without a pair is found by one rare character (`@`, `[`, `$`), keyed with the classes
     // that may follow it, so that no member needs a group's pass of its own over the whole text.
     const bool single = m.prog->factor.tests.empty();
-    // Among the factor and the runs that reach back over a loop's gap, the one with the rarest key.
-    const Program::Factor* pick = single ? &m.prog->single : &m.prog->factor;
-    KeyWindow window = single ? KeyWindow{pick->key} : key_window(*m.prog, *pick);
-    if (!single)
-      for (const Program::Factor& gap : m.prog->gapped)
-        if (const KeyWindow w = key_window(*m.prog, gap); w.three && (!window.three || w.cost < window.cost)) {
-          window = w;
-          pick = &gap;
-        }
+    const auto [pick, window] = single ? std::pair{&m.prog->single, KeyWindow{m.prog->single.key}} : rarest_key(*m.prog);
     const Program::Factor& fa = *pick;
     const size_t index = members.size();
     members.push_back(m);
@@ -1430,6 +1448,12 @@ size_t PatternSet::add(const Pattern& p, Mode m) {
     s.has_probes = true;
     s.add_member({&prog, idx, false, false}, SetImpl::Only::Groups);
     for (const auto& part : prog.spelled) s.add_member({part.get(), idx, true, false}, SetImpl::Only::Literal);
+  } else if (m == Mode::Search && parts_are_rarer(prog)) {
+    // The same, the whole counted as it would be alone, so that the choice of scan stays the same.
+    s.has_probes = true;
+    s.add_member({&prog, idx, false, false}, SetImpl::Only::Groups);
+    for (const auto& part : prog.spelled_probes) s.add_member({part.get(), idx, true, false}, SetImpl::Only::Literal);
+    ++s.paired;
   } else {
     s.add_member({&prog, idx, false, m == Mode::Count});
   }

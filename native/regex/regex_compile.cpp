@@ -1350,6 +1350,7 @@ std::shared_ptr<const Program> compile(std::u32string_view source, unsigned flag
   } else {
     attach_alternatives(*p, spelled.bare, flags);
     spell(*p, parsed.seq, flags);
+    if (!alts.empty() && worst != LONG_MAX && p->spelled.empty()) p->spelled_probes.assign(alts.begin(), alts.end());
   }
   return p;
 }

@@ -232,6 +232,10 @@ struct Program {
   // alternation, one program per keyword, each with its literal (a part without one spelled out once
   // more). A set on the literal scan finds these instead.
   std::vector<std::shared_ptr<const Program>> spelled;
+  // Where the whole's own literal was preferred to probes (`\bSET\s+(NAMES|SQL_MODE)` has `SET`): the
+  // whole spelled out over its first alternation all the same, each part with a literal. A set on the
+  // literal scan takes these as probes instead when their keys are rarer in real SQL than the whole's.
+  std::vector<std::shared_ptr<const Program>> spelled_probes;
   // The same alternatives where they are not probes (the whole's literal was the better one): each has
   // a required run, and once none of those runs occurs any more, neither can a match.
   std::vector<std::shared_ptr<const Program>> alternatives;
