@@ -319,11 +319,13 @@ GAP_CASES = [
     r"\bGROUP\s+BY\s+ALL\b",
     r"\bSELECT\s+\*\s+EXCEPT\b",
     r"[a-z]+\s+KEY\s*=",  # the keyword (k ~ Kelvin sign) after an unbounded opening
-    r"\bAS\s+OFFSET\b",  # shares the first's keys: it stays when the first has been found
+    r"\bAS\s+OFFSET\b",
+    # Found through the keys of its parts spelled out (`␣names`), rarer than the whole's (`set␣`).
+    r"\bSET\s+(?:NAMES|SQL_MODE|FOREIGN_KEY_CHECKS)\b\s*=?",
 ]
 GAP_SET = _matcher.compile_set([(p, FLAGS, False) for p in GAP_CASES], scan="literal")
 GAP_WORDS = ["as of timestamp", "AS  OF\tSCN", "to\nrole", "Group By\u00a0All", "select *\u2003except",
-             "x \u212aey =", "as\r\n offset", "as of scn"]
+             "x \u212aey =", "as\r\n offset", "as of scn", "set names", "SET\tsql_mode =", "set foreign_key_checks"]
 BLANKS = [" ", "  ", "\t", "\n", " \n\t ", "\u00a0", "\u2003", "\u3000", ""]
 
 
@@ -363,7 +365,8 @@ def test_a_member_leaving_does_not_take_a_shared_key_from_another():
 
 
 @given(st.lists(st.sampled_from(["as", "of", "offset", "scn", "to", "role", "group", "by", "all", "select", "*",
-                                 "except", "key", "=", "x", "\u212a", "\u017f", "\u0130"]), max_size=12),
+                                 "except", "key", "=", "x", "\u212a", "\u017f", "\u0130", "set", "names",
+                                 "sql_mode"]), max_size=12),
        st.lists(st.sampled_from(BLANKS), min_size=12, max_size=12))
 def test_gap_keys_find_every_first_match(words, blanks):
     _check_gap("".join(w + b for w, b in zip(words, blanks)))
