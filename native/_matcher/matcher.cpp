@@ -228,6 +228,10 @@ class MaskFilter final : public rx::PatternSet::StartFilter {
       if (m[s] != 0) return s;
     return SIZE_MAX;
   }
+  bool allows(size_t pattern, size_t pos) const override {
+    const std::string_view m = masks_[pattern];
+    return pos < m.size() && m[pos] != 0;
+  }
 
  private:
   std::vector<std::string_view> masks_;

@@ -160,11 +160,13 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
                 static_cast<std::uint8_t>(sp.kind));
   }
   size_t next(size_t entry, size_t pos) const override {
-    const text::Region wanted = rt_.comment_scope[entry] ? text::Region::Comment : text::Region::Code;
     if (pos >= n_) return SIZE_MAX;
-    if (region_[pos] == static_cast<std::uint8_t>(wanted)) return pos;
-    const size_t at = text::next_in(spans_, pos, wanted, n_);
+    if (allows(entry, pos)) return pos;
+    const size_t at = text::next_in(spans_, pos, wanted(entry), n_);
     return at < n_ ? at : SIZE_MAX;
+  }
+  bool allows(size_t entry, size_t pos) const override {
+    return pos < n_ && region_[pos] == static_cast<std::uint8_t>(wanted(entry));
   }
 
  private:
@@ -175,6 +177,7 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
     static thread_local std::vector<std::uint8_t> map;
     return map;
   }
+  text::Region wanted(size_t entry) const { return rt_.comment_scope[entry] ? text::Region::Comment : text::Region::Code; }
   const Runtime& rt_;
   const std::vector<text::Span>& spans_;
   size_t n_;

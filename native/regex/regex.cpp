@@ -1255,6 +1255,31 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     return ++tries[f] > 1024 && tries[f] % 32 == 1 &&
            (!requirement(f).still_possible(p, t, n, from) || !requirement(f).some_alternative_possible(p, t, n, from));
   };
+  // Walks back from the occurrence of fa's run at run_at (Program::back_pred) to a start in [lo, hi]
+  // that may reach it, where the filter allows the pattern to start; true also when the walk is not
+  // made. The walks of a call share a budget of
+  // steps proportional to the text, so that they stay linear whatever the text.
+  size_t back_budget = n / 2 + 4096;
+  auto reaches_back = [&](const Program& p, size_t owner, const Program::Factor& fa, size_t run_at, size_t lo,
+                          size_t hi) {
+    if (!fa.back_first || p.back_pred.empty()) return true;
+    uint64_t x = fa.back_first;  // the consumers that may take the character at r
+    for (size_t r = run_at;; --r) {
+      if ((x & p.back_start) && r <= hi && may_start(p.solo, t, n, r) && filter.allows(owner, r)) return true;
+      if (r == lo) return false;
+      if (back_budget == 0) return true;
+      --back_budget;
+      uint64_t prev = 0;
+      for (uint64_t b = x; b; b &= b - 1) prev |= p.back_pred[std::countr_zero(b)];
+      const Ch c = t[r - 1];
+      x = 0;
+      for (uint64_t b = prev; b; b &= b - 1) {
+        const int i = std::countr_zero(b);
+        if (p.tests[p.back_test[i]](c)) x |= uint64_t{1} << i;
+      }
+      if (!x) return false;
+    }
+  };
   auto attempt = [&](size_t f, size_t run_at) {
     const SetImpl::Member& me = s.members[s.factored[f]];
     const Program& p = *me.prog;
@@ -1264,6 +1289,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     size_t lo = fa.max_offset > run_at ? 0 : run_at - fa.max_offset;
     lo = std::max(lo, watermark[f]);
     if (lo > hi) return;
+    // A wide window (a keyword after an unbounded opening) is tried only when some start in it can
+    // reach this occurrence; when none can, it makes no attempt and moves no watermark, as an
+    // occurrence that cannot continue.
+    if (hi - lo > 16 && !reaches_back(p, me.owner, fa, run_at, lo, hi)) {
+      if (hopeless(f, p, lo)) finish(f);
+      return;
+    }
     watermark[f] = hi + 1;
     if (hi - lo > 16) {
       // Every character between the start and the run passes a test before it.
@@ -1403,6 +1435,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
 // Every start allowed.
 struct AnyStart {
   size_t next(size_t, size_t pos) const { return pos; }
+  bool allows(size_t, size_t) const { return true; }
 };
 
 // Every start allowed, but none to the patterns an earlier piece of the text found (they leave the
@@ -1411,6 +1444,7 @@ struct AcrossPieces {
   const std::vector<char>& found;
   std::vector<uint32_t>& tries;
   size_t next(size_t pattern, size_t pos) const { return found[pattern] ? SIZE_MAX : pos; }
+  bool allows(size_t pattern, size_t) const { return !found[pattern]; }
   bool skips(size_t pattern) const { return found[pattern] != 0; }
 };
 

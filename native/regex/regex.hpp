@@ -155,10 +155,13 @@ class PatternSet {
   template <class Ch> void run_spans(const Ch* text, size_t n, std::vector<std::vector<Span>>& spans) const;
 
   // Where a Search pattern's match may start: next(i, pos) is the least position >= pos at which
-  // pattern i may start, or SIZE_MAX when none is left. Called with increasing pos per pattern.
+  // pattern i may start, or SIZE_MAX when none is left; allows(i, pos) whether it may start at pos.
+  // Either may be asked about any position in any order (the pass walks back from a keyword to the
+  // starts that may reach it), so neither may keep state from call to call.
   class StartFilter {
    public:
     virtual size_t next(size_t pattern, size_t pos) const = 0;
+    virtual bool allows(size_t pattern, size_t pos) const { return next(pattern, pos) == pos; }
 
    protected:
     ~StartFilter() = default;

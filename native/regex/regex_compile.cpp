@@ -1004,6 +1004,8 @@ void find_factor(Program& p, const Shape& shape, bool single) {
         gap.tests.push_back(p.code[pc - 1].test);
         for (uint32_t x = pc; x < end; ++x) gap.tests.push_back(p.code[x].test);
         gap.key = 1;
+        gap.pc = pc;
+        gap.gap = true;
         plan_after(p, end, gap);
         p.gapped.push_back(std::move(gap));
       }
@@ -1032,6 +1034,7 @@ void find_factor(Program& p, const Shape& shape, bool single) {
       candidate.tests.clear();
       for (uint32_t x = pc; x < end; ++x) candidate.tests.push_back(p.code[x].test);
       candidate.key = a - pc;
+      candidate.pc = pc;
       candidate.min_offset = lo;
       candidate.max_offset = hi;
       candidate.score = score;
@@ -1207,6 +1210,40 @@ void analyse(Program& p) {
 
 namespace {
 
+// Program::back_pred and the factors' back_first.
+void plan_back(Program& p) {
+  std::vector<int> bit(p.code.size(), -1);
+  std::vector<uint32_t> consumers;
+  for (uint32_t pc = 0; pc < p.code.size(); ++pc) {
+    const Op op = p.code[pc].op;
+    if (op != Op::Char && op != Op::Star && op != Op::LazyStar && op != Op::Counted) continue;
+    if (consumers.size() == 64) return;
+    bit[pc] = static_cast<int>(consumers.size());
+    consumers.push_back(pc);
+  }
+  auto bits = [&](const Closure& c) {
+    uint64_t out = 0;
+    for (uint32_t pc : c.consumers) out |= uint64_t{1} << bit[pc];
+    return out;
+  };
+  p.back_pred.assign(consumers.size(), 0);
+  for (uint32_t j : consumers) {
+    p.back_test.push_back(p.code[j].test);
+    // After taking a character a loop may take another; a single test hands over to what follows.
+    const uint64_t next = bits(closure(p, {p.code[j].op == Op::Char ? j + 1 : j}));
+    for (uint64_t b = next; b; b &= b - 1) p.back_pred[std::countr_zero(b)] |= uint64_t{1} << bit[j];
+  }
+  p.back_start = bits(closure(p, {0}));
+  auto first = [&](Program::Factor& f) {
+    if (f.tests.empty()) return;
+    const int a = bit[f.pc - (f.gap ? 2 : 0)], b = f.gap ? bit[f.pc - 1] : a;
+    if (a >= 0 && b >= 0) f.back_first = (uint64_t{1} << a) | (uint64_t{1} << b);
+  };
+  first(p.factor);
+  first(p.single);
+  for (Program::Factor& f : p.gapped) first(f);
+}
+
 std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   auto p = std::make_shared<Program>();
   p->lat = &latin1();
@@ -1220,6 +1257,7 @@ std::shared_ptr<Program> build(const Seq& seq, unsigned flags) {
   find_required_run(*p, shape);
   find_factor(*p, shape, false);
   if (p->factor.tests.empty()) find_factor(*p, shape, true);
+  plan_back(*p);
   analyse(*p);
   find_prefix(*p);
   build_prefilter(p->solo, {p.get()});

@@ -266,6 +266,11 @@ struct Program {
     std::vector<uint32_t> tests;
     uint32_t key = 0;
     long score = 0;  // the expected cost of its occurrences, lower is better
+    // The run's first instruction, and whether `tests` starts one character before it (gapped).
+    uint32_t pc = 0;
+    bool gap = false;
+    // The consumers (see back_pred) that may take the run's first character; 0 when unknown.
+    uint64_t back_first = 0;
     // What must follow the run for a match to pass through it: the characters a loop right after it
     // accepts (`skip`, a test index, or -1), then the characters possible at offsets 0..2 of the rest
     // (`after`, as StartInfo::follow; `skip` accepts none of after[0]'s Latin-1 ones). Most
@@ -287,6 +292,14 @@ struct Program {
   // a key may span the gap (`␣of`), far rarer than the keyword alone. A set on the literal scan may
   // find the pattern through one of these instead of `factor`.
   std::vector<Factor> gapped;
+  // Walking back from a run to the starts that may reach it, by the character consumers (Char and
+  // loop instructions; at most 64, else back_pred is empty and no such walk is made), each a bit:
+  // back_pred[i], those that may hand over to consumer i right after taking a character;
+  // back_test[i], consumer i's test; back_start, those the start reaches before taking any.
+  // Assertions and lookarounds are taken to hold, so a start it rules out never matches.
+  std::vector<uint64_t> back_pred;
+  std::vector<uint32_t> back_test;
+  uint64_t back_start = 0;
 };
 
 // A byte standing for a character under case folding: its lowercase when that is Latin-1, the Latin-1

@@ -370,3 +370,41 @@ def test_a_member_leaving_does_not_take_a_shared_key_from_another():
        st.lists(st.sampled_from(BLANKS), min_size=12, max_size=12))
 def test_gap_keys_find_every_first_match(words, blanks):
     _check_gap("".join(w + b for w, b in zip(words, blanks)))
+
+
+# A keyword far from the start (after an unbounded opening) is tried only when some start the filter
+# allows can reach it, walking back over what the pattern's opening accepts. An occurrence no allowed
+# start reaches must leave its starts to later occurrences, and a start that reaches only a later
+# occurrence must still be the one found.
+BACK_CASES = [
+    r"@\w+\s+[\w.]+(?:\s*\([^)]*\))?\s+OUT(?:PUT)?\b",
+    r"a[\s\S]*b\s+OUT\b",  # from `a`, only the second OUT can be reached
+    r"(?<=x)y\w{0,40}\s+KEYWORD\b",
+    r"\bz[^;]*\bSTOP\b",
+]
+BACK_SET = _matcher.compile_set([(p, FLAGS, False) for p in BACK_CASES], scan="literal")
+BACK_TEXTS = [
+    "a OUT" + "." * 40 + " b OUT", "a" + "x" * 20 + " OUT" + "." * 40 + " b OUT", "= @x OUTPUT, @p int OUTPUT", "@v nvarchar(max) = 1 @q dbo.t (x) OUT",
+    "'@p int OUTPUT' @x = @y OUTPUT" + " " * 40 + "@z \u212ay OUT", "xy" + "q" * 30 + " keyword", "y" + "q" * 50 + " KEYWORD",
+    "z a; STOP z" + " b" * 30 + " STOP", "zz\u2003stop", "a\u00e9b OUT b\u2003OUT",
+]
+
+
+def test_keywords_after_an_unbounded_opening():
+    entries = [(p, FLAGS, False) for p in BACK_CASES]
+    for text in BACK_TEXTS:
+        for variant in kinds(text):
+            assert BACK_SET.spans(variant) == expected(entries, variant), variant
+            # Starts allowed only in some places: every other one, or none before the text's middle.
+            for mask in [bytes([s % 2 for s in range(len(variant) + 1)]),
+                         bytes([s >= len(variant) // 2 for s in range(len(variant) + 1)])]:
+                masks = [mask] * len(entries)
+                assert BACK_SET.first_where(variant, masks) == [
+                    retry_loop(p, f, variant, m) for (p, f, _), m in zip(entries, masks)
+                ], variant
+
+
+def test_many_occurrences_no_start_reaches():
+    # Every character an occurrence, none reachable: the walks' budget keeps the call short.
+    text = "b OUT " * 100_000
+    assert BACK_SET.spans(text) == expected([(p, FLAGS, False) for p in BACK_CASES], text)
