@@ -1212,7 +1212,9 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   size_t left = count;
   // The keys still worth looking up: the tables' own bits until a member leaves, then a copy of
   // them from which a key is dropped once every member it indexes has left (evidence found early in
-  // a script, such as a variable's `@`, would otherwise be looked up at every later occurrence).
+  // a script, such as a variable's `@`, would otherwise be looked up at every later occurrence). A
+  // short text does not pay for the copy.
+  constexpr size_t kPruneFrom = 16384;
   const uint64_t* bits[2] = {s.pairs.bits.data(), s.triples.bits.data()};
   std::vector<uint64_t> live_bits;
   std::vector<uint32_t> live[2];
@@ -1220,6 +1222,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     done[f] = 1;
     --left;
     if (started[f]) sc.memos[f].trim();
+    if (n < kPruneFrom) return;
     if (live_bits.empty()) {
       live_bits.reserve(s.pairs.bits.size() + s.triples.bits.size());
       live_bits.assign(s.pairs.bits.begin(), s.pairs.bits.end());

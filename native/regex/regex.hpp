@@ -96,7 +96,11 @@ class Pattern {
 // order, sharing one memo; so the first start that matches is exactly pattern.search's, a pattern
 // whose literal never occurs costs nothing, and the scan stays O(m * n). An occurrence is tried only
 // when the characters after it (past a loop the rest of the pattern cannot start with) are ones the
-// pattern allows there; one that is not leaves the starts it would have tried to later occurrences. In
+// pattern allows there, and, far from the start, only when some start the filter allows can reach it
+// (walking back over what the pattern's opening accepts); one that is not leaves the starts it would
+// have tried to later occurrences. A literal's key may take in the blank a `\s+` puts right before or
+// after it (`as␣`, `␣of`), and an alternation of keywords (`SET\s+(NAMES|SQL_MODE)`) may be found
+// through each spelled-out keyword's key where those are rarer than the whole's own. In
 // a set on that scan, a pattern with no such pair is found by one rare character every match contains
 // (`#`, `@`, `[`, `$`...), looked up with the classes of the characters that may follow it, and a
 // pattern or alternative without a literal that holds an alternation of keywords (inside a group too)
