@@ -144,10 +144,11 @@ inline size_t line_end(const Ch* s, size_t i, size_t n) noexcept {
 }
 
 // Characters at which something may open.
+inline constexpr char kOpeners[] = "-/#'\"`$";
 inline const std::array<bool, 128>& openers() noexcept {
   static const std::array<bool, 128> table = [] {
     std::array<bool, 128> t{};
-    for (unsigned char c : {'-', '/', '#', '\'', '"', '`', '$'}) t[c] = true;
+    for (const char* c = kOpeners; *c; ++c) t[static_cast<unsigned char>(*c)] = true;
     return t;
   }();
   return table;
@@ -169,7 +170,8 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
   while (i < n) {
     const Py_UCS4 c = s[i];
     if (c >= 128 || !open[c]) {
-      ++i;
+      // Most of a script opens nothing: skipped many characters at a time.
+      i = find_among(s, i + 1, n, kOpeners);
       continue;
     }
     const Py_UCS4 next = i + 1 < n ? static_cast<Py_UCS4>(s[i + 1]) : 0;

@@ -83,6 +83,11 @@ size_t narrow_until_pair(const Ch* s, size_t k, size_t avail, Py_UCS1* out, cons
 template <class Ch>
 size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept;
 
+// Index of the first character at or after i that is one of the ASCII characters of `set` (at most
+// eight, NUL-terminated; n when none occurs), for 1-, 2- and 4-byte storage alike (lines.cpp).
+template <class Ch>
+size_t find_among(const Ch* s, size_t i, size_t n, const char* set) noexcept;
+
 template <class Ch>
 inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
   if constexpr (sizeof(Ch) == 1) {

@@ -116,3 +116,14 @@ def test_regions_of_one_script_do_not_reach_the_next():
     fresh = [fired(long), fired(short), fired("SELECT NVL(a, b) FROM dual\n")]
     assert [fired(long), fired(short), fired("SELECT NVL(a, b) FROM dual\n")] == fresh
     assert "sqlserver.declare_at_variable" in fresh[1] and "oracle.nvl_function" not in fresh[1]
+
+
+def test_openers_are_found_wherever_they_fall_in_every_width():
+    # The scan skips the characters that open nothing many at a time: an opener at any offset from
+    # the text's start, in any storage width, must still open its comment or literal.
+    for wide in ["", "\u0100", "\U0001f600"]:
+        for at in range(70):
+            code = "SELECT " + "a" * at
+            assert "sqlserver.declare_at_variable" not in fired(code + " -- DECLARE @x INT\n" + wide)
+            assert "sqlserver.declare_at_variable" not in fired(code + "'DECLARE @x INT'" + wide)
+            assert "sqlserver.declare_at_variable" in fired(code + "/* c */ DECLARE @x INT" + wide)
