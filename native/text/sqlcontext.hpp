@@ -170,8 +170,12 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
   while (i < n) {
     const Py_UCS4 c = s[i];
     if (c >= 128 || !open[c]) {
-      // Most of a script opens nothing: skipped many characters at a time.
-      i = find_among(s, i + 1, n, kOpeners);
+      // Most of a script opens nothing: past a few characters, skipped many at a time (a text dense
+      // with openers, such as comment lines, stays on the short steps).
+      const size_t near = std::min(n, i + 8);
+      while (++i < near && (static_cast<Py_UCS4>(s[i]) >= 128 || !open[s[i]])) {
+      }
+      if (i == near) i = find_among(s, i, n, kOpeners);
       continue;
     }
     const Py_UCS4 next = i + 1 < n ? static_cast<Py_UCS4>(s[i + 1]) : 0;
