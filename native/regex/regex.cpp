@@ -1262,7 +1262,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   // that may reach it, where the filter allows the pattern to start; true also when the walk is not
   // made. The walks of a call share a budget of
   // steps proportional to the text, so that they stay linear whatever the text.
-  size_t back_budget = n / 2 + 4096;
+  size_t back_budget = n / 4 + 4096;
   auto reaches_back = [&](const Program& p, size_t owner, const Program::Factor& fa, size_t run_at, size_t lo,
                           size_t hi) {
     if (!fa.back_first || p.back_pred.empty()) return true;
