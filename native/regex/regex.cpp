@@ -1139,17 +1139,22 @@ __attribute__((target("avx2"))) inline __m256i key_bits8(const uint64_t* bits, _
   return _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_and_si256(key, _mm256_set1_epi32(31))), _mm256_set1_epi32(1));
 }
 
-// The positions q..q+31 at which the literal scan may find a key (bit j for q + j): the pair and the
-// hashed triple of fold classes starting there, looked up eight at a time. Needs t[q, q + 34). The
-// classes are ASCII lowercase here (SetImpl::ascii_classes); a block with any other character
-// leaves every position to the exact lookups.
+// Bit i set where lane i of `one_or_zero` is 1.
+__attribute__((target("avx2"))) inline uint64_t lanes8(__m256i one_or_zero) {
+  return static_cast<uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(one_or_zero, 31))));
+}
+
+// The positions q..q+31 at which the literal scan may find a key (bit j for q + j): the pair (low
+// half) and the hashed triple (high half) of fold classes starting there, looked up eight at a time.
+// Needs t[q, q + 34). The classes are ASCII lowercase here (SetImpl::ascii_classes); a block with any
+// other character leaves every position to the exact lookups of both.
 template <class Ch>
-__attribute__((target("avx2"))) uint32_t key_candidates32(const uint64_t* pair_bits, const uint64_t* triple_bits,
+__attribute__((target("avx2"))) uint64_t key_candidates32(const uint64_t* pair_bits, const uint64_t* triple_bits,
                                                          const Ch* t) {
   const __m256i v0 = bytes32(t), v1 = bytes32(t + 1), v2 = bytes32(t + 2);
-  if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(v0, v1), v2))) return ~0u;
+  if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(v0, v1), v2))) return ~uint64_t{0};
   const __m256i l0 = ascii_lower32(v0), l1 = ascii_lower32(v1), l2 = ascii_lower32(v2);
-  uint32_t mask = 0;
+  uint64_t mask = 0;
   for (int half = 0; half < 2; ++half) {
     const __m128i h0 = half ? _mm256_extracti128_si256(l0, 1) : _mm256_castsi256_si128(l0);
     const __m128i h1 = half ? _mm256_extracti128_si256(l1, 1) : _mm256_castsi256_si128(l1);
@@ -1162,9 +1167,8 @@ __attribute__((target("avx2"))) uint32_t key_candidates32(const uint64_t* pair_b
       const __m256i triple = _mm256_srli_epi32(
           _mm256_mullo_epi32(_mm256_or_si256(_mm256_slli_epi32(pair, 8), c), _mm256_set1_epi32(static_cast<int>(2654435761u))),
           16);
-      const __m256i hit = _mm256_or_si256(key_bits8(pair_bits, pair), key_bits8(triple_bits, triple));
-      const auto bits = static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(hit, 31))));
-      mask |= bits << (16 * half + 8 * quarter);
+      const int at = 16 * half + 8 * quarter;
+      mask |= lanes8(key_bits8(pair_bits, pair)) << at | lanes8(key_bits8(triple_bits, triple)) << (32 + at);
     }
   }
   return mask;
@@ -1412,11 +1416,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   if (s.ascii_classes && have_avx2()) {
     // Blocks of 32 positions, each candidate then looked up as below, in the same order.
     for (; q + 34 <= n && left; q += 32) {
-      for (uint32_t m = key_candidates32(bits[0], bits[1], t + q); m && left; m &= m - 1) {
-        const size_t p = q + static_cast<size_t>(std::countr_zero(m));
+      const uint64_t hits = key_candidates32(bits[0], bits[1], t + q);
+      for (uint32_t m = static_cast<uint32_t>(hits | hits >> 32); m && left; m &= m - 1) {
+        const int j = std::countr_zero(m);
+        const size_t p = q + static_cast<size_t>(j);
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
-        if (any_pairs) look(s.pairs, a << 8 | b, p);
-        if (any_triples) look(s.triples, SetImpl::hash3(a, b, cls(t[p + 2])), p);
+        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, p);
+        if ((hits >> (32 + j)) & 1) look(s.triples, SetImpl::hash3(a, b, cls(t[p + 2])), p);
       }
     }
   }
