@@ -305,7 +305,7 @@ __attribute__((target("avx2"))) inline uint64_t any(__m256i bits, char which) no
 }
 
 template <class Ch>
-__attribute__((target("avx2,pclmul"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
+__attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
   const __m256i low_table = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(0x48, 0, 0x10, 0, 0x10, 0, 0, static_cast<char>(0x80), 0, 0x04, 0x01, 0x21, 0x03, 0x02, 0x02, 0x10));
   const __m256i high_table = _mm256_broadcastsi128_si256(
@@ -481,12 +481,13 @@ class Scanner {
   static constexpr size_t kChunk = 64;
 
   // Without a popcnt instruction in the baseline, the builtin becomes a library call.
-  Hot bool block_masks(size_t i) {
+  Hot bool block_masks(size_t i, lex::Masks& m) {
 #ifdef TESSERA_SIMD_X86
-    if constexpr (Fast) return lex::masks_avx2(s_, i, block_);
+    if constexpr (Fast) return lex::masks_avx2(s_, i, m);
 #endif
-    return lex::masks(s_, i, block_);
+    return lex::masks(s_, i, m);
   }
+  Hot bool block_masks(size_t i) { return block_masks(i, block_); }
 
   Hot static size_t ones(uint64_t x) noexcept {
     if constexpr (Fast) return static_cast<size_t>(__builtin_popcountll(x));
@@ -550,6 +551,63 @@ class Scanner {
     return lex::is(s_, p, end, word);
   }
 
+ public:
+  // Most blocks hold nothing but lines, blanks, words and whole literals: no event outside a literal,
+  // no line that opens with a head or a batch separator, and only the line count, where the current
+  // line starts and where the last code stands to carry on. Those are passed over here, their state
+  // kept in registers, and the scan stops at the start of the first block that holds more (its masks
+  // left in block_, for chunk to take it from there) or that the masks can't classify.
+  Hot size_t quiet_blocks(size_t i) {
+    bool literal = literal_, at_head = at_head_, comment = comment_;
+    size_t line = line_, line_begin = line_begin_, code_at = code_at_;
+    lex::Masks m;
+    for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
+      if (comment) {
+        // A line comment running on through a block without a line boundary: nothing in it counts.
+        if (m.lines) {
+          block_ = m;
+          block_base_ = i;
+          break;
+        }
+        continue;
+      }
+      const uint64_t starts = (m.lines << 1) | uint64_t{at_head};
+      uint64_t sum;
+      const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+      const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+      const uint64_t after = m.parity ^ (uint64_t{0} - uint64_t{literal});
+      const uint64_t before = (after << 1) | uint64_t{literal};
+      const uint64_t in_literal = before | after;
+      const uint64_t plain = firsts & ~in_literal & ~m.events;
+      bool quiet = !((m.events & ~in_literal) | m.hazards);
+      for (uint64_t candidates = plain & m.initials; quiet && candidates; candidates &= candidates - 1) {
+        const size_t p = i + static_cast<unsigned>(__builtin_ctzll(candidates));
+        quiet = !head_word(p, lex::upper(s_[p]));
+      }
+      if (!quiet) {
+        block_ = m;
+        block_base_ = i;
+        break;
+      }
+      const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+      const uint64_t code = plain | (firsts & m.quotes & ~before) | (m.quotes & before & ~doubled);
+      code_at = code ? i + 63u - static_cast<unsigned>(__builtin_clzll(code)) : code_at;
+      line += ones(m.lines);
+      line_begin = m.lines ? i + 64u - static_cast<unsigned>(__builtin_clzll(m.lines)) : line_begin;
+      literal = after >> 63;
+      at_head = !literal && (carry || (m.lines >> 63));
+    }
+    literal_ = literal;
+    at_head_ = at_head;
+    comment_ = comment;
+    line_ = line;
+    line_begin_ = line_begin;
+    code_at_ = code_at;
+    return i;
+  }
+
+ private:
+
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
   // tested in bulk, single-quoted literals are followed by the parity of their quotes, and only
   // head candidates and the first character outside a literal that needs the one-by-one path are
@@ -559,8 +617,14 @@ class Scanner {
     // The masks of a block serve every return into it: after an event the scan goes on from the
     // event's end, mostly inside the same block.
     if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
-      if (i + kChunk + 1 > n_ || !block_masks(i)) return npos;
-      block_base_ = i;
+      const size_t from = i;
+      if constexpr (Fast) i = quiet_fast(*this, i);
+      else if constexpr (!Plan) i = quiet_blocks(i);
+      if (i != block_base_) {
+        // Blocks passed over count as progress even when the next one has to go one by one.
+        if (i + kChunk + 1 > n_ || !block_masks(i)) return i != from ? i : npos;
+        block_base_ = i;
+      }
     }
     const unsigned from = static_cast<unsigned>(i - block_base_);
     i = block_base_;
@@ -1218,8 +1282,16 @@ class Scanner {
 // The object scan with its bulk path compiled for AVX2, POPCNT and BMI: that path is mostly bit
 // arithmetic on the block masks, which the plain x86-64 baseline spells out at length. Its masks
 // take the quotes' running parity from a carry-less multiply.
+// The quiet blocks' loop with the masks made in it: flattened, so that their constants stay in
+// registers from one block to the next instead of being set up for each.
 template <class Ch>
-__attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
+__attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"), flatten)) size_t quiet_fast(Scanner<Ch, false, true>& scanner,
+                                                                                          size_t i) {
+  return scanner.quiet_blocks(i);
+}
+
+template <class Ch>
+__attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
   return Scanner<Ch, false, true>(s, n).run();
 }
 #endif
