@@ -318,6 +318,7 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
   const __m256i zero = _mm256_setzero_si256();
   __m256i high = zero;
   RawMasks r{};
+#pragma GCC unroll 2
   for (int half = 0; half < 2; ++half) {
     const __m256i v = rx::detail::narrow32(s + i + 32 * half, high);
     const __m256i low = _mm256_and_si256(v, nibble);
