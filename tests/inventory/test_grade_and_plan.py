@@ -381,3 +381,35 @@ def test_one_debug_event_per_call():
     assert events[1] == {"event": "object_reading_plan", "log_level": "debug", "total_lines": 3, "sections": 0,
                          "first_read": 3}
     assert names[2:] == [("objects_graded", 2)]
+
+
+def test_records_go_through_the_classes_and_initialisers_the_module_holds(monkeypatch):
+    import agents.tessera.inventory as inventory
+    from agents.tessera.inventory import SqlObject
+
+    text = "CREATE PROCEDURE p AS\nMERGE t\nGO\n"
+    (graded,) = grade_objects(text)
+    assert list(vars(graded)) == ["object", "result"]
+    assert list(vars(graded.object)) == [f.name for f in dataclasses.fields(SqlObject)]
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        graded.result = None
+    # A replaced __init__ is run, with the arguments a Python caller would pass: by position for the
+    # inventory's own records, by keyword for the complexity module's.
+    calls = []
+    for cls in (SqlObject, GradedObject, ComplexityResult):
+        original = cls.__init__
+
+        def init(self, *args, _original=original, _name=cls.__name__, **kwargs):
+            calls.append((_name, len(args), sorted(kwargs)))
+            _original(self, *args, **kwargs)
+
+        monkeypatch.setattr(cls, "__init__", init)
+    assert grade_objects(text) == [graded]
+    assert calls == [("SqlObject", 6, []), ("ComplexityResult", 0, sorted(vars(graded.result))), ("GradedObject", 2, [])]
+    monkeypatch.undo()
+    # So is whatever stands in for a class under its global name.
+    monkeypatch.setattr(inventory, "GradedObject", lambda o, r: ("graded", o.name, r.complexity.value))
+    monkeypatch.setattr(inventory, "SqlObject", lambda *fields: type("Stand", (), {"name": fields[1]})())
+    assert grade_objects(text) == [("graded", "p", "complex")]
+    monkeypatch.undo()
+    assert grade_objects(text) == [graded] and find_objects(text) == [graded.object]
