@@ -142,6 +142,9 @@ HIDING = {
     "lone CRs": ("SELECT 'a\rb'\rGO\rCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "line comment over blocks": ("-- '" + "x" * 80 + "\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal over blocks": ("SELECT '" + "x" * 150 + "\nGO\n''" + "y" * 70 + "'\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "names and comments in a row": ("SELECT [a], [b] -- [c] 'x\n  [d].[e] -- GO\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "head after names and comments": ("SELECT [a] -- x\n[b] -- y\nALTER PROCEDURE q AS SELECT [c] -- z\nGO", ["p", "q", "w"]),
+    "comment over blocks, then names": ("-- " + "y" * 100 + "\n[a] GO [b]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal left open": ("SELECT 'open\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
     "literal left open, a line in it opening with a doubled quote": ("SELECT 'open\n  ''x\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
 }
