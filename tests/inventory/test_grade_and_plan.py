@@ -213,6 +213,21 @@ def test_wide_character_at_every_place_of_a_copy_step(header, wide):
         check_grades(text)
 
 
+@pytest.mark.parametrize("wide", ["\u0143", "\U0001014d"])
+@pytest.mark.parametrize("isa", _matcher.available_isas())
+def test_wide_character_against_a_comment_opener(wide, isa, force_isa):
+    # A wide script's comment-free text is narrowed while the openers are looked for, 32 characters
+    # a step on the widest path: a wide character right before or after an opener, at any place of a
+    # step, neither hides the opener nor moves what follows it.
+    force_isa(isa)
+    for offset in range(66):
+        pad = "x" * offset
+        text = (f"CREATE VIEW v AS SELECT {pad}{wide}-- MERGE\nFROM t{wide}/* CURSOR */{pad}\nGO\n"
+                f"CREATE VIEW w AS SELECT 1 --{wide}{pad}\nMERGE /*{wide}*/{pad}{wide}\n")
+        check_grades(text)
+        check_grades("\ufeff" + text.replace(wide, "\u00e9"))
+
+
 @pytest.mark.parametrize("space", ["\u3000", "\u2003"])
 @pytest.mark.parametrize("offset", [0, 70, 200])
 def test_wide_blank_inside_an_object(space, offset):
