@@ -1,0 +1,181 @@
+#include "standin.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "regex_simd.hpp"
+
+namespace tessera::rx::detail {
+
+void StandIns::build(const std::vector<const Program*>& programs) {
+  // Equal tests answer alike: one bit each is enough. Buckets by a few fields keep the comparisons
+  // few in a catalogue of thousands of tests.
+  tests_.clear();
+  std::unordered_map<uint64_t, std::vector<const CharTest*>> buckets;
+  std::unordered_set<const Program*> seen;
+  std::vector<const Program*> todo(programs.begin(), programs.end());
+  while (!todo.empty()) {
+    const Program* p = todo.back();
+    todo.pop_back();
+    if (!p || !seen.insert(p).second) continue;
+    for (const CharTest& t : p->tests) {
+      const uint64_t key = (uint64_t{t.kind} << 56) ^ (uint64_t{t.alts[0]} << 24) ^ (uint64_t{t.fold} << 23) ^
+                           (uint64_t{t.negate} << 22) ^ (t.ranges.size() << 8) ^ t.tail.size();
+      auto& bucket = buckets[key];
+      if (std::none_of(bucket.begin(), bucket.end(), [&](const CharTest* o) { return o->same_as(t); })) {
+        bucket.push_back(&t);
+        tests_.push_back(&t);
+      }
+    }
+    for (const LookInfo& l : p->looks) todo.push_back(l.rest.get());
+    for (const auto* held : {&p->probes, &p->spelled, &p->alternatives})
+      for (const auto& q : *held) todo.push_back(q.get());
+  }
+  words_ = tests_.size() / 64 + 1;
+  classes_.clear();
+  reps_.clear();
+  std::vector<uint64_t> sig(words_);
+  // Non-ASCII characters first: where a wide character could stand as punctuation or a letter that
+  // SQL never uses, those are the ones the scanners stop at least.
+  for (int k = 0; k < 256; ++k) {
+    const char32_t c = static_cast<char32_t>((k + 0x80) & 0xFF);
+    if (c == '\n') continue;
+    signature(c, sig.data());
+    bool known = false;
+    for (size_t x = 0; x < reps_.size() && !known; ++x)
+      known = std::equal(sig.begin(), sig.end(), classes_.begin() + static_cast<std::ptrdiff_t>(x * words_));
+    if (known) continue;
+    classes_.insert(classes_.end(), sig.begin(), sig.end());
+    reps_.push_back(static_cast<uint8_t>(c));
+  }
+}
+
+void StandIns::signature(char32_t c, uint64_t* out) const {
+  std::fill(out, out + words_, 0);
+  for (size_t k = 0; k < tests_.size(); ++k)
+    if ((*tests_[k])(c)) out[k >> 6] |= uint64_t{1} << (k & 63);
+  if (slow_is_word(c)) out[tests_.size() >> 6] |= uint64_t{1} << (tests_.size() & 63);
+}
+
+int StandIns::pick(char32_t c) const {
+  uint64_t local[16];
+  std::vector<uint64_t> heap;
+  uint64_t* sig = local;
+  if (words_ > 16) {
+    heap.resize(words_);
+    sig = heap.data();
+  }
+  signature(c, sig);
+  for (size_t x = 0; x < reps_.size(); ++x)
+    if (std::equal(sig, sig + words_, classes_.begin() + static_cast<std::ptrdiff_t>(x * words_))) return reps_[x];
+  return -1;
+}
+
+namespace {
+
+// Copies t[i, n) to out while its characters are Latin-1; returns where the first wider one stands
+// (or n).
+template <class Ch>
+size_t narrow_scalar(const Ch* t, size_t i, size_t n, uint8_t* out) {
+  for (; i < n && t[i] < 256; ++i) out[i] = static_cast<uint8_t>(t[i]);
+  return i;
+}
+
+#if defined(__SSE2__)
+template <class Ch>
+size_t narrow_sse2(const Ch* t, size_t i, size_t n, uint8_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= n; i += 16) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(t + i);
+    __m128i bytes;
+    if constexpr (sizeof(Ch) == 2) {
+      const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
+      const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF00)));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero)) != 0xFFFF) break;
+      bytes = _mm_packus_epi16(a, b);
+    } else {
+      const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1), c = _mm_loadu_si128(p + 2),
+                    d = _mm_loadu_si128(p + 3);
+      const __m128i all = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+      const __m128i high = _mm_and_si128(all, _mm_set1_epi32(static_cast<int>(0xFFFFFF00u)));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero)) != 0xFFFF) break;
+      bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+  }
+  return narrow_scalar(t, i, n, out);
+}
+#endif
+
+#ifdef TESSERA_SIMD_X86
+template <class Ch>
+__attribute__((target("avx2"))) size_t narrow_avx2(const Ch* t, size_t i, size_t n, uint8_t* out) {
+  const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00))
+                                       : _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u));
+  for (; i + 32 <= n; i += 32) {
+    __m256i high = _mm256_setzero_si256();
+    const __m256i bytes = narrow32(t + i, high);
+    if (!_mm256_testz_si256(high, wide)) break;
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
+  }
+  return narrow_scalar(t, i, n, out);
+}
+#endif
+
+template <class Ch>
+size_t narrow(const Ch* t, size_t i, size_t n, uint8_t* out) {
+#ifdef TESSERA_SIMD_X86
+  if (isa::current() >= isa::Level::AVX2) return narrow_avx2(t, i, n, out);
+#endif
+#if defined(__SSE2__)
+  if (isa::current() >= isa::Level::SSE2) return narrow_sse2(t, i, n, out);
+#endif
+  return narrow_scalar(t, i, n, out);
+}
+
+// The stand-ins worked out during one call, by wide character (direct-mapped).
+struct Picked {
+  char32_t ch = 0;
+  uint32_t call = 0;
+  int16_t to = -1;
+};
+
+}  // namespace
+
+template <class Ch>
+bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
+  static_assert(sizeof(Ch) > 1);
+  if (out.size() < n) out.resize(n);
+  uint8_t* o = out.data();
+  static constexpr size_t kCache = 256;
+  thread_local std::vector<Picked> cache(kCache);
+  thread_local uint32_t call = 0;
+  if (++call == 0) {
+    std::fill(cache.begin(), cache.end(), Picked{});
+    call = 1;
+  }
+  // A signature costs one evaluation per test: allowed as many as the text has characters, and a
+  // few distinct characters in any case.
+  const size_t per_pick = tests_.size() + 1;
+  size_t budget = n + 16 * per_pick;
+  for (size_t i = 0;;) {
+    i = narrow(t, i, n, o);
+    if (i >= n) return true;
+    const char32_t c = t[i];
+    Picked& slot = cache[(c * 2654435761u) >> 24 & (kCache - 1)];
+    if (slot.call != call || slot.ch != c) {
+      if (budget < per_pick) return false;
+      budget -= per_pick;
+      slot = {c, call, static_cast<int16_t>(pick(c))};
+    }
+    if (slot.to < 0) return false;
+    o[i++] = static_cast<uint8_t>(slot.to);
+  }
+}
+
+template bool StandIns::copy<uint16_t>(const uint16_t*, size_t, std::vector<uint8_t>&) const;
+template bool StandIns::copy<uint32_t>(const uint32_t*, size_t, std::vector<uint8_t>&) const;
+
+}  // namespace tessera::rx::detail
