@@ -156,10 +156,11 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
     std::fill(cache.begin(), cache.end(), Picked{});
     call = 1;
   }
-  // A signature costs one evaluation per test: allowed as many as the text has characters, and a
-  // few distinct characters in any case.
+  // A signature costs one evaluation per test: allowed one for every eight characters of the text
+  // (a small share of a scan), and a few distinct characters in any case. Text in a script of
+  // thousands of characters gives up soon and is scanned as it is.
   const size_t per_pick = tests_.size() + 1;
-  size_t budget = n + 16 * per_pick;
+  size_t budget = n / 8 + 16 * per_pick;
   for (size_t i = 0;;) {
     i = narrow(t, i, n, o);
     if (i >= n) return true;
