@@ -1,7 +1,8 @@
 // One-byte stand-ins for wide text (PatternSet::stand_in).
 //
-// Every question a program asks of a character is one of its char tests, or whether it is a word
-// character (\b, \B), or whether it is "\n" (^, $ and `.`). A character above U+00FF can therefore be
+// Every question a program asks of a character is one of its char tests (`.` included), or whether it
+// is a word character (\b, \B), or whether it is "\n" (^ and $ under MULTILINE, $ before a final
+// newline). A character above U+00FF can therefore be
 // replaced by any Latin-1 character that answers all of those questions as it does, and the text that
 // results matches exactly as the original: same spans, at the same positions. The one-byte scanners are
 // several times faster than the wide ones, and most wide scripts are wide for one byte-order mark or a

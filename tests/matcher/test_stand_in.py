@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from test_generated_patterns import PATHS, on_path, patterns
-from test_pattern_set import expected
+from test_pattern_set import expected, valid_entries
 
 from agents.tessera import _matcher
 
@@ -48,13 +48,7 @@ def check_stand_in(compiled, entries, text):
        st.lists(st.text(st.sampled_from(ALPHABET), min_size=1, max_size=30), min_size=1, max_size=4),
        st.sampled_from(PATHS))
 def test_generated_sets_match_the_stand_in_as_the_text(drawn, texts, path):
-    entries = []
-    for (src, flags), findall in drawn:
-        try:
-            re.compile(src, flags)
-        except re.error:
-            continue
-        entries.append((src, flags, findall))
+    entries = valid_entries(drawn)
     compiled = _matcher.compile_set(entries)
     stats["sets"] += 1
 
