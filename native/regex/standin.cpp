@@ -37,10 +37,10 @@ void StandIns::build(const std::vector<const Program*>& programs) {
   classes_.clear();
   reps_.clear();
   std::vector<uint64_t> sig(words_);
-  // Non-ASCII characters first: where a wide character could stand as punctuation or a letter that
-  // SQL never uses, those are the ones the scanners stop at least.
-  for (int k = 0; k < 256; ++k) {
-    const char32_t c = static_cast<char32_t>((k + 0x80) & 0xFF);
+  // ASCII characters first (NUL last): the literal scan takes 32 positions at a time only where all
+  // of them are ASCII, and a control character is what SQL text has least of.
+  for (int k = 1; k <= 256; ++k) {
+    const char32_t c = static_cast<char32_t>(k & 0xFF);
     if (c == '\n') continue;
     signature(c, sig.data());
     bool known = false;
