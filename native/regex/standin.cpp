@@ -135,7 +135,8 @@ size_t narrow(const Ch* t, size_t i, size_t n, uint8_t* out) {
   return narrow_scalar(t, i, n, out);
 }
 
-// The stand-ins worked out during one call, by wide character (direct-mapped).
+// The stand-in worked out for a wide character during one call (`call` tags the entries of the
+// current call; the others are free).
 struct Picked {
   char32_t ch = 0;
   uint32_t call = 0;
@@ -149,25 +150,30 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
   static_assert(sizeof(Ch) > 1);
   if (out.size() < n) out.resize(n);
   uint8_t* o = out.data();
-  static constexpr size_t kCache = 256;
-  thread_local std::vector<Picked> cache(kCache);
+  // Open addressing, so that every distinct character costs one signature however the characters
+  // of prose in another script fall; at most half full, which the budget below never lets a text
+  // reach with a set of more than a few tests.
+  static constexpr size_t kSlots = 4096;
+  thread_local std::vector<Picked> picked(kSlots);
   thread_local uint32_t call = 0;
   if (++call == 0) {
-    std::fill(cache.begin(), cache.end(), Picked{});
+    std::fill(picked.begin(), picked.end(), Picked{});
     call = 1;
   }
   // A signature costs one evaluation per test: allowed one for every eight characters of the text
   // (a small share of a scan), and a few distinct characters in any case. Text in a script of
   // thousands of characters gives up soon and is scanned as it is.
   const size_t per_pick = tests_.size() + 1;
-  size_t budget = n / 8 + 16 * per_pick;
+  size_t budget = n / 8 + 16 * per_pick, distinct = 0;
   for (size_t i = 0;;) {
     i = narrow(t, i, n, o);
     if (i >= n) return true;
     const char32_t c = t[i];
-    Picked& slot = cache[(c * 2654435761u) >> 24 & (kCache - 1)];
-    if (slot.call != call || slot.ch != c) {
-      if (budget < per_pick) return false;
+    size_t at = (c * 2654435761u) >> 20 & (kSlots - 1);
+    while (picked[at].call == call && picked[at].ch != c) at = (at + 1) & (kSlots - 1);
+    Picked& slot = picked[at];
+    if (slot.call != call) {
+      if (budget < per_pick || ++distinct > kSlots / 2) return false;
       budget -= per_pick;
       slot = {c, call, static_cast<int16_t>(pick(c))};
     }

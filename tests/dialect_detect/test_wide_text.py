@@ -52,6 +52,16 @@ def test_the_tables_take_the_stand_in_for_what_makes_scripts_wide():
             assert table.stand_in(text + DISTINCT) is None
 
 
+def test_comments_in_another_script_keep_the_stand_in():
+    # A few hundred distinct characters, in an order that sends many of them to the same places of a
+    # small cache: each is worked out once, so a script of this size stays within what that may cost.
+    prose = [chr(0x4E00 + (k * 7919) % 300) for k in range(60 * 5000)]
+    text = "".join(f"SELECT TOP 5 a FROM t -- {''.join(prose[60 * k:60 * k + 60])}\n" for k in range(5000))
+    for table in (MARKER_SET, ALL_SET):
+        assert table.stand_in(text) is not None
+    assert verdict(text) == verdict(text + DISTINCT)
+
+
 def test_the_corpus_in_wide_storage_gives_the_wide_texts_results(corpus):
     for path, text in scripts(corpus):
         for wide in wide_forms(text):
