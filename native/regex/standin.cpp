@@ -13,6 +13,7 @@ void StandIns::build(const std::vector<const Program*>& programs) {
   // Equal tests answer alike: one bit each is enough. Buckets by a few fields keep the comparisons
   // few in a catalogue of thousands of tests.
   tests_.clear();
+  bounds_.clear();
   std::unordered_map<uint64_t, std::vector<const CharTest*>> buckets;
   std::unordered_set<const Program*> seen;
   std::vector<const Program*> todo(programs.begin(), programs.end());
@@ -21,6 +22,14 @@ void StandIns::build(const std::vector<const Program*>& programs) {
     todo.pop_back();
     if (!p || !seen.insert(p).second) continue;
     for (const CharTest& t : p->tests) {
+      // Any answer of an uncased character changes only where it passes a character a test names,
+      // or the end of a range.
+      for (uint8_t i = 0; i < t.nalts; ++i) bounds_.insert(bounds_.end(), {t.alts[i], t.alts[i] + 1});
+      for (const auto& [lo, hi] : t.ranges) bounds_.insert(bounds_.end(), {lo, hi + 1});
+      for (const SetTail& tail : t.tail) {
+        if (tail.kind == SetTail::Literal) bounds_.insert(bounds_.end(), {tail.lo, tail.lo + 1});
+        if (tail.kind == SetTail::Range || tail.kind == SetTail::RangeFold) bounds_.insert(bounds_.end(), {tail.lo, tail.hi + 1});
+      }
       const uint64_t key = (uint64_t{t.kind} << 56) ^ (uint64_t{t.alts[0]} << 24) ^ (uint64_t{t.fold} << 23) ^
                            (uint64_t{t.negate} << 22) ^ (t.ranges.size() << 8) ^ t.tail.size();
       auto& bucket = buckets[key];
@@ -33,6 +42,8 @@ void StandIns::build(const std::vector<const Program*>& programs) {
     for (const auto* held : {&p->probes, &p->spelled, &p->alternatives})
       for (const auto& q : *held) todo.push_back(q.get());
   }
+  std::sort(bounds_.begin(), bounds_.end());
+  bounds_.erase(std::unique(bounds_.begin(), bounds_.end()), bounds_.end());
   words_ = tests_.size() / 64 + 1;
   classes_.clear();
   reps_.clear();
@@ -57,6 +68,11 @@ void StandIns::signature(char32_t c, uint64_t* out) const {
   for (size_t k = 0; k < tests_.size(); ++k)
     if ((*tests_[k])(c)) out[k >> 6] |= uint64_t{1} << (k & 63);
   if (slow_is_word(c)) out[tests_.size() >> 6] |= uint64_t{1} << (tests_.size() & 63);
+}
+
+uint64_t StandIns::key(char32_t c) const {
+  const uint64_t at = static_cast<uint64_t>(std::upper_bound(bounds_.begin(), bounds_.end(), c) - bounds_.begin());
+  return at << 3 | uint64_t{slow_is_word(c)} << 2 | uint64_t{slow_is_space(c)} << 1 | uint64_t{slow_is_digit(c)};
 }
 
 int StandIns::pick(char32_t c) const {
@@ -139,7 +155,7 @@ size_t narrow(const Ch* t, size_t i, size_t n, uint8_t* out) {
 // current call; the others are free).
 struct Picked {
   char32_t ch = 0;
-  uint32_t call = 0;
+  uint16_t call = 0;
   int16_t to = -1;
 };
 
@@ -150,32 +166,53 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
   static_assert(sizeof(Ch) > 1);
   if (out.size() < n) out.resize(n);
   uint8_t* o = out.data();
-  // Open addressing, so that every distinct character costs one signature however the characters
-  // of prose in another script fall; at most half full, which the budget below never lets a text
-  // reach with a set of more than a few tests.
-  static constexpr size_t kSlots = 4096;
+  // Open addressing, so that every distinct character is worked out once however they fall; at most
+  // half full. The keys of uncased characters met, with their stand-ins, beside it.
+  static constexpr size_t kSlots = 16384;
   thread_local std::vector<Picked> picked(kSlots);
-  thread_local uint32_t call = 0;
+  thread_local std::vector<std::pair<uint64_t, int16_t>> keyed;
+  thread_local uint16_t call = 0;
   if (++call == 0) {
     std::fill(picked.begin(), picked.end(), Picked{});
     call = 1;
   }
-  // A signature costs one evaluation per test: allowed one for every eight characters of the text
-  // (a small share of a scan), and a few distinct characters in any case. Text in a script of
-  // thousands of characters gives up soon and is scanned as it is.
-  const size_t per_pick = tests_.size() + 1;
-  size_t budget = n / 8 + 16 * per_pick, distinct = 0;
+  keyed.clear();
+  // A signature costs one evaluation per test, a key about four: allowed one evaluation for every
+  // two characters of the text (little against a scan of it), and a few distinct characters in any
+  // case.
+  const size_t per_signature = tests_.size() + 1;
+  constexpr size_t kPerKey = 4;
+  size_t budget = n / 2 + 16 * (per_signature + kPerKey), distinct = 0;
+  auto spend = [&](size_t cost) {
+    if (budget < cost) return false;
+    budget -= cost;
+    return true;
+  };
   for (size_t i = 0;;) {
     i = narrow(t, i, n, o);
     if (i >= n) return true;
     const char32_t c = t[i];
-    size_t at = (c * 2654435761u) >> 20 & (kSlots - 1);
+    size_t at = (c * 2654435761u) >> 18 & (kSlots - 1);
     while (picked[at].call == call && picked[at].ch != c) at = (at + 1) & (kSlots - 1);
     Picked& slot = picked[at];
     if (slot.call != call) {
-      if (budget < per_pick || ++distinct > kSlots / 2) return false;
-      budget -= per_pick;
-      slot = {c, call, static_cast<int16_t>(pick(c))};
+      if (++distinct > kSlots / 2) return false;
+      int to;
+      if (uncased(c)) {
+        if (!spend(kPerKey)) return false;
+        const uint64_t k = key(c);
+        auto it = std::find_if(keyed.begin(), keyed.end(), [&](const auto& e) { return e.first == k; });
+        if (it == keyed.end()) {
+          if (!spend(per_signature)) return false;
+          keyed.emplace_back(k, static_cast<int16_t>(pick(c)));
+          it = keyed.end() - 1;
+        }
+        to = it->second;
+      } else {
+        if (!spend(per_signature)) return false;
+        to = pick(c);
+      }
+      slot = {c, call, static_cast<int16_t>(to)};
     }
     if (slot.to < 0) return false;
     o[i++] = static_cast<uint8_t>(slot.to);

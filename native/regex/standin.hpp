@@ -33,10 +33,16 @@ class StandIns {
   template <class Ch>
   bool copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const;
 
-
  private:
   // The Latin-1 character that stands for c (c >= 256), or -1 when none does.
   int pick(char32_t c) const;
+  // What decides every answer of a character without case (lower and upper case are itself, as for
+  // the letters of most scripts, symbols and marks): where it falls among the characters and range
+  // ends the tests name (`bounds_`), and whether it is a word, space or digit character. Thousands of
+  // distinct ideographs have a handful of keys, and need a signature each only once.
+  static bool uncased(char32_t c) { return to_lower(c) == c && to_upper(c) == c; }
+  uint64_t key(char32_t c) const;
+  std::vector<char32_t> bounds_;
   // Bit k of word k / 64 of a signature: the answer of tests_[k]; the last bit past the tests is the
   // word test.
   void signature(char32_t c, uint64_t* out) const;
