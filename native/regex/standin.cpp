@@ -1,6 +1,7 @@
 #include "standin.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -192,7 +193,7 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
     i = narrow(t, i, n, o);
     if (i >= n) return true;
     const char32_t c = t[i];
-    size_t at = (c * 2654435761u) >> 18 & (kSlots - 1);
+    size_t at = (c * 2654435761u) >> (32 - std::countr_zero(kSlots));
     while (picked[at].call == call && picked[at].ch != c) at = (at + 1) & (kSlots - 1);
     Picked& slot = picked[at];
     if (slot.call != call) {
