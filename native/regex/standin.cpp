@@ -171,7 +171,7 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
   // half full. The keys of uncased characters met, with their stand-ins, beside it.
   static constexpr size_t kSlots = 16384;
   thread_local std::vector<Picked> picked(kSlots);
-  thread_local std::vector<std::pair<uint64_t, int16_t>> keyed;
+  thread_local std::unordered_map<uint64_t, int16_t> keyed;
   thread_local uint16_t call = 0;
   if (++call == 0) {
     std::fill(picked.begin(), picked.end(), Picked{});
@@ -189,9 +189,9 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
     budget -= cost;
     return true;
   };
-  for (size_t i = 0;;) {
-    i = narrow(t, i, n, o);
-    if (i >= n) return true;
+  // Runs of Latin-1 characters go to the vector copy; wide characters, often several in a row in
+  // prose of another script, are taken one by one.
+  for (size_t i = narrow(t, 0, n, o); i < n; i = i < n && t[i] < 256 ? narrow(t, i, n, o) : i) {
     const char32_t c = t[i];
     size_t at = (c * 2654435761u) >> (32 - std::countr_zero(kSlots));
     while (picked[at].call == call && picked[at].ch != c) at = (at + 1) & (kSlots - 1);
@@ -202,11 +202,10 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
       if (uncased(c)) {
         if (!spend(kPerKey)) return false;
         const uint64_t k = key(c);
-        auto it = std::find_if(keyed.begin(), keyed.end(), [&](const auto& e) { return e.first == k; });
+        auto it = keyed.find(k);
         if (it == keyed.end()) {
           if (!spend(per_signature)) return false;
-          keyed.emplace_back(k, static_cast<int16_t>(pick(c)));
-          it = keyed.end() - 1;
+          it = keyed.emplace(k, static_cast<int16_t>(pick(c))).first;
         }
         to = it->second;
       } else {
@@ -218,6 +217,7 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
     if (slot.to < 0) return false;
     o[i++] = static_cast<uint8_t>(slot.to);
   }
+  return true;
 }
 
 template bool StandIns::copy<uint16_t>(const uint16_t*, size_t, std::vector<uint8_t>&) const;
