@@ -267,6 +267,27 @@ PyObject* set_first_where(PyObject* self, PyObject* const* args, Py_ssize_t narg
   });
 }
 
+// The one-byte text the set would scan in place of a wide one, as a str, or None when it has none (a
+// one-byte text is scanned as it is: itself).
+PyObject* set_stand_in(PyObject* self, PyObject* text) {
+  return py::boundary([&]() -> Ref {
+    require_str(text, "text");
+    const SetObject& o = *as_set(self);
+    std::vector<uint8_t> copy;
+    const bool found = over_text(text, [&](auto* chars, size_t n) {
+      py::AllowThreads unlocked;
+      if constexpr (sizeof(*chars) == 1) {
+        copy.assign(chars, chars + n);
+        return true;
+      } else {
+        return o.set->stand_in(chars, n, copy);
+      }
+    });
+    if (!found) return Ref::borrow(Py_None);
+    return own(PyUnicode_FromKindAndData(PyUnicode_1BYTE_KIND, copy.data(), PyUnicode_GET_LENGTH(text)));
+  });
+}
+
 PyObject* set_layout(PyObject* self, PyObject*) {
   return py::boundary([&]() -> Ref {
     const rx::PatternSet::Layout layout = as_set(self)->set->layout();
@@ -293,6 +314,9 @@ PyMethodDef set_methods[] = {
     {"first_where", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_first_where)), METH_FASTCALL,
      "first_where(text, allowed): per first-match pattern, the span of its match at the least start s with "
      "allowed[i][s] nonzero (one bytes object per pattern), or None."},
+    {"stand_in", set_stand_in, METH_O,
+     "stand_in(text): the one-byte text every pattern matches as it matches text, with each character "
+     "above U+00FF replaced by a Latin-1 one no pattern tells from it; None when there is none."},
     {"layout", set_layout, METH_NOARGS,
      "layout(): (literal_scan, members per group): whether the shared literal scan runs, and how many "
      "patterns or alternatives each group's pass scans for."},

@@ -43,22 +43,12 @@ struct Runtime : py::ModuleState {
   Ref event_fields =
       py::interned_tuple({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
   Ref encoding_keyword = py::interned_tuple({"encoding"});
-  Ref init = py::intern("__init__");
-  // The record class made at load and the __init__ the dataclass decorator gave it (see make_record).
-  Ref record_type;
-  Ref record_init;
+  // ComplexityResult(**fields), for the record class made at load without the interpreted __init__.
+  py::RecordMaker record;
   py::PathReader reader = py::PathReader::capture();
 
-  // The record class's generated methods hold the module's namespace, which holds the module.
-  int traverse(visitproc visit, void* arg) override {
-    Py_VISIT(record_type.get());
-    Py_VISIT(record_init.get());
-    return 0;
-  }
-  void clear() override {
-    record_type = Ref{};
-    record_init = Ref{};
-  }
+  int traverse(visitproc visit, void* arg) override { return record.traverse(visit, arg); }
+  void clear() override { record.clear(); }
 };
 
 const Runtime& runtime_of(PyObject* module) { return py::state_of<Runtime>(module); }
@@ -96,29 +86,6 @@ Ref vectorcall(PyObject* callable, std::array<PyObject*, N> stack, size_t positi
   return own(PyObject_Vectorcall(callable, stack.data() + 1, (positional) | PY_VECTORCALL_ARGUMENTS_OFFSET, kwnames));
 }
 
-// ComplexityResult(**fields). While the global is still the class made at load, with the __new__ and
-// __init__ it was made with, this does what that __init__ does (object.__setattr__ of each field, in
-// order) without the interpreted frame, which is most of a short script's cost; anything else the
-// host has put in place gets the ordinary call.
-Ref make_record(const Runtime& rt, PyObject* cls, std::array<PyObject*, 8> stack) {
-  if (cls == rt.record_type.get() && cls != nullptr) {
-    auto* type = reinterpret_cast<PyTypeObject*>(cls);
-    PyObject* init = nullptr;
-    if (type->tp_new == PyBaseObject_Type.tp_new && PyDict_GetItemRef(type->tp_dict, rt.init.get(), &init) >= 0) {
-      const bool original = init == rt.record_init.get();
-      Py_XDECREF(init);
-      if (original) {
-        Ref record = own(type->tp_alloc(type, 0));
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(rt.record_fields.get()); ++i)
-          py::check(PyObject_GenericSetAttr(record.get(), PyTuple_GET_ITEM(rt.record_fields.get(), i), stack[i + 1]));
-        return record;
-      }
-    }
-    if (PyErr_Occurred()) throw Error{};
-  }
-  return vectorcall<8>(cls, stack, 0, rt.record_fields.get());
-}
-
 Ref classify_text(PyObject* module, PyObject* sql_content) {
   py::require_exact(sql_content, &PyUnicode_Type, "sql_content");
   const Runtime& rt = runtime_of(module);
@@ -138,9 +105,9 @@ Ref classify_text(PyObject* module, PyObject* sql_content) {
   Ref moderate = size(c.moderate);
   Ref temp_tables = size(c.temp_tables);
   Ref ctes = size(c.ctes);
-  Ref result = make_record(rt, py::global(module, rt.complexity_result.get()).get(),
-                           {nullptr, member.get(), effective_lines.get(), stored_procs.get(), complex.get(),
-                            moderate.get(), temp_tables.get(), ctes.get()});
+  PyObject* fields[] = {member.get(),   effective_lines.get(), stored_procs.get(), complex.get(),
+                        moderate.get(), temp_tables.get(),     ctes.get()};
+  Ref result = rt.record.make(py::global(module, rt.complexity_result.get()).get(), fields);
   // logger.debug(event, **fields), the logger read at call time like any module global.
   Ref logger = py::global(module, rt.logger.get());
   std::array<PyObject*, 7> stack = {logger.get(),  rt.event.get(), member.get(),     effective_lines.get(),
@@ -300,8 +267,7 @@ void build(PyObject* module) {
                                          {{"recommended_analysis_turns", analysis.get()},
                                           {"recommended_conversion_turns", conversion.get()},
                                           {"recommended_audit_turns", audit.get()}});
-  runtime.record_init = py::attr(record_type.get(), "__init__");
-  runtime.record_type = record_type;
+  runtime.record = py::RecordMaker(record_type, runtime.record_fields, true);
   py::bind(module, "ComplexityResult", record_type);
   py::bind(module, "classify_sql", function(&classify_sql_def, module));
   py::bind(module, "classify_sql_file", function(&classify_sql_file_def, module));

@@ -146,6 +146,29 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
   }
 }
 
+// A fresh buffer per call costs more in page faults than in filling it: each thread keeps one per use
+// (Use names it) for the scripts of common sizes, while a huge text gets its own, freed with it.
+constexpr size_t kKeptBuffer = size_t{4} << 20;
+template <class Use>
+std::vector<std::uint8_t>& kept_buffer(size_t n, std::vector<std::uint8_t>& own) {
+  static thread_local std::vector<std::uint8_t> kept;
+  return n <= kKeptBuffer ? kept : own;
+}
+
+// Runs scan(chars) over the set's one-byte stand-in of a wide text where it has one (a byte-order mark
+// or a typographic quote makes most wide scripts wide, and the one-byte scanners are several times
+// faster), else over the text itself. Positions are the same in both.
+struct StandIn {};
+template <class Ch, class Scan>
+void on_narrowest(const rx::PatternSet& set, const Ch* s, size_t n, Scan&& scan) {
+  if constexpr (sizeof(Ch) > 1) {
+    std::vector<std::uint8_t> own;
+    std::vector<std::uint8_t>& copy = kept_buffer<StandIn>(n, own);
+    if (set.stand_in(s, n, copy)) return scan(static_cast<const std::uint8_t*>(copy.data()));
+  }
+  scan(s);
+}
+
 // An entry's match counts only where it starts in the entry's context (and before the end: no entry
 // matches the empty string there).
 // Most starts the scan asks about are already in the right context: those are answered from a map
@@ -153,7 +176,7 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
 class ContextFilter final : public rx::PatternSet::StartFilter {
  public:
   ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n)
-      : rt_(rt), spans_(spans), n_(n), region_(n <= kKeptMap ? kept_map() : own_map_) {
+      : rt_(rt), spans_(spans), n_(n), region_(kept_buffer<ContextFilter>(n, own_map_)) {
     region_.assign(n, static_cast<std::uint8_t>(text::Region::Code));
     for (const text::Span& sp : spans)
       std::fill(region_.begin() + static_cast<std::ptrdiff_t>(sp.begin), region_.begin() + static_cast<std::ptrdiff_t>(sp.end),
@@ -170,13 +193,6 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
   }
 
  private:
-  // A fresh map per call costs more in page faults than in filling it: each thread keeps one for the
-  // scripts of common sizes, while a huge text gets its own, freed with it.
-  static constexpr size_t kKeptMap = size_t{4} << 20;
-  static std::vector<std::uint8_t>& kept_map() {
-    static thread_local std::vector<std::uint8_t> map;
-    return map;
-  }
   text::Region wanted(size_t entry) const { return rt_.comment_scope[entry] ? text::Region::Comment : text::Region::Code; }
   const Runtime& rt_;
   const std::vector<text::Span>& spans_;
@@ -191,7 +207,8 @@ Scan scan(const Runtime& rt, const Ch* s, size_t n) {
   std::vector<text::Span> spans;
   text::scan_context(s, n, spans);
   std::vector<std::vector<rx::Span>> found;
-  rt.all_set.run_first_where(s, n, ContextFilter(rt, spans, n), found);
+  const ContextFilter filter(rt, spans, n);
+  on_narrowest(rt.all_set, s, n, [&](const auto* chars) { rt.all_set.run_first_where(chars, n, filter, found); });
   for (size_t e = 0; e < found.size(); ++e)
     if (!found[e].empty()) out.first_counting.push_back({e, found[e].front().first, found[e].front().second});
   for (int pass = 0; pass < 2; ++pass) {
@@ -255,7 +272,9 @@ Ref find_markers_impl(PyObject* module, PyObject* text) {
   std::vector<std::vector<rx::Span>> spans;
   {
     py::AllowThreads unlocked;
-    t.visit([&](const auto* s, size_t n) { rt.first_set.run_spans(s, n, spans); });
+    t.visit([&](const auto* s, size_t n) {
+      on_narrowest(rt.first_set, s, n, [&](const auto* chars) { rt.first_set.run_spans(chars, n, spans); });
+    });
   }
   Ref result = own(PyDict_New());
   for (size_t m = 0; m < spans.size(); ++m) {

@@ -115,30 +115,55 @@ class Stripped {
   template <class Ch>
   Stripped(const Ch* s, size_t n, Scratch& scratch) : wide_(scratch.wide) {
     wide_.clear();
-    size_t size = 0;
-    text::for_each_kept(s, n, [&](size_t from, size_t to) {
-      kept_.push_back({from, to, size, to < n && s[to] == Ch('-')});
-      size += to - from;
-    });
     if constexpr (sizeof(Ch) == 1) {
+      size_t size = 0;
+      text::for_each_kept(s, n, [&](size_t from, size_t to) {
+        kept_.push_back({from, to, size, to < n && s[to] == Ch('-')});
+        size += to - from;
+      });
       // A script without comments is its own comment-free text.
       if (kept_.size() == 1) {
         text_ = s;
         return;
       }
-    }
-    std::uint8_t* out = scratch.stripped.get(size);
-    text_ = out;
-    for (const Stretch& k : kept_) {
-      if constexpr (sizeof(Ch) == 1) {
-        std::copy(s + k.from, s + k.to, out + k.at);
-      } else {
-        narrow_into(s + k.from, k.to - k.from, out + k.at, [&](size_t i, uint32_t, std::uint8_t& c) {
-          wide_.push_back(k.at + i);
+      std::uint8_t* out = scratch.stripped.get(size);
+      text_ = out;
+      for (const Stretch& k : kept_) std::copy(s + k.from, s + k.to, out + k.at);
+    } else {
+      // Wide storage is narrowed as the comment openers are looked for, so that it is read once.
+      std::uint8_t* out = scratch.stripped.get(n);
+      text_ = out;
+      size_t size = 0, copied_to = 0;  // out[0, size) holds the kept characters of s before copied_to
+      auto copy = [&](size_t from, size_t to) {
+        if (from >= to) return;
+        narrow_into(s + from, to - from, out + size, [&](size_t i, uint32_t, std::uint8_t& c) {
+          wide_.push_back(size + i);
           c = 0;
           return true;
         });
-      }
+        size += to - from;
+        copied_to = to;
+      };
+      auto find_opener = [&](size_t from, size_t i) -> size_t {
+        copy(std::max(copied_to, from), i);
+        while (i < n) {
+          const size_t done = text::narrow_until_pair(s + i, n - i, n - i, out + size, "--", "/*");
+          size += done;
+          copied_to = i += done;
+          if (i >= n || s[i] == Ch('-') || s[i] == Ch('/')) break;
+          copy(i, i + 1);  // a character beyond Latin-1
+          ++i;
+        }
+        return i;
+      };
+      text::for_each_kept(
+          s, n,
+          [&](size_t from, size_t to) {
+            const size_t at = size - (std::max(copied_to, from) - from);
+            copy(std::max(copied_to, from), to);
+            kept_.push_back({from, to, at, to < n && s[to] == Ch('-')});
+          },
+          find_opener);
     }
   }
 

@@ -33,11 +33,24 @@ constexpr size_t kHintChars = 50;
 
 struct State : py::ModuleState {
   py::PathReader reader = py::PathReader::capture();
-  Ref result_fields = py::interned_tuple({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
-                                          "moderate_construct_count", "temp_table_count", "cte_count"});
+  // The records, built without their interpreted __init__ while the classes are those of the load.
+  py::RecordMaker object_record, graded_record, result_record;
+
+  int traverse(visitproc visit, void* arg) override {
+    for (const py::RecordMaker* maker : {&object_record, &graded_record, &result_record})
+      if (const int status = maker->traverse(visit, arg)) return status;
+    return 0;
+  }
+  void clear() override {
+    object_record.clear();
+    graded_record.clear();
+    result_record.clear();
+  }
 };
 
-const py::PathReader& reader_of(PyObject* module) { return py::state_of<State>(module).reader; }
+const State& state_of(PyObject* module) { return py::state_of<State>(module); }
+
+const py::PathReader& reader_of(PyObject* module) { return state_of(module).reader; }
 
 Ref size(size_t v) { return own(PyLong_FromSize_t(v)); }
 
@@ -135,13 +148,14 @@ Ref unquoted(const Ch* s, size_t b, size_t e) {
 }
 
 struct Records {
+  const py::RecordMaker& maker;
   Ref kind_type;
   Ref object_type;
   std::array<Ref, kStatementCount> statements;
   std::array<Ref, kKindCount> kinds;  // ObjectKind(value), asked once a call for each kind met
 
   explicit Records(PyObject* module)
-      : kind_type(global(module, "ObjectKind")), object_type(global(module, "SqlObject")) {
+      : maker(state_of(module).object_record), kind_type(global(module, "ObjectKind")), object_type(global(module, "SqlObject")) {
     for (size_t k = 0; k < kStatementCount; ++k) statements[k] = py::str(kStatementValues[k]);
   }
 
@@ -153,8 +167,8 @@ struct Records {
     Ref raw = py::str_from(s + o.name_begin, o.name_end - o.name_begin);
     Ref first = size(o.first_line);
     Ref last = size(o.last_line);
-    return py::call(object_type.get(),
-                    {kind.get(), name.get(), raw.get(), statements[o.statement].get(), first.get(), last.get()});
+    PyObject* fields[] = {kind.get(), name.get(), raw.get(), statements[o.statement].get(), first.get(), last.get()};
+    return maker.make(object_type.get(), fields);
   }
 };
 
@@ -210,7 +224,7 @@ PyObject* find_objects_file(PyObject* module, PyObject* const* args, Py_ssize_t 
 class Results {
  public:
   explicit Results(PyObject* module)
-      : fields_(py::state_of<State>(module).result_fields),
+      : maker_(state_of(module).result_record),
         grade_type_(global(module, "SQLComplexity")),
         result_type_(global(module, "ComplexityResult")) {}
 
@@ -222,11 +236,11 @@ class Results {
     Ref moderate = size(c.moderate), temp = size(c.temp_tables), ctes = size(c.ctes);
     PyObject* values[] = {grades_[g].get(), effective.get(), procs.get(),  complex.get(),
                           moderate.get(),   temp.get(),      ctes.get()};
-    return own(PyObject_Vectorcall(result_type_.get(), values, 0, fields_.get()));
+    return maker_.make(result_type_.get(), values);
   }
 
  private:
-  const Ref& fields_;
+  const py::RecordMaker& maker_;
   Ref grade_type_;
   Ref result_type_;
   std::array<Ref, 3> grades_;
@@ -238,6 +252,7 @@ PyObject* grade_objects(PyObject* module, PyObject* const* args, Py_ssize_t narg
     py::Signature{"grade_objects", {"text"}, 1, 0}.parse(args, nargs, kwnames, {&text, 1});
     py::require_exact(text, &PyUnicode_Type, "text");
     Ref graded_type = global(module, "GradedObject");
+    const py::RecordMaker& graded = state_of(module).graded_record;
     Ref list = py::Text::of(text).visit([&](const auto* s, size_t n) {
       Inventory inv;
       std::vector<complexity::Counts> counts;
@@ -252,7 +267,8 @@ PyObject* grade_objects(PyObject* module, PyObject* const* args, Py_ssize_t narg
       for (size_t k = 0; k < inv.objects.size(); ++k) {
         Ref object = records.object(s, inv.objects[k]);
         Ref result = results(counts[k]);
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k), py::call(graded_type.get(), {object.get(), result.get()}).release());
+        PyObject* fields[] = {object.get(), result.get()};
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(k), graded.make(graded_type.get(), fields).release());
       }
       return out;
     });
@@ -468,7 +484,12 @@ void build(PyObject* module) {
   py::bind(module, "SQLComplexity", complexity[1]);
   py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
   complexity::prepare();
-  py::install_state<State>(module);
+  State& state = py::install_state<State>(module);
+  state.result_record =
+      py::RecordMaker(complexity[0], py::interned_tuple({"complexity", "effective_lines", "stored_proc_count",
+                                                          "complex_construct_count", "moderate_construct_count",
+                                                          "temp_table_count", "cte_count"}),
+                      true);
 
   py::bind(module, "ObjectKind",
            py::str_enum(kModuleName, "ObjectKind",
@@ -485,16 +506,20 @@ void build(PyObject* module) {
                          {"PACKAGE_BODY", "package_body"},
                          {"MACRO", "macro"},
                          {"OTHER", "other"}}));
-  py::bind(module, "SqlObject",
-           py::frozen_dataclass(kModuleName, "SqlObject",
-                                {{"kind", "ObjectKind"},
-                                 {"name", "str"},
-                                 {"raw_name", "str"},
-                                 {"statement", "str"},
-                                 {"first_line", "int"},
-                                 {"last_line", "int"}}));
-  py::bind(module, "GradedObject",
-           py::frozen_dataclass(kModuleName, "GradedObject", {{"object", "SqlObject"}, {"result", "ComplexityResult"}}));
+  Ref object_type = py::frozen_dataclass(kModuleName, "SqlObject",
+                                         {{"kind", "ObjectKind"},
+                                          {"name", "str"},
+                                          {"raw_name", "str"},
+                                          {"statement", "str"},
+                                          {"first_line", "int"},
+                                          {"last_line", "int"}});
+  state.object_record = py::RecordMaker(
+      object_type, py::interned_tuple({"kind", "name", "raw_name", "statement", "first_line", "last_line"}), false);
+  py::bind(module, "SqlObject", object_type);
+  Ref graded_type =
+      py::frozen_dataclass(kModuleName, "GradedObject", {{"object", "SqlObject"}, {"result", "ComplexityResult"}});
+  state.graded_record = py::RecordMaker(graded_type, py::interned_tuple({"object", "result"}), false);
+  py::bind(module, "GradedObject", graded_type);
   py::bind(module, "ObjectReadingPlan",
            py::frozen_dataclass(kModuleName, "ObjectReadingPlan",
                                 {{"total_lines", "int"},

@@ -305,7 +305,7 @@ __attribute__((target("avx2"))) inline uint64_t any(__m256i bits, char which) no
 }
 
 template <class Ch>
-__attribute__((target("avx2,pclmul"))) bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
+__attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_t i, Masks& m) noexcept {
   const __m256i low_table = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(0x48, 0, 0x10, 0, 0x10, 0, 0, static_cast<char>(0x80), 0, 0x04, 0x01, 0x21, 0x03, 0x02, 0x02, 0x10));
   const __m256i high_table = _mm256_broadcastsi128_si256(
@@ -318,6 +318,7 @@ __attribute__((target("avx2,pclmul"))) bool masks_avx2(const Ch* s, size_t i, Ma
   const __m256i zero = _mm256_setzero_si256();
   __m256i high = zero;
   RawMasks r{};
+#pragma GCC unroll 2
   for (int half = 0; half < 2; ++half) {
     const __m256i v = rx::detail::narrow32(s + i + 32 * half, high);
     const __m256i low = _mm256_and_si256(v, nibble);
@@ -481,12 +482,13 @@ class Scanner {
   static constexpr size_t kChunk = 64;
 
   // Without a popcnt instruction in the baseline, the builtin becomes a library call.
-  Hot bool block_masks(size_t i) {
+  Hot bool block_masks(size_t i, lex::Masks& m) {
 #ifdef TESSERA_SIMD_X86
-    if constexpr (Fast) return lex::masks_avx2(s_, i, block_);
+    if constexpr (Fast) return lex::masks_avx2(s_, i, m);
 #endif
-    return lex::masks(s_, i, block_);
+    return lex::masks(s_, i, m);
   }
+  Hot bool block_masks(size_t i) { return block_masks(i, block_); }
 
   Hot static size_t ones(uint64_t x) noexcept {
     if constexpr (Fast) return static_cast<size_t>(__builtin_popcountll(x));
@@ -499,19 +501,32 @@ class Scanner {
 
   Hot static uint64_t below(unsigned bit) noexcept { return bit >= 64 ? ~uint64_t{0} : (uint64_t{1} << bit) - 1; }
 
+  // Where the bulk path stands in the lines: the line count, where the current line starts, and the
+  // last code (see lines_in_chunk).
+  struct Lines {
+    size_t line, begin, code_at;
+  };
+
   // Accounts for the lines of the chunk at `base` whose boundaries lie in bits [from, to): the line
   // count and where the current line starts; and the last code among `code` (the first non-blank
   // character of a line, a closing quote), whose line is worked out only when an object needs it.
   // Without branches: whether a block holds a boundary or code is data, not a pattern.
-  Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
+  Hot static void lines_in_chunk(Lines& at, size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
     const uint64_t span = below(to) & ~below(from);
     const uint64_t codes = code & span;
     const size_t last_code = base + 63u - static_cast<unsigned>(__builtin_clzll(codes | 1));
-    code_at_ = codes ? last_code : code_at_;
+    at.code_at = codes ? last_code : at.code_at;
     const uint64_t breaks = m.lines & span;
-    line_ += ones(breaks);
+    at.line += ones(breaks);
     const size_t begin = base + 64u - static_cast<unsigned>(__builtin_clzll(breaks | 1));
-    line_begin_ = breaks ? begin : line_begin_;
+    at.begin = breaks ? begin : at.begin;
+  }
+  Hot void lines_in_chunk(size_t base, const lex::Masks& m, uint64_t code, unsigned from, unsigned to) {
+    Lines at{line_, line_begin_, code_at_};
+    lines_in_chunk(at, base, m, code, from, to);
+    line_ = at.line;
+    line_begin_ = at.begin;
+    code_at_ = at.code_at;
   }
 
   // For each character from bit `from` on, whether a single-quoted literal is open after it, given
@@ -520,6 +535,30 @@ class Scanner {
   Hot static uint64_t open_after(const lex::Masks& m, unsigned from, bool open) noexcept {
     const bool flip = open != (from > 0 && ((m.parity >> (from - 1)) & 1));
     return m.parity ^ (uint64_t{0} - uint64_t{flip});
+  }
+
+  // What a block holds from bit `pos` on, up to its next event, given whether a literal is open before
+  // `pos`, the first non-blank character of each line (firsts) and the quotes followed by another.
+  struct Segment {
+    uint64_t after;   // a literal is open after the character (from pos on)
+    uint64_t before;  // ...before it
+    uint64_t plain;   // a line's first character, outside a literal and no event: a word or the like
+    uint64_t code;    // code for the last line holding some (from pos on)
+    unsigned stop;    // the first event outside a literal, or hazard, from pos on (64 when none)
+  };
+
+  Hot static Segment segment(const lex::Masks& m, unsigned pos, bool literal, uint64_t firsts, uint64_t doubled) noexcept {
+    const uint64_t after = open_after(m, pos, literal);
+    const uint64_t before = (after << 1) | uint64_t{literal};
+    const uint64_t in_literal = (before | after) & ~below(pos);
+    const uint64_t plain = firsts & ~in_literal & ~m.events;
+    // Code, for the last line holding some: a line's first character outside a literal (a quote
+    // that opens one included), and a quote that closes one. A doubled quote inside a literal is
+    // neither, wherever it stands: a literal left open to the end of the text has no code after
+    // its opening quote.
+    const uint64_t code = (plain | (firsts & m.quotes & ~before) | (m.quotes & before & ~doubled)) & ~below(pos);
+    const uint64_t ahead = ((m.events & ~in_literal) | m.hazards) & ~below(pos);
+    return {after, before, plain, code, ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u};
   }
 
   // The line boundary that ends the line comment opening at bit `open` of the current block, when
@@ -550,6 +589,88 @@ class Scanner {
     return lex::is(s_, p, end, word);
   }
 
+ public:
+  // Most blocks hold nothing but lines, blanks, words, whole literals, bracketed names and line
+  // comments: no other event outside a literal, and no line that opens with a head or a batch
+  // separator. For those only the line count, where the current line starts, where the last code
+  // stands and what is left open carry on: they are passed over here, their state kept in registers,
+  // and the scan stops where the first block holds more (that block's masks left in block_, for chunk
+  // to take it from there) or at a block the masks can't classify.
+  Hot size_t quiet_blocks(size_t i) {
+    bool literal = literal_, at_head = at_head_, comment = comment_;
+    Lines at{line_, line_begin_, code_at_};
+    lex::Masks m;
+    for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
+      unsigned pos = 0;
+      if (comment) {
+        // A line comment running on through a block without a line boundary: nothing in it counts.
+        if (!m.lines) continue;
+        comment = false;
+        pos = static_cast<unsigned>(__builtin_ctzll(m.lines));
+      }
+      const uint64_t starts = (m.lines << 1) | uint64_t{at_head};
+      uint64_t sum;
+      const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+      const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+      const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+      bool quiet = true;
+      while (true) {
+        const Segment g = segment(m, pos, literal, firsts, doubled);
+        for (uint64_t candidates = g.plain & m.initials & below(g.stop) & ~below(pos); quiet && candidates;
+             candidates &= candidates - 1) {
+          const size_t p = i + static_cast<unsigned>(__builtin_ctzll(candidates));
+          quiet = !head_word(p, lex::upper(s_[p]));
+        }
+        // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
+        const size_t p = i + g.stop;
+        unsigned next = 0;
+        bool bracket = false;
+        if (quiet && g.stop < 64) {
+          if ((g.before >> g.stop) & 1) {
+            quiet = false;
+          } else if (s_[p] == Ch('-')) {
+            next = comment_end(m, g.stop);
+            comment = next == 0;
+          } else if (s_[p] == Ch('[') && p >= unclosed_until_ && (next = bracket_end(m, g.stop)) != 0) {
+            bracket = true;
+            ++next;
+          } else {
+            quiet = false;
+          }
+        }
+        if (!quiet) {
+          // The rest of the block, from this segment's start, is chunk's.
+          block_ = m;
+          block_base_ = i;
+          if (pos > 0) at_head = false;
+          i += pos;
+          break;
+        }
+        lines_in_chunk(at, i, m, g.code, pos, g.stop);
+        if (g.stop == 64) {
+          literal = g.after >> 63;
+          at_head = !literal && (carry || (m.lines >> 63));
+          break;
+        }
+        if (bracket && ((firsts >> g.stop) & 1)) at.code_at = p;
+        literal = false;
+        if (comment) {
+          at_head = false;
+          break;
+        }
+        pos = next;
+      }
+      if (!quiet) break;
+    }
+    literal_ = literal;
+    at_head_ = at_head;
+    comment_ = comment;
+    line_ = at.line;
+    line_begin_ = at.begin;
+    code_at_ = at.code_at;
+    return i;
+  }
+
   // Scans 64 characters from i a mask at a time: lines are counted and their first characters
   // tested in bulk, single-quoted literals are followed by the parity of their quotes, and only
   // head candidates and the first character outside a literal that needs the one-by-one path are
@@ -559,8 +680,14 @@ class Scanner {
     // The masks of a block serve every return into it: after an event the scan goes on from the
     // event's end, mostly inside the same block.
     if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
-      if (i + kChunk + 1 > n_ || !block_masks(i)) return npos;
-      block_base_ = i;
+      const size_t from = i;
+      if constexpr (Fast) i = quiet_fast(*this, i);
+      else if constexpr (!Plan) i = quiet_blocks(i);
+      if (block_base_ == npos || i < block_base_ || i >= block_base_ + kChunk) {
+        // Blocks passed over count as progress even when the next one has to go one by one.
+        if (i + kChunk + 1 > n_ || !block_masks(i)) return i != from ? i : npos;
+        block_base_ = i;
+      }
     }
     const unsigned from = static_cast<unsigned>(i - block_base_);
     i = block_base_;
@@ -588,19 +715,11 @@ class Scanner {
     // Up to each event, the line heads are taken from the masks; the event itself goes the
     // one-by-one way, and the scan goes on in the same block as long as the event ends inside it.
     for (unsigned pos = start;;) {
-      const uint64_t after = open_after(m, pos, literal);
-      const uint64_t before = (after << 1) | uint64_t{literal};
-      const uint64_t in_literal = (before | after) & ~below(pos);
-      const uint64_t plain = firsts & ~in_literal & ~m.events;
-      // Code, for the last line holding some: a line's first character outside a literal (a quote
-      // that opens one included), and a quote that closes one. A doubled quote inside a literal is
-      // neither, wherever it stands: a literal left open to the end of the text has no code after
-      // its opening quote.
-      const uint64_t code = (plain | (firsts & m.quotes & ~before) | (m.quotes & before & ~doubled)) & ~below(pos);
-      const uint64_t ahead = ((m.events & ~in_literal) | m.hazards) & ~below(pos);
-      const unsigned stop = ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u;
+      const Segment g = segment(m, pos, literal, firsts, doubled);
+      const uint64_t code = g.code;
+      const unsigned stop = g.stop;
       // Only a line opening with one of these letters can hold a head or a batch separator.
-      uint64_t candidates = plain & m.initials & below(stop) & ~below(pos);
+      uint64_t candidates = g.plain & m.initials & below(stop) & ~below(pos);
       while (candidates) {
         const unsigned bit = static_cast<unsigned>(__builtin_ctzll(candidates));
         candidates &= candidates - 1;
@@ -626,14 +745,14 @@ class Scanner {
       }
       lines_in_chunk(i, m, code, done, stop);
       if (stop == 64) {
-        literal_ = after >> 63;
+        literal_ = g.after >> 63;
         // Still at a line's head after the chunk: a boundary last, or only blanks since one.
         at_head_ = !literal_ && (carry || ((m.lines >> 63) & 1));
         return i + kChunk;
       }
       const size_t p = i + stop;
       size_t next;
-      if ((before >> stop) & 1) {
+      if ((g.before >> stop) & 1) {
         // A quote after a backslash inside a literal: the literal is followed one by one from here.
         next = rest_of_literal(p);
       } else if (s_[p] == Ch('-')) {  // only the first minus of a pair is an event
@@ -1218,8 +1337,16 @@ class Scanner {
 // The object scan with its bulk path compiled for AVX2, POPCNT and BMI: that path is mostly bit
 // arithmetic on the block masks, which the plain x86-64 baseline spells out at length. Its masks
 // take the quotes' running parity from a carry-less multiply.
+// The quiet blocks' loop with the masks made in it: flattened, so that their constants stay in
+// registers from one block to the next instead of being set up for each.
 template <class Ch>
-__attribute__((target("avx2,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
+__attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"), flatten)) size_t quiet_fast(Scanner<Ch, false, true>& scanner,
+                                                                                          size_t i) {
+  return scanner.quiet_blocks(i);
+}
+
+template <class Ch>
+__attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"))) Inventory scan_fast(const Ch* s, size_t n) {
   return Scanner<Ch, false, true>(s, n).run();
 }
 #endif

@@ -100,6 +100,33 @@ Ref frozen_dataclass(const char* module_name, const char* qualname,
   return call(decorate.get(), {cls.get()});
 }
 
+RecordMaker::RecordMaker(Ref type, Ref fields, bool by_keyword)
+    : type_(std::move(type)), fields_(std::move(fields)), by_keyword_(by_keyword) {
+  init_name_ = own(PyUnicode_InternFromString("__init__"));
+  init_ = attr(type_.get(), "__init__");
+}
+
+Ref RecordMaker::make(PyObject* cls, PyObject* const* values) const {
+  const Py_ssize_t count = PyTuple_GET_SIZE(fields_.get());
+  if (cls != nullptr && cls == type_.get()) {
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    PyObject* init = nullptr;
+    if (type->tp_new == PyBaseObject_Type.tp_new && PyDict_GetItemRef(type->tp_dict, init_name_.get(), &init) >= 0) {
+      const bool original = init == init_.get();
+      Py_XDECREF(init);
+      if (original) {
+        Ref record = own(type->tp_alloc(type, 0));
+        for (Py_ssize_t i = 0; i < count; ++i)
+          check(PyObject_GenericSetAttr(record.get(), PyTuple_GET_ITEM(fields_.get(), i), values[i]));
+        return record;
+      }
+    }
+    if (PyErr_Occurred()) throw Error{};
+  }
+  if (by_keyword_) return own(PyObject_Vectorcall(cls, values, 0, fields_.get()));
+  return own(PyObject_Vectorcall(cls, values, static_cast<size_t>(count), nullptr));
+}
+
 Ref str_enum(const char* module_name, const char* qualname,
              std::initializer_list<std::pair<const char*, const char*>> members) {
   Ref enum_module = import("enum");

@@ -160,6 +160,34 @@ Ref frozen_dataclass(const char* module_name, const char* qualname,
                      std::initializer_list<std::pair<const char*, const char*>> annotations,
                      std::initializer_list<std::pair<const char*, PyObject*>> members = {});
 
+// Records of a frozen_dataclass class built as its generated __init__ builds them (object.__setattr__
+// of each field, in order) without the interpreted frame, which is most of a small record's cost: only
+// while the class asked for is the one captured at load and keeps the __new__ and the __init__ it was
+// made with. Any other class the host has put in place gets the ordinary call, with the fields by
+// keyword or by position as the host's own code passes them.
+class RecordMaker {
+ public:
+  RecordMaker() = default;
+  // `fields`: a tuple of the field names (str), in order.
+  RecordMaker(Ref type, Ref fields, bool by_keyword);
+  // cls(values...), values holding one value per field.
+  Ref make(PyObject* cls, PyObject* const* values) const;
+  // The class's generated methods hold the namespace of the module that made it.
+  int traverse(visitproc visit, void* arg) const {
+    Py_VISIT(type_.get());
+    Py_VISIT(init_.get());
+    return 0;
+  }
+  void clear() {
+    type_ = Ref{};
+    init_ = Ref{};
+  }
+
+ private:
+  Ref type_, init_, fields_, init_name_;
+  bool by_keyword_ = false;
+};
+
 // An `enum.StrEnum` subclass with the given (name, value) members, in order.
 Ref str_enum(const char* module_name, const char* qualname,
              std::initializer_list<std::pair<const char*, const char*>> members);

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "regex_impl.hpp"
+#include "standin.hpp"
 #include "regex/trigrams.hpp"
 #include "regex/isa.hpp"
 
@@ -1009,6 +1010,7 @@ struct SetImpl {
     Once(const Once&) {}  // a copy of the set prepares its own
     Once& operator=(const Once&) { return *this; }
   };
+  StandIns stand_ins;
   mutable Once prepared;
   void prepare() const {
     std::call_once(prepared.flag, [this] {
@@ -1021,6 +1023,9 @@ struct SetImpl {
       for (KeyTable* t : {&self.pairs, &self.triples})
         if (!t->pending.empty()) t->index();
       self.index_members();
+      std::vector<const Program*> whole;
+      for (const Entry& e : entries) whole.push_back(e.prog.get());
+      self.stand_ins.build(whole);
     });
   }
 
@@ -1661,6 +1666,14 @@ void PatternSet::run_first_where(const Ch* text, size_t n, const StartFilter& fi
     if (impl_->entries[index].mode == Mode::Search) spans[index].emplace_back(from, to);
   });
 }
+
+template <class Ch>
+bool PatternSet::stand_in(const Ch* text, size_t n, std::vector<uint8_t>& out) const {
+  impl_->prepare();
+  return impl_->stand_ins.copy(text, n, out);
+}
+template bool PatternSet::stand_in<uint16_t>(const uint16_t*, size_t, std::vector<uint8_t>&) const;
+template bool PatternSet::stand_in<uint32_t>(const uint32_t*, size_t, std::vector<uint8_t>&) const;
 
 #define TESSERA_RX_INSTANTIATE(Ch)                                                                 \
   template bool Pattern::search<Ch>(const Ch*, size_t) const;                                      \

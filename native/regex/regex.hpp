@@ -177,6 +177,16 @@ class PatternSet {
   void run_first_where(const Ch* text, size_t n, const StartFilter& filter,
                        std::vector<std::vector<Span>>& spans) const;
 
+  // A one-byte copy of a 2- or 4-byte text (Ch uint16_t or uint32_t) on which every member matches as
+  // on the text itself: the characters below U+0100 as they are, and each one above replaced by a
+  // Latin-1 character that no test of any member tells from it (no class, literal or case-folded
+  // literal, `.`, lookaround, nor the word test of \b). Positions are unchanged, so spans, start
+  // filters and the pieces of a text carry over. Writes it to out[0, n), growing out when it is
+  // shorter, and returns true; false when some character has no such stand-in (or the text has too
+  // many distinct wide characters to be worth it): then only the text itself will do.
+  template <class Ch>
+  bool stand_in(const Ch* text, size_t n, std::vector<uint8_t>& out) const;
+
  private:
   template <class Ch, class Filter, class Report>
   void pass(const Ch* text, size_t n, const Filter& filter, Report&& report) const;

@@ -1,8 +1,12 @@
 import os
+import sys
 from pathlib import Path
 
 import pytest
 import structlog
+
+# This folder's test files share their `re` loops.
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 
 def _corpus() -> Path | None:

@@ -142,6 +142,9 @@ HIDING = {
     "lone CRs": ("SELECT 'a\rb'\rGO\rCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "line comment over blocks": ("-- '" + "x" * 80 + "\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal over blocks": ("SELECT '" + "x" * 150 + "\nGO\n''" + "y" * 70 + "'\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "names and comments in a row": ("SELECT [a], [b] -- [c] 'x\n  [d].[e] -- GO\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "head after names and comments": ("SELECT [a] -- x\n[b] -- y\nALTER PROCEDURE q AS SELECT [c] -- z\nGO", ["p", "q", "w"]),
+    "comment over blocks, then names": ("-- " + "y" * 100 + "\n[a] GO [b]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal left open": ("SELECT 'open\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
     "literal left open, a line in it opening with a doubled quote": ("SELECT 'open\n  ''x\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
 }
@@ -208,6 +211,21 @@ def test_wide_character_at_every_place_of_a_copy_step(header, wide):
         text = (header + "CREATE VIEW v AS SELECT " + "x" * offset + wide + "MERGE\nGO\n"
                 + "CREATE VIEW w AS SELECT 1 -- " + "y" * offset + wide + "\nFROM t\n")
         check_grades(text)
+
+
+@pytest.mark.parametrize("wide", ["\u0143", "\U0001014d"])
+@pytest.mark.parametrize("isa", _matcher.available_isas())
+def test_wide_character_against_a_comment_opener(wide, isa, force_isa):
+    # A wide script's comment-free text is narrowed while the openers are looked for, 32 characters
+    # a step on the widest path: a wide character right before or after an opener, at any place of a
+    # step, neither hides the opener nor moves what follows it.
+    force_isa(isa)
+    for offset in range(66):
+        pad = "x" * offset
+        text = (f"CREATE VIEW v AS SELECT {pad}{wide}-- MERGE\nFROM t{wide}/* CURSOR */{pad}\nGO\n"
+                f"CREATE VIEW w AS SELECT 1 --{wide}{pad}\nMERGE /*{wide}*/{pad}{wide}\n")
+        check_grades(text)
+        check_grades("\ufeff" + text.replace(wide, "\u00e9"))
 
 
 @pytest.mark.parametrize("space", ["\u3000", "\u2003"])
@@ -381,3 +399,35 @@ def test_one_debug_event_per_call():
     assert events[1] == {"event": "object_reading_plan", "log_level": "debug", "total_lines": 3, "sections": 0,
                          "first_read": 3}
     assert names[2:] == [("objects_graded", 2)]
+
+
+def test_records_go_through_the_classes_and_initialisers_the_module_holds(monkeypatch):
+    import agents.tessera.inventory as inventory
+    from agents.tessera.inventory import SqlObject
+
+    text = "CREATE PROCEDURE p AS\nMERGE t\nGO\n"
+    (graded,) = grade_objects(text)
+    assert list(vars(graded)) == ["object", "result"]
+    assert list(vars(graded.object)) == [f.name for f in dataclasses.fields(SqlObject)]
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        graded.result = None
+    # A replaced __init__ is run, with the arguments a Python caller would pass: by position for the
+    # inventory's own records, by keyword for the complexity module's.
+    calls = []
+    for cls in (SqlObject, GradedObject, ComplexityResult):
+        original = cls.__init__
+
+        def init(self, *args, _original=original, _name=cls.__name__, **kwargs):
+            calls.append((_name, len(args), sorted(kwargs)))
+            _original(self, *args, **kwargs)
+
+        monkeypatch.setattr(cls, "__init__", init)
+    assert grade_objects(text) == [graded]
+    assert calls == [("SqlObject", 6, []), ("ComplexityResult", 0, sorted(vars(graded.result))), ("GradedObject", 2, [])]
+    monkeypatch.undo()
+    # So is whatever stands in for a class under its global name.
+    monkeypatch.setattr(inventory, "GradedObject", lambda o, r: ("graded", o.name, r.complexity.value))
+    monkeypatch.setattr(inventory, "SqlObject", lambda *fields: type("Stand", (), {"name": fields[1]})())
+    assert grade_objects(text) == [("graded", "p", "complex")]
+    monkeypatch.undo()
+    assert grade_objects(text) == [graded] and find_objects(text) == [graded.object]

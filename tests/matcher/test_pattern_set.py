@@ -53,7 +53,8 @@ def test_generated_sets_agree_with_each_pattern_alone(drawn, texts, path, scan):
     on_path(path, check_generated_set, drawn, texts, scan)
 
 
-def check_generated_set(drawn, texts, scan):
+def valid_entries(drawn):
+    """The drawn ((pattern, flags), findall) that `re` compiles, as compile_set entries."""
     entries = []
     for (src, flags), findall in drawn:
         try:
@@ -61,6 +62,11 @@ def check_generated_set(drawn, texts, scan):
         except re.error:
             continue
         entries.append((src, flags, findall))
+    return entries
+
+
+def check_generated_set(drawn, texts, scan):
+    entries = valid_entries(drawn)
     compiled = _matcher.compile_set(entries, scan=scan)
     for text in texts:
         for variant in kinds(text):

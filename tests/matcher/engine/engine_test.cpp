@@ -72,6 +72,23 @@ void pattern_sets() {
   expect(spans[2] == std::vector<Span>{{15, 15}}, "alternatives scanned apart, then the whole at the least start");
 }
 
+void stand_ins() {
+  const Pattern keyword(u32(R"(\bSELECT\b)"), tessera::rx::IGNORECASE), mark(u32(R"(\ufeff)"), 0);
+  PatternSet set, marked;
+  set.add(keyword, PatternSet::Mode::First);
+  marked.add(keyword, PatternSet::Mode::First);
+  marked.add(mark, PatternSet::Mode::First);
+  auto text = as<uint16_t>("?select 1");
+  text[0] = 0xFEFF;
+  std::vector<uint8_t> copy;
+  expect(set.stand_in(text.data(), text.size(), copy) && copy.size() >= text.size(), "a mark no test names");
+  std::vector<std::vector<Span>> wide, narrow;
+  set.run_spans(text.data(), text.size(), wide);
+  set.run_spans(copy.data(), text.size(), narrow);
+  expect(wide == narrow && wide[0] == std::vector<Span>{{1, 7}}, "the copy matches as the text");
+  expect(!marked.stand_in(text.data(), text.size(), copy), "a test that names the mark");
+}
+
 void refusals() {
   for (const char* bad : {R"((a)\1)", R"(x(?=a*b*))", R"(a++)"}) {
     try {
@@ -98,6 +115,7 @@ int main() {
   spans_in_every_width<uint16_t>();
   spans_in_every_width<uint32_t>();
   pattern_sets();
+  stand_ins();
   refusals();
   linear_lookahead();
   if (failures) return 1;
