@@ -660,7 +660,15 @@ bool has_class(const uint64_t set[4], uint8_t c) { return (set[c >> 6] >> (c & 6
 
 }  // namespace
 
-uint8_t fold_class(char32_t c) { return class_of_lower(to_lower(c)); }
+uint8_t fold_class(char32_t c) {
+  // Text in another script asks this of every character: the few wide characters with a class are
+  // known, and the rest need no case mapping at all.
+  if (c >= 256) {
+    const std::vector<char32_t>& known = wide_tables().with_class;
+    if (!std::binary_search(known.begin(), known.end(), c)) return 0;
+  }
+  return class_of_lower(to_lower(c));
+}
 
 bool test_classes(const CharTest& t, uint64_t out[4]) {
   std::fill(out, out + 4, 0);
