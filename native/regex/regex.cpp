@@ -1102,9 +1102,7 @@ struct SetImpl {
       auto classes = [&](size_t i, uint64_t* out) {
         return i < fa.tests.size() && test_classes(m.prog->tests[fa.tests[i]], out) && !(out[0] & 1);
       };
-      // A window may also hold a test of a few classes that is no literal: the blank after a keyword
-      // (`AS\s+OF` has `as␣`, far rarer than `as`, which every `CAST` and `@DatabaseName` holds). Its
-      // classes are a superset, class 0 standing for the characters beyond Latin-1 it accepts.
+      // The window's classes as key_classes gives them (a blank after a keyword included).
       const uint32_t at = window.at;
       const bool three = window.three;
       for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) key_classes(*m.prog, fa, at + k, cls[k]);
