@@ -613,6 +613,18 @@ class Scanner {
       const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
       const uint64_t firsts = sum & ~m.blanks & ~m.lines;
       const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+      // Most blocks are one segment from their first character to their last, with no line that
+      // opens with a head's initial: taken with the segment's bounds known, which spares the work of
+      // the general case's.
+      if (pos == 0) {
+        const Segment g = segment(m, 0, literal, firsts, doubled);
+        if (g.stop == 64 && !(g.plain & m.initials)) {
+          lines_in_chunk(at, i, m, g.code, 0, 64);
+          literal = g.after >> 63;
+          at_head = !literal && (carry || (m.lines >> 63));
+          continue;
+        }
+      }
       bool quiet = true;
       while (true) {
         const Segment g = segment(m, pos, literal, firsts, doubled);
