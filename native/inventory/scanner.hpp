@@ -614,11 +614,17 @@ class Scanner {
       const uint64_t firsts = sum & ~m.blanks & ~m.lines;
       const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
       // Most blocks are one segment from their first character to their last, with no line that
-      // opens with a head's initial: taken with the segment's bounds known, which spares the work of
-      // the general case's.
+      // opens with a head or a batch separator: taken with the segment's bounds known, which spares
+      // the work of the general case's.
       if (pos == 0) {
         const Segment g = segment(m, 0, literal, firsts, doubled);
-        if (g.stop == 64 && !(g.plain & m.initials)) {
+        bool head = false;
+        for (uint64_t candidates = g.stop == 64 ? g.plain & m.initials : 0; !head && candidates;
+             candidates &= candidates - 1) {
+          const size_t p = i + static_cast<unsigned>(__builtin_ctzll(candidates));
+          head = head_word(p, lex::upper(s_[p]));
+        }
+        if (g.stop == 64 && !head) {
           lines_in_chunk(at, i, m, g.code, 0, 64);
           literal = g.after >> 63;
           at_head = !literal && (carry || (m.lines >> 63));
