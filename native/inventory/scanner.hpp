@@ -1,5 +1,6 @@
-// The inventory's lexical scan: one left-to-right pass over a str's storage that knows comments,
-// string literals, quoted identifiers, dollar-quoted bodies, batch separators and where statements
+// The inventory's lexical scan: one left-to-right pass over a str's storage that knows comments
+// (-- and /* */, and # where text::hash_comment_at says it opens one), string literals, quoted
+// identifiers, dollar-quoted bodies, batch separators and where statements
 // start, and finds the heads of the objects a script defines (forms.hpp). Linear: every character
 // is looked at a bounded number of times (a head's words are read once more when the head is
 // parsed). Touches no Python object, so it runs with the GIL released.
@@ -61,7 +62,7 @@ inline constexpr std::array<unsigned char, 256> kClasses = [] {
     const bool space = (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0;
     if (brk) v |= kBreak | kSpecial;
     if (space) v |= kBlank;
-    for (const char* p = "'\"[`-/$;"; *p; ++p)
+    for (const char* p = "'\"[`-/$;#"; *p; ++p)
       if (c == static_cast<unsigned char>(*p)) v |= kSpecial;
     if (c == '(' || c == ')') v |= kParen;
     const bool alpha = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
@@ -110,8 +111,9 @@ inline bool space_not_break(Ch c) noexcept {
   return (of(c) & (kBlank | kBreak)) == kBlank;
 }
 
-// Whether s[i] stops the main loop: a line boundary, a quote or bracket, a comment's opening pair,
-// a dollar, a semicolon, and with Parens a parenthesis. A lone minus or slash does not.
+// Whether s[i] stops the main loop: a line boundary, a quote or bracket, a comment's opener, a
+// dollar, a semicolon, and with Parens a parenthesis. A lone minus or slash does not, nor a "#"
+// that opens no comment.
 template <bool Parens, class Ch>
 inline bool stops(const Ch* s, size_t i, size_t n) noexcept {
   const unsigned char k = of(s[i]);
@@ -119,12 +121,13 @@ inline bool stops(const Ch* s, size_t i, size_t n) noexcept {
   if (!(k & kSpecial)) return false;
   if (s[i] == Ch('-')) return i + 1 < n && s[i + 1] == Ch('-');
   if (s[i] == Ch('/')) return i + 1 < n && s[i + 1] == Ch('*');
+  if (s[i] == Ch('#')) return text::hash_comment_at(s, i, n);
   return true;
 }
 
 #if defined(__SSE2__)
 // The candidate stops among 16 one-byte characters, as a bit mask. Characters above Latin-1 reach
-// here saturated to 0xFF and are sorted out by the caller.
+// here saturated to 0xFF and are sorted out by the caller, as is every "#".
 template <bool Parens>
 inline int candidates(__m128i v, __m128i next) noexcept {
   const __m128i zero = _mm_setzero_si128();
@@ -136,6 +139,7 @@ inline int candidates(__m128i v, __m128i next) noexcept {
   hit = _mm_or_si128(hit, _mm_or_si128(eq(v, static_cast<char>(0x85)), eq(v, '\'')));
   hit = _mm_or_si128(hit, _mm_or_si128(eq(v, '"'), eq(v, '$')));
   hit = _mm_or_si128(hit, _mm_or_si128(eq(v, ';'), _mm_or_si128(eq(v, '['), eq(v, '`'))));
+  hit = _mm_or_si128(hit, eq(v, '#'));
   hit = _mm_or_si128(hit, _mm_and_si128(eq(v, '-'), eq(next, '-')));
   hit = _mm_or_si128(hit, _mm_and_si128(eq(v, '/'), eq(next, '*')));
   if (Parens) hit = _mm_or_si128(hit, in_range('(', 1));
@@ -151,7 +155,10 @@ inline size_t next_special(const Ch* s, size_t i, size_t n) noexcept {
     for (; i + 17 <= n; i += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
       const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
-      if (const int mask = candidates<Parens>(v, next)) return i + static_cast<size_t>(__builtin_ctz(mask));
+      for (int mask = candidates<Parens>(v, next); mask; mask &= mask - 1) {
+        const size_t at = i + static_cast<size_t>(__builtin_ctz(mask));
+        if (s[at] != Ch('#') || text::hash_comment_at(s, at, n)) return at;
+      }
     }
   } else if constexpr (sizeof(Ch) == 2) {
     const __m128i high = _mm_set1_epi8(static_cast<char>(0xFF));
@@ -182,7 +189,8 @@ struct Masks {
   uint64_t lines;    // line boundaries
   uint64_t blanks;   // space, tab, a CR before an LF
   uint64_t quotes;   // single quotes
-  uint64_t events;   // what needs the one-by-one path outside a literal: " [ ` $ ; /, and -- at its first minus
+  uint64_t events;   // what needs the one-by-one path outside a literal: " [ ` $ ; /, -- at its first
+                     // minus, and a # that opens a comment
   uint64_t hazards;  // quotes right after a backslash, which may be escaped ones
   uint64_t initials;  // the letters a head or a batch separator starts with: A C G R in either case
   uint64_t closers;   // closing brackets
@@ -203,7 +211,7 @@ __attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcep
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
-  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: CR and backslash
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers, hashes;  // rare: CR and backslash
 };
 
 // Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
@@ -222,10 +230,16 @@ __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const R
     }
   }
   if (i > 0 && s[i - 1] == Ch('\\')) hazards |= r.quotes & 1;
+  uint64_t events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
+  // Mostly temp tables' names, in scripts that have them: one look at each neighbour.
+  for (uint64_t hashes = r.hashes; hashes; hashes &= hashes - 1) {
+    const unsigned b = static_cast<unsigned>(__builtin_ctzll(hashes));
+    if (text::hash_comment_at(s, i + b, i + 65)) events |= uint64_t{1} << b;
+  }
   m.lines = lines;
   m.blanks = blanks;
   m.quotes = r.quotes;
-  m.events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
+  m.events = events;
   m.hazards = hazards;
   m.initials = r.initials;
   m.closers = r.closers;
@@ -272,6 +286,7 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     r.dashes |= bits(eq('-')) << shift;
     r.rare |= bits(_mm_or_si128(eq('\r'), eq('\\'))) << shift;
     r.closers |= bits(eq(']')) << shift;
+    r.hashes |= bits(eq('#')) << shift;
     const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
     auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
@@ -293,7 +308,7 @@ inline bool masks(const Ch*, size_t, Masks&) noexcept {
 // for. A class bit survives both lookups only for the exact characters of its class:
 //   first:  0: 0x0A-0x0C  1: 0x1C-0x1E  (line boundaries)  2: tab  3: space  (blanks)
 //           4: " $ /  5: ; [  6: `  (events)  7: '  (quotes: the sign bit, read by one movemask)
-//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash  5: NEL  6: ]
+//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash  5: NEL  6: ]  7: #
 // Text of any width whose block lies within Latin-1.
 __attribute__((target("avx2"))) inline uint64_t bits32(__m256i v) noexcept {
   return static_cast<uint32_t>(_mm256_movemask_epi8(v));
@@ -311,9 +326,9 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
   const __m256i high_table = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(0x05, 0x02, static_cast<char>(0x98), 0x20, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0));
   const __m256i low_table2 = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0, 0x01, 0x02, 0x01, 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x4C, 0, 0));
+      _mm_setr_epi8(0, 0x01, 0x02, static_cast<char>(0x81), 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x4C, 0, 0));
   const __m256i high_table2 = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0x08, 0, 0x04, 0, 0x01, 0x52, 0x01, 0x02, 0x20, 0, 0, 0, 0, 0, 0, 0));
+      _mm_setr_epi8(0x08, 0, static_cast<char>(0x84), 0, 0x01, 0x52, 0x01, 0x02, 0x20, 0, 0, 0, 0, 0, 0, 0));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i zero = _mm256_setzero_si256();
   __m256i high = zero;
@@ -336,6 +351,7 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
     r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
     r.rare |= any(bits2, 0x18) << shift;
     r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
+    r.hashes |= bits32(bits2) << shift;
   }
   if constexpr (sizeof(Ch) > 1) {
     const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
@@ -441,6 +457,10 @@ class Scanner {
         break;
       case '-':
         i = (i + 1 < n_ && s_[i + 1] == Ch('-')) ? text::find_line_break(s_, i + 2, n_) : i + 1;
+        break;
+      case '#':
+        // Otherwise a temp table's name, which a waiting ALTER takes as a word.
+        i = text::hash_comment_at(s_, i, n_) ? text::find_line_break(s_, i + 1, n_) : pending_ ? word_end(i) : i + 1;
         break;
       case '/':
         if (i + 1 < n_ && s_[i + 1] == Ch('*')) {
@@ -561,10 +581,10 @@ class Scanner {
     return {after, before, plain, code, ahead ? static_cast<unsigned>(__builtin_ctzll(ahead)) : 64u};
   }
 
-  // The line boundary that ends the line comment opening at bit `open` of the current block, when
-  // the block holds it (0 otherwise).
+  // The line boundary that ends the line comment (-- or #) opening at bit `open` of the current
+  // block, when the block holds it (0 otherwise).
   Hot static unsigned comment_end(const lex::Masks& m, unsigned open) noexcept {
-    const uint64_t lines = m.lines & ~below(open + 2);
+    const uint64_t lines = m.lines & ~below(open + 1);
     return lines ? static_cast<unsigned>(__builtin_ctzll(lines)) : 0u;
   }
 
@@ -647,7 +667,7 @@ class Scanner {
         if (quiet && g.stop < 64) {
           if ((g.before >> g.stop) & 1) {
             quiet = false;
-          } else if (s_[p] == Ch('-')) {
+          } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {
             next = comment_end(m, g.stop);
             comment = next == 0;
           } else if (s_[p] == Ch('[') && p >= unclosed_until_ && (next = bracket_end(m, g.stop)) != 0) {
@@ -774,7 +794,7 @@ class Scanner {
       if ((g.before >> stop) & 1) {
         // A quote after a backslash inside a literal: the literal is followed one by one from here.
         next = rest_of_literal(p);
-      } else if (s_[p] == Ch('-')) {  // only the first minus of a pair is an event
+      } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {  // only the first minus of a pair is an event
         // A line comment is passed over here: nothing in it counts. One that runs past the block
         // ends at the first line boundary of a later one.
         const unsigned end = comment_end(m, stop);
@@ -918,6 +938,10 @@ class Scanner {
         p = text::find_line_break(s_, p + 2, n_);
         continue;
       }
+      if (c == Ch('#') && text::hash_comment_at(s_, p, n_)) {
+        p = text::find_line_break(s_, p + 1, n_);
+        continue;
+      }
       if (c == Ch('/') && p + 1 < n_ && s_[p + 1] == Ch('*')) {
         p = block_comment(p);
         continue;
@@ -1035,8 +1059,8 @@ class Scanner {
       const Ch c = s_[p];
       if (lex::of(c) & lex::kBlank) {
         ++p;
-      } else if (c == Ch('-') && p + 1 < n_ && s_[p + 1] == Ch('-')) {
-        p = text::find_line_break(s_, p + 2, n_);
+      } else if ((c == Ch('-') && p + 1 < n_ && s_[p + 1] == Ch('-')) || (c == Ch('#') && text::hash_comment_at(s_, p, n_))) {
+        p = text::find_line_break(s_, p + 1, n_);
       } else if (c == Ch('/') && p + 1 < n_ && s_[p + 1] == Ch('*')) {
         size_t j = p + 2;
         while ((j = text::find(s_, j, n_, Ch('*'))) < n_ && !(j + 1 < n_ && s_[j + 1] == Ch('/'))) ++j;
@@ -1225,7 +1249,9 @@ class Scanner {
   // Whether the statement before the line starting at p closed a routine's body in the dialects
   // that end one with a semicolon rather than a batch separator: its last code line is unindented,
   // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
-  // head (a one-statement function). Blank and line-comment lines are passed over.
+  // head (a one-statement function); or it is a client's DELIMITER directive, which only stands
+  // between statements (a routine written with another delimiter ends before it). Blank and
+  // line-comment lines are passed over.
   bool ended_before(size_t p) const {
     while (p > 0) {
       size_t e = p - 1;  // the boundary ending the previous line
@@ -1235,10 +1261,12 @@ class Scanner {
       p = b;
       const auto [sb, se] = text::strip(s_, b, e);
       if (sb == se || (se - sb >= 2 && s_[sb] == Ch('-') && s_[sb + 1] == Ch('-'))) continue;
+      if (s_[sb] == Ch('#') && text::hash_comment_at(s_, sb, n_)) continue;
+      const size_t we = word_end(sb);
+      if (lex::is(s_, sb, we, "DELIMITER")) return true;
       if (sb != b || s_[se - 1] != Ch(';')) return false;
       const Ch c = s_[sb];
       if (c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
-      const size_t we = word_end(sb);
       return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
     }
     return false;

@@ -9,9 +9,10 @@
 //   the file into a comment when it is wrong, while the flat reading only exposes the tail of one.
 //   An unclosed "/*" runs to the end of the text.
 // - "#" to the end of the line, where "#" stands after a line start, blank or ";" and is followed by
-//   neither a word character nor "#", ">", "-", "{" or "@": the comment of the platforms that have one,
-//   without taking temp tables (#t, ##t), JSON path operators (#>, #>>, #-) or templates. The "#"
-//   itself stays code, as the line comment's syntax is itself evidence; the rest is comment.
+//   neither a word character nor "#", ">", "-", "{", "@" or "$" (text::hash_comment_at): the comment
+//   of the platforms that have one, without taking temp tables (#t, ##t, #$t), JSON path operators
+//   (#>, #>>, #-) or templates. The "#" itself stays code, as the line comment's syntax is itself
+//   evidence; the rest is comment.
 // - "//" to the end of the line, unless a ":" stands right before it (a URL): a comment.
 // - '...' with '' inside: a literal, as are E'...' (backslash escapes) and q'[...]' (the closing
 //   bracket or repeated delimiter, then a quote). "..." and `...` with doubled delimiters inside:
@@ -207,11 +208,7 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
         }
         break;
       case '#': {
-        const Py_UCS4 prev = i > 0 ? static_cast<Py_UCS4>(s[i - 1]) : '\n';
-        const bool after_gap = prev == ';' || is_space(prev);
-        const bool plain = next == 0 || !(is_word(Ch(next)) || next == '#' || next == '>' || next == '-' ||
-                                          next == '{' || next == '@');
-        if (after_gap && plain) {
+        if (hash_comment_at(s, i, n)) {
           const size_t end = line_end(s, i, n);
           if (end > i + 1) out.push_back({i + 1, end, Region::Comment});
           i = end;

@@ -44,6 +44,22 @@ inline unsigned char classes(Ch c) noexcept {
   return static_cast<unsigned char>((is_space(c) ? kSpace : 0) | (is_line_break(c) ? kBreak : 0));
 }
 
+// Whether the "#" at s[i] opens a line comment, on the platforms that have one: it stands after a
+// line start, a blank or ";" and is followed by neither a word character nor "#", ">", "-", "{", "@"
+// or "$", so that temp tables (#t, ##t, #@t, #$t), JSON path operators (#>, #>>, #-), templates and
+// the like stay code. Every reader of comments takes this one rule, so that they agree on what code is.
+template <class Ch>
+inline bool hash_comment_at(const Ch* s, size_t i, size_t n) noexcept {
+  if (i > 0 && s[i - 1] != Ch(';') && !(classes(s[i - 1]) & kSpace)) return false;
+  if (i + 1 >= n) return true;
+  const Py_UCS4 next = s[i + 1];
+  if (next < 128)
+    return !((next >= '0' && next <= '9') || (next >= 'a' && next <= 'z') || (next >= 'A' && next <= 'Z') ||
+             next == '_' || next == '#' || next == '>' || next == '-' || next == '{' || next == '@' ||
+             next == '$');
+  return !Py_UNICODE_ISALNUM(next);
+}
+
 // Index of the first c at or after i (n when absent).
 template <class Ch>
 inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {

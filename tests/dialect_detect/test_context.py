@@ -56,6 +56,9 @@ def test_a_one_letter_literal_is_no_string_prefix():
 def test_hash_starts_a_comment_only_where_it_is_no_operator_or_name():
     assert "sqlserver.temp_table_prefix" in fired("SELECT * INTO #work FROM t\n")
     assert "postgresql.jsonb_operators" in fired("SELECT doc #>> '{a}' FROM t\n")
+    # Temp tables may be named with "$" or "@" after the "#".
+    assert "sqlserver.declare_at_variable" in fired("CREATE TABLE #$t (id INT); DECLARE @x INT\n")
+    assert "sqlserver.declare_at_variable" in fired("CREATE TABLE #@t (id INT); DECLARE @x INT\n")
     # The comment's own "#" is evidence of the platforms that have such comments; its text is not.
     text = "# Copyright 2020, licensed under NVL(x)\nSELECT 1\n"
     assert "mysql.hash_line_comment" in fired(text)

@@ -211,6 +211,26 @@ CREATE TEMPORARY VIEW recent AS SELECT * FROM staging.events;
             ("view", "recent", "create", 6, 6),
         ],
     ),
+    "mysql": (
+        """\
+# Shop schema: don't load it twice
+CREATE TABLE shop.items (id INT AUTO_INCREMENT PRIMARY KEY, tag VARCHAR(8) DEFAULT '#1');
+#==== routines, it's one section ====
+DELIMITER //
+CREATE PROCEDURE shop.restock(IN n INT)
+BEGIN
+  # the procedure's own work: not an object
+  CREATE TEMPORARY TABLE t (a INT);
+END //
+DELIMITER ;
+CREATE VIEW shop.v AS SELECT id FROM shop.items;
+""",
+        [
+            ("table", "shop.items", "create", 2, 2),
+            ("procedure", "shop.restock", "create", 5, 10),
+            ("view", "shop.v", "create", 11, 11),
+        ],
+    ),
     "tsql": (
         """\
 CREATE OR ALTER PROC dbo.a @x int = CAST(1 AS int) AS SELECT 1
@@ -226,6 +246,7 @@ ALTER PROCEDURE dbo.p RENAME TO q;
 ALTER TABLE dbo.t ADD c int
 CREATE TYPE dbo.Ids AS TABLE (id int)
 CREATE SYNONYM dbo.s FOR dbo.t
+CREATE TABLE #$t (id int)
 """,
         [
             ("procedure", "dbo.a", "create_or_alter", 1, 1),
@@ -234,6 +255,7 @@ CREATE SYNONYM dbo.s FOR dbo.t
             ("trigger", "trg", "alter", 8, 8),
             ("type", "dbo.Ids", "create", 12, 12),
             ("other", "dbo.s", "create", 13, 13),
+            ("table", "#$t", "create", 14, 14),
         ],
     ),
 }
