@@ -925,6 +925,10 @@ struct SetImpl {
     uint16_t next[3] = {};
     uint8_t constrained = 0;
     bool line_end = false;  // Program::Factor::line_end
+    // The Latin-1 characters that may stand right before the run when no match can start at it (the
+    // consumers that may hand over to its first character, Program::back_pred), 0 for any: `%` or `w`
+    // before the `TYPE` of `\w%(?:ROW)?TYPE\b`, against every other TYPE of a script.
+    uint16_t prior = 0;
     // Most run characters accept exactly the Latin-1 characters of one fold class (a letter in
     // either case): bit x of `by_class` says the x-th does, and `cls[x]` is that class. Those are
     // checked against the text's class, without reading the run's tables.
@@ -941,10 +945,15 @@ struct SetImpl {
     sets.push_back(set);
     return static_cast<uint16_t>(sets.size() - 1);
   }
-  // Whether the text after a run ending at e may go on as the pattern requires. A character beyond
+  // Whether the text around a run at [at, e) may go on as the pattern requires. A character beyond
   // Latin-1, or a long stretch of the loop's characters, is left to the attempt.
   template <class Ch>
-  bool allows(const Run& run, const Ch* t, size_t n, size_t e) const {
+  bool allows(const Run& run, const Ch* t, size_t n, size_t at, size_t e) const {
+    if (run.prior) {
+      if (at == 0) return false;
+      const Ch c = t[at - 1];
+      if ((sizeof(Ch) == 1 || c < 256) && !in(sets[run.prior], c)) return false;
+    }
     size_t r = e;
     if (run.skip) {
       const Latin& loop = sets[run.skip];
@@ -1082,6 +1091,16 @@ struct SetImpl {
         run.offset = static_cast<uint32_t>(fa.min_offset);
       }
       run.line_end = fa.line_end;
+      const Program& pr = *m.prog;
+      if (fa.back_first && !pr.back_pred.empty() && !(fa.back_first & pr.back_start)) {
+        uint64_t prev = 0;
+        for (uint64_t b = fa.back_first; b; b &= b - 1) prev |= pr.back_pred[std::countr_zero(b)];
+        run.prior = intern(latin([&](uint32_t c) {
+          for (uint64_t b = prev; b; b &= b - 1)
+            if (pr.tests[pr.back_test[std::countr_zero(b)]].latin[c]) return true;
+          return false;
+        }));
+      }
       if (fa.skip >= 0) {
         const CharTest& loop = m.prog->tests[static_cast<uint32_t>(fa.skip)];
         run.skip = intern(latin([&](uint32_t c) { return loop.latin[c] != 0; }));
@@ -1408,7 +1427,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         if (!ok) break;
       }
       if (x < run.len) continue;
-      if (s.allows(run, t, n, run_at + run.len)) {
+      if (s.allows(run, t, n, run_at, run_at + run.len)) {
         attempt(f, run_at);
         continue;
       }

@@ -439,3 +439,22 @@ def test_windows_that_share_a_hashed_key():
     for text in ["aah abn aae ego " * 3, "aah " * 20 + "egs ehy1", "ego x.ego( x.aad(", "EHY2 abn9 \u212a egs"]:
         for variant in kinds(text):
             assert keyed.spans(variant) == expected(entries, variant), variant
+
+
+# What must stand right before a run that no match starts at (`%` or `W` before `TYPE` here) turns an
+# occurrence away unread; where a match may start at the run itself (a lookbehind, an optional
+# opening) nothing before it is required, and a character beyond Latin-1 is left to the attempt.
+PRIOR_CASES = [r"\w%(?:ROW)?TYPE\b", r"\b(?:USER|ALL|DBA)_OBJECTS\b", r"\w\s+STRING\b", r"(?<=a)ZTYPE",
+               r"q{0,2}QTYPE", r"[^x]XTYPE", r"\d\.?KTYPE"]
+PRIOR_SET = _matcher.compile_set([(p, FLAGS, False) for p in PRIOR_CASES], scan="literal")
+
+
+def test_what_must_stand_before_a_run():
+    entries = [(p, FLAGS, False) for p in PRIOR_CASES]
+    for text in ["TYPE %TYPE a%TYPE x%ROWTYPE", " %type é%TYPE", "\u0100%TYPE", "\u212a%ROWTYPE",
+                 "_OBJECTS all_objects", "sys.dba_objects", "a STRING", "\u0663\u2003string", "a\tSTRING",
+                 "ZTYPE aZTYPE", "QTYPE qqqQTYPE", "XTYPE xXTYPE \u0100XTYPE", "KTYPE 1.KTYPE \u0663\u212aTYPE",
+                 "1\u212atype"]:
+        for at in [0, 1, 31]:
+            for variant in kinds("." * at + text):
+                assert PRIOR_SET.spans(variant) == expected(entries, variant), variant
