@@ -53,6 +53,7 @@ inline constexpr KindForm kKindForms[] = {
     {{"TYPE", "BODY"}, kType, true},
     {{"TABLE", "FUNCTION"}, kFunction, true},
     {{"FILE", "FORMAT"}, kOther, false},
+    {{"DATABASE", "LINK"}, kOther, false},
     {{"PROCEDURE", {}}, kProcedure, true},
     {{"PROC", {}}, kProcedure, true},
     {{"FUNCTION", {}}, kFunction, true},
@@ -80,7 +81,7 @@ inline constexpr std::string_view kModifiers[] = {
     "TRANSIENT", "EXTERNAL",   "SECURE",      "MATERIALIZED", "RECURSIVE", "UNIQUE",        "CLUSTERED",
     "NONCLUSTERED", "COLUMNSTORE", "BITMAP",  "FULLTEXT",    "SPATIAL",    "XML",           "PRIMARY",
     "AGGREGATE", "FORCE",      "NOFORCE",     "EDITIONABLE", "NONEDITIONABLE", "EDITIONING", "STREAMING",
-    "LIVE",      "FOREIGN",    "UNLOGGED",    "DYNAMIC",     "HYBRID",
+    "LIVE",      "FOREIGN",    "UNLOGGED",    "DYNAMIC",     "HYBRID",      "PUBLIC",
 };
 
 // The words after OR that make CREATE OR <word> a statement of its own.

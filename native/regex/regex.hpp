@@ -19,8 +19,10 @@
 // loop of a single character test, as in (?!\s*(standardSQL|legacySQL)\b).
 //
 // Cost. Let m be the size of the program, with counted repetitions of a subpattern expanded and a
-// bounded loop of one character test {m,n} counted as n. Every search, every findall and every pass
-// of a PatternSet runs in O(m * len(text)) time, whatever the text:
+// bounded loop of one character test {m,n} counted as n. A pattern whose program would pass 20,000
+// instructions (counted repeats nested in counted repeats, mostly) is refused with CompileError
+// "pattern too large", so m stays bounded. Every search, every findall and every pass of a PatternSet
+// runs in O(m * len(text)) time, whatever the text:
 //  - the backtracker memoises (state, position) for loop and alternation states; a state that failed at
 //    a position fails there again whatever the start, so each is explored at most once per scan, and
 //    the successive searches of a findall share the memo (no quadratic findall either);

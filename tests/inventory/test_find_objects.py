@@ -101,6 +101,8 @@ END;
 /
 CREATE GLOBAL TEMPORARY TABLE hr.scratch (id NUMBER) ON COMMIT DELETE ROWS;
 CREATE SEQUENCE hr.seq START WITH 1;
+create or replace public synonym pkg for hr.pkg;
+CREATE PUBLIC DATABASE LINK remote CONNECT TO hr IDENTIFIED BY pw USING 'db';
 """,
         [
             ("package", "hr.pkg", "create_or_replace", 1, 3),
@@ -108,6 +110,8 @@ CREATE SEQUENCE hr.seq START WITH 1;
             ("function", "HR.Net Pay", "create_or_replace", 13, 16),
             ("table", "hr.scratch", "create", 18, 18),
             ("sequence", "hr.seq", "create", 19, 19),
+            ("other", "pkg", "create_or_replace", 20, 20),
+            ("other", "remote", "create", 21, 21),
         ],
     ),
     "postgresql": (

@@ -26,7 +26,7 @@ CLASS_ITEMS = ["a", "b", "s", "K", "ſ", "ı", "İ", "\u212a", "µ", "ς", "0", 
                "A-Z", "0-9", "ı-ſ", "\u0100-\u024f", "\u0370-\u03ff", r"\n"] + CATEGORIES
 ANCHORS = ["^", "$", r"\A", r"\Z", r"\b", r"\B"]
 
-stats = {"patterns": 0, "texts": 0}
+stats = {"patterns": 0, "texts": 0, "too large": 0}
 
 
 def literal(c):
@@ -150,7 +150,15 @@ def kinds(text):
 
 
 def compare(src, flags, compiled, texts):
-    native = _matcher.compile(src, flags)
+    try:
+        native = _matcher.compile(src, flags)
+    except ValueError as error:
+        # Counted repeats nested inside counted repeats can expand past the program size the engine
+        # bounds its cost by; it refuses them by name, which is not a wrong answer. Anything else is.
+        if str(error) != "pattern too large":
+            raise
+        stats["too large"] += 1
+        assume(False)
     stats["patterns"] += 1
     for base in texts:
         for text in kinds(base):
@@ -165,7 +173,8 @@ def compare(src, flags, compiled, texts):
 @pytest.fixture(scope="module", autouse=True)
 def report_counts():
     yield
-    print(f"\ngenerated-pattern differential: {stats['patterns']} patterns, {stats['texts']} texts, 0 differences")
+    print(f"\ngenerated-pattern differential: {stats['patterns']} patterns, {stats['texts']} texts, 0 differences"
+          f" ({stats['too large']} refused as too large)")
 
 
 # Each example runs on one of the instruction-set paths this CPU has, so every path gets its share.

@@ -87,6 +87,17 @@ def test_unsupported_constructs_are_refused_by_name_and_offset(pattern, construc
         assert str(raised.value).endswith(f"at position {offset}")
 
 
+def test_counted_repeats_are_expanded_up_to_a_bounded_program_size():
+    # The cost bound is in the size of the expanded program, so a pattern is taken whole or refused
+    # by name: nested counts that stay under the bound match as re does, the next step up is refused.
+    text = "ab" * 9500
+    for pattern in (r"(?:ab){9000}", r"(?:(?:ab){100}){90}"):
+        assert _matcher.compile(pattern, 0).search(text, 0) == re.search(pattern, text).span()
+    for pattern in (r"(?:ab){10001}", r"(?:(?:ab){200}){60}", r"(?=((a?a|^aa|a){1,41}(^^a?a?)|a){0,40})"):
+        with pytest.raises(ValueError, match="^pattern too large$"):
+            _matcher.compile(pattern, 0)
+
+
 def test_what_re_refuses_is_refused_with_res_error():
     with pytest.raises(re.error, match="look-behind requires fixed-width pattern"):
         _matcher.compile(r"(?<!a*)b", 0)
