@@ -116,19 +116,23 @@ class Stripped {
   Stripped(const Ch* s, size_t n, Scratch& scratch) : wide_(scratch.wide) {
     wide_.clear();
     if constexpr (sizeof(Ch) == 1) {
+      // Each stretch is copied as soon as the search has passed over it, while it is still in the
+      // cache; the first only once a second one shows that the script has comments at all: a
+      // script without them is its own comment-free text.
+      std::uint8_t* out = nullptr;
       size_t size = 0;
       text::for_each_kept(s, n, [&](size_t from, size_t to) {
+        if (!kept_.empty()) {
+          if (!out) {
+            out = scratch.stripped.get(n);
+            std::copy(s + kept_[0].from, s + kept_[0].to, out);
+          }
+          std::copy(s + from, s + to, out + size);
+        }
         kept_.push_back({from, to, size, to < n && s[to] == Ch('-')});
         size += to - from;
       });
-      // A script without comments is its own comment-free text.
-      if (kept_.size() == 1) {
-        text_ = s;
-        return;
-      }
-      std::uint8_t* out = scratch.stripped.get(size);
-      text_ = out;
-      for (const Stretch& k : kept_) std::copy(s + k.from, s + k.to, out + k.at);
+      text_ = out ? out : s;
     } else {
       // Wide storage is narrowed as the comment openers are looked for, so that it is read once.
       std::uint8_t* out = scratch.stripped.get(n);

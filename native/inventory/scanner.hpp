@@ -579,6 +579,16 @@ class Scanner {
     return close;
   }
 
+  // Whether one of the candidates, bits of the block at i, opens a head or a batch separator.
+  Hot bool holds_head(uint64_t candidates, size_t i) const {
+    bool head = false;
+    for (; !head && candidates; candidates &= candidates - 1) {
+      const size_t p = i + static_cast<unsigned>(__builtin_ctzll(candidates));
+      head = head_word(p, lex::upper(s_[p]));
+    }
+    return head;
+  }
+
   // Whether the word at p, a line's first, whose first letter is u in upper case, is the one word
   // that letter can open a head or a batch separator with: CREATE, ALTER, REPLACE or GO, in any
   // case. Most lines opening with those letters open other words (AND, CASE, RETURN, GOTO).
@@ -613,14 +623,23 @@ class Scanner {
       const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
       const uint64_t firsts = sum & ~m.blanks & ~m.lines;
       const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+      // Most blocks are one segment from their first character to their last, with no line that
+      // opens with a head or a batch separator: taken with the segment's bounds known, which spares
+      // the work of the general case's.
+      if (pos == 0) {
+        const Segment g = segment(m, 0, literal, firsts, doubled);
+        const bool head = holds_head(g.stop == 64 ? g.plain & m.initials : 0, i);
+        if (g.stop == 64 && !head) {
+          lines_in_chunk(at, i, m, g.code, 0, 64);
+          literal = g.after >> 63;
+          at_head = !literal && (carry || (m.lines >> 63));
+          continue;
+        }
+      }
       bool quiet = true;
       while (true) {
         const Segment g = segment(m, pos, literal, firsts, doubled);
-        for (uint64_t candidates = g.plain & m.initials & below(g.stop) & ~below(pos); quiet && candidates;
-             candidates &= candidates - 1) {
-          const size_t p = i + static_cast<unsigned>(__builtin_ctzll(candidates));
-          quiet = !head_word(p, lex::upper(s_[p]));
-        }
+        quiet = !holds_head(g.plain & m.initials & below(g.stop) & ~below(pos), i);
         // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
         const size_t p = i + g.stop;
         unsigned next = 0;

@@ -145,6 +145,8 @@ HIDING = {
     "names and comments in a row": ("SELECT [a], [b] -- [c] 'x\n  [d].[e] -- GO\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "head after names and comments": ("SELECT [a] -- x\n[b] -- y\nALTER PROCEDURE q AS SELECT [c] -- z\nGO", ["p", "q", "w"]),
     "comment over blocks, then names": ("-- " + "y" * 100 + "\n[a] GO [b]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "words that open lines as heads would": ("SELECT 1\nAND a\ncase b\n  GOTO c\nRETURN\nCREATEd\nalter_x\nGo1\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "a head among them": ("SELECT 1\nAND a\nRETURN\ncreate procedure v AS SELECT 1\ngo\nALTER b", ["p", "v", "w"]),
     "literal left open": ("SELECT 'open\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
     "literal left open, a line in it opening with a doubled quote": ("SELECT 'open\n  ''x\nGO\nCREATE VIEW v AS SELECT 1\n", ["p"]),
 }
