@@ -818,9 +818,13 @@ struct SetImpl {
   struct Keyed {
     uint32_t slot;  // index in factored
     uint32_t at;    // where the key starts in the factor's run
+    // The classes themselves (a << 16 | b << 8 | c for three): a common trigram of the text that
+    // shares a hashed key with a rare one is turned away here, before its run is read.
+    uint32_t classes;
   };
   struct KeyTable {
-    std::vector<uint64_t> bits = std::vector<uint64_t>(1024, 0);
+    explicit KeyTable(size_t words) : bits(words, 0) {}
+    std::vector<uint64_t> bits;
     std::vector<std::pair<uint32_t, Keyed>> pending;  // (key, entry), in the order added
     // A key's entries are found by its rank among the keys present: the keys before its word of
     // `bits`, plus those below it in that word. A table by key would be 256 KB, read at random.
@@ -881,7 +885,11 @@ struct SetImpl {
     for (uint32_t i = 0; i < 2; ++i)
       for (const auto& [k, x] : tables[i]->pending) keys_of[fill[x.slot]++] = KeyRef{k, tables[i]->rank_of(k), i};
   }
-  static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> 16; }
+  // The dialect tables' 900 hashed keys take one bit in 70, so a large script's common trigrams hit
+  // them a few thousand times in vain (Keyed::classes turns those away). 17 bits halve that, and took
+  // no measurable time off a call: the vector lookups read a bitset twice the size.
+  static constexpr int kTripleBits = 16;
+  static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> (32 - kTripleBits); }
   std::vector<size_t> factored;  // member indices
   std::vector<const Program::Factor*> factor_of;  // by slot: the run it is found by
   // The factors' runs, flattened so that checking a key hit reads one small table rather than the
@@ -917,6 +925,11 @@ struct SetImpl {
     uint16_t skip = 0;
     uint16_t next[3] = {};
     uint8_t constrained = 0;
+    bool line_end = false;  // Program::Factor::line_end
+    // The Latin-1 characters that may stand right before the run when no match can start at it (the
+    // consumers that may hand over to its first character, Program::back_pred), 0 for any: `%` or `w`
+    // before the `TYPE` of `\w%(?:ROW)?TYPE\b`, against every other TYPE of a script.
+    uint16_t prior = 0;
     // Most run characters accept exactly the Latin-1 characters of one fold class (a letter in
     // either case): bit x of `by_class` says the x-th does, and `cls[x]` is that class. Those are
     // checked against the text's class, without reading the run's tables.
@@ -933,10 +946,15 @@ struct SetImpl {
     sets.push_back(set);
     return static_cast<uint16_t>(sets.size() - 1);
   }
-  // Whether the text after a run ending at e may go on as the pattern requires. A character beyond
+  // Whether the text around a run at [at, e) may go on as the pattern requires. A character beyond
   // Latin-1, or a long stretch of the loop's characters, is left to the attempt.
   template <class Ch>
-  bool allows(const Run& run, const Ch* t, size_t n, size_t e) const {
+  bool allows(const Run& run, const Ch* t, size_t n, size_t at, size_t e) const {
+    if (run.prior) {
+      if (at == 0) return false;
+      const Ch c = t[at - 1];
+      if ((sizeof(Ch) == 1 || c < 256) && !in(sets[run.prior], c)) return false;
+    }
     size_t r = e;
     if (run.skip) {
       const Latin& loop = sets[run.skip];
@@ -945,9 +963,11 @@ struct SetImpl {
         const Ch c = t[r];
         if (sizeof(Ch) > 1 && c >= 256) return true;
         if (!in(loop, c)) break;
+        if (run.line_end && c == '\n') return true;  // the loop may stop right before it
       }
       if (r == lim && lim < n) return true;
     }
+    if (run.line_end && r < n && t[r] != '\n') return false;
     for (uint32_t k = 0; k < run.constrained; ++k) {
       if (r + k >= n) return false;
       const Ch c = t[r + k];
@@ -958,7 +978,7 @@ struct SetImpl {
   }
   std::vector<RunChar> run_chars;
   std::vector<Run> runs;  // by slot
-  KeyTable pairs, triples;
+  KeyTable pairs{(1u << 16) / 64}, triples{(1u << kTripleBits) / 64};
   uint8_t lat_class[256] = {};
   bool ascii_classes = true;  // an ASCII character's class is its ASCII lowercase (the vector path)
   struct Group {
@@ -1071,6 +1091,17 @@ struct SetImpl {
         run.lead_at_start = solo.prev_start & 1;
         run.offset = static_cast<uint32_t>(fa.min_offset);
       }
+      run.line_end = fa.line_end;
+      const Program& pr = *m.prog;
+      if (fa.back_first && !pr.back_pred.empty() && !(fa.back_first & pr.back_start)) {
+        uint64_t prev = 0;
+        for (uint64_t b = fa.back_first; b; b &= b - 1) prev |= pr.back_pred[std::countr_zero(b)];
+        run.prior = intern(latin([&](uint32_t c) {
+          for (uint64_t b = prev; b; b &= b - 1)
+            if (pr.tests[pr.back_test[std::countr_zero(b)]].latin[c]) return true;
+          return false;
+        }));
+      }
       if (fa.skip >= 0) {
         const CharTest& loop = m.prog->tests[static_cast<uint32_t>(fa.skip)];
         run.skip = intern(latin([&](uint32_t c) { return loop.latin[c] != 0; }));
@@ -1114,13 +1145,13 @@ struct SetImpl {
         // The character with each class that may follow it; at the text's last character, with
         // class 0 (which every test that may accept something beyond Latin-1 has).
         classes(fa.key, cls[0]);
-        each(cls[0], [&](uint32_t a) { each(fa.next_classes, [&](uint32_t b) { pairs.add(a << 8 | b, Keyed{slot, fa.key}); }); });
+        each(cls[0], [&](uint32_t a) { each(fa.next_classes, [&](uint32_t b) { pairs.add(a << 8 | b, Keyed{slot, fa.key, a << 8 | b}); }); });
         return;
       }
       each(cls[0], [&](uint32_t a) {
         each(cls[1], [&](uint32_t b) {
-          if (!three) return pairs.add(a << 8 | b, Keyed{slot, at});
-          each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at}); });
+          if (!three) return pairs.add(a << 8 | b, Keyed{slot, at, a << 8 | b});
+          each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at, a << 16 | b << 8 | c}); });
         });
       });
       return;
@@ -1169,7 +1200,7 @@ __attribute__((target("avx2"))) uint64_t key_candidates32(const uint64_t* pair_b
       const __m256i pair = _mm256_or_si256(_mm256_slli_epi32(a, 8), b);
       const __m256i triple = _mm256_srli_epi32(
           _mm256_mullo_epi32(_mm256_or_si256(_mm256_slli_epi32(pair, 8), c), _mm256_set1_epi32(static_cast<int>(2654435761u))),
-          16);
+          32 - SetImpl::kTripleBits);
       const int at = 16 * half + 8 * quarter;
       mask |= lanes8(key_bits8(pair_bits, pair)) << at | lanes8(key_bits8(triple_bits, triple)) << (32 + at);
     }
@@ -1364,10 +1395,10 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     if (sizeof(Ch) == 1 || c < 256) return s.lat_class[c];
     return fold_class(c);
   };
-  auto check = [&](const SetImpl::Keyed* e, const SetImpl::Keyed* end, size_t q) {
+  auto check = [&](const SetImpl::Keyed* e, const SetImpl::Keyed* end, uint32_t classes, size_t q) {
     for (; e < end; ++e) {
       const size_t f = e->slot;
-      if (done[f] || q < e->at) continue;
+      if (e->classes != classes || done[f] || q < e->at) continue;
       const SetImpl::Run& run = s.runs[f];
       const size_t run_at = q - e->at;
       if (run_at + run.len > n) continue;
@@ -1397,7 +1428,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         if (!ok) break;
       }
       if (x < run.len) continue;
-      if (s.allows(run, t, n, run_at + run.len)) {
+      if (s.allows(run, t, n, run_at, run_at + run.len)) {
         attempt(f, run_at);
         continue;
       }
@@ -1406,11 +1437,11 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       if (hopeless(f, *s.members[s.factored[f]].prog, std::max(from, watermark[f]))) finish(f);
     }
   };
-  // The members keyed by `key` in table `kt`, checked at q.
-  auto look = [&](const SetImpl::KeyTable& kt, uint32_t key, size_t q) {
+  // The members keyed by `classes` (hashed to `key`) in table `kt`, checked at q.
+  auto look = [&](const SetImpl::KeyTable& kt, uint32_t key, uint32_t classes, size_t q) {
     if (SetImpl::KeyTable::has(bits[&kt == &s.triples], key)) {
       const auto [from, to] = kt.of(key);
-      check(from, to, q);
+      check(from, to, classes, q);
     }
   };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
@@ -1424,8 +1455,11 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         const int j = std::countr_zero(m);
         const size_t p = q + static_cast<size_t>(j);
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
-        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, p);
-        if ((hits >> (32 + j)) & 1) look(s.triples, SetImpl::hash3(a, b, cls(t[p + 2])), p);
+        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, a << 8 | b, p);
+        if ((hits >> (32 + j)) & 1) {
+          const uint32_t c = cls(t[p + 2]);
+          look(s.triples, SetImpl::hash3(a, b, c), a << 16 | b << 8 | c, p);
+        }
       }
     }
   }
@@ -1433,13 +1467,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   uint32_t c0 = q < n ? cls(t[q]) : 0, c1 = q + 1 < n ? cls(t[q + 1]) : 0;
   for (; q + 1 < n && left; ++q) {
     const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
-    if (any_pairs) look(s.pairs, c0 << 8 | c1, q);
-    if (any_triples && q + 2 < n) look(s.triples, SetImpl::hash3(c0, c1, c2), q);
+    if (any_pairs) look(s.pairs, c0 << 8 | c1, c0 << 8 | c1, q);
+    if (any_triples && q + 2 < n) look(s.triples, SetImpl::hash3(c0, c1, c2), c0 << 16 | c1 << 8 | c2, q);
     c0 = c1;
     c1 = c2;
   }
   // A single character's key at the last character: with class 0 after it, like a pair at the end.
-  if (any_pairs && left) look(s.pairs, cls(t[n - 1]) << 8, n - 1);
+  if (any_pairs && left) look(s.pairs, cls(t[n - 1]) << 8, cls(t[n - 1]) << 8, n - 1);
   for (size_t f = 0; f < count; ++f)
     if (!done[f] && started[f]) sc.memos[f].trim();
 }

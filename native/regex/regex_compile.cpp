@@ -944,6 +944,11 @@ void follow_from(const Program& p, std::vector<uint32_t> states, StartInfo::Foll
 // run is passed over only when what follows it cannot start with a character it accepts: the rest
 // then starts exactly where the loop's characters end.
 void plan_after(const Program& p, uint32_t end, Program::Factor& f) {
+  // Each of these holds only before a newline or at the text's end.
+  auto line_end = [&](uint32_t pc) {
+    const Inst& a = p.code[pc];
+    return a.op == Op::Assert && (a.at == At::EndLine || a.at == At::End || a.at == At::EndText);
+  };
   const Inst& in = p.code[end];
   if (in.op == Op::Star || in.op == Op::LazyStar) {
     follow_from(p, {end + 1}, f.after);
@@ -952,11 +957,13 @@ void plan_after(const Program& p, uint32_t end, Program::Factor& f) {
     for (int c = 0; c < 256; ++c) disjoint = disjoint && !(loop.latin[c] && f.after[0].latin[c]);
     if (disjoint) {
       f.skip = static_cast<int32_t>(in.test);
+      f.line_end = line_end(end + 1);
       return;
     }
     for (auto& a : f.after) a = StartInfo::Follow{};
   }
   follow_from(p, {end}, f.after);
+  f.line_end = line_end(end);
 }
 
 // Factor::next_classes, from the run's next test or else from what follows the run.
@@ -964,6 +971,12 @@ void next_classes(const Program& p, Program::Factor& f) {
   uint64_t cls[4] = {0, 0, 0, 0};
   if (f.key + 1 < f.tests.size()) {
     add_accepted_classes(p.tests[f.tests[f.key + 1]], cls);
+  } else if (f.line_end) {
+    // The loop's characters, then a newline or the text's end (class 0, as the scan looks up the
+    // last character).
+    if (f.skip >= 0) add_accepted_classes(p.tests[static_cast<uint32_t>(f.skip)], cls);
+    add_class(cls, fold_class(U'\n'));
+    add_class(cls, 0);
   } else {
     if (f.skip >= 0 || f.after[0].any) return;
     for (int c = 0; c < 256; ++c)

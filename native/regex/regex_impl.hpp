@@ -278,6 +278,9 @@ struct Program {
     // allows there, so they need no attempt at all.
     int32_t skip = -1;
     StartInfo::Follow after[3];
+    // The rest, past `skip`, opens with a line or text end (`$`): an occurrence followed by neither a
+    // newline nor the text's end, skip aside, cannot match (`/` of `/*` for a line of its own).
+    bool line_end = false;
     // The fold classes the character right after tests[key] can have (all of them when unknown): a
     // rare character alone (Program::single) is looked up with these after it, not with every one.
     uint64_t next_classes[4] = {~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}, ~uint64_t{0}};

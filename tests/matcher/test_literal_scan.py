@@ -409,3 +409,52 @@ def test_many_occurrences_no_start_reaches():
     # Every character an occurrence, none reachable: the walks' budget keeps the call short.
     text = "b OUT " * 100_000
     assert BACK_SET.spans(text) == expected([(p, FLAGS, False) for p in BACK_CASES], text)
+
+
+# A loop before the end of a line (`/\s*$`): an occurrence is tried only when the loop's characters
+# run into a newline or the text's end, in multiline mode or not (`$` before a last newline, `\Z`).
+# A carriage return, a line separator or a character the loop does not take ends no line.
+LINE_END_CASES = [(r"^\s*/\s*$", FLAGS), (r"\bGO[ \t]*$", FLAGS), (r"\bEND\s*;\s*$", re.IGNORECASE),
+                  (r"\bEXIT\s*\Z", FLAGS), (r"\bQUIT$", FLAGS), (r"@@\w*\s*$", FLAGS)]
+LINE_END_SET = _matcher.compile_set([(p, f, False) for p, f in LINE_END_CASES], scan="literal")
+LINE_END_TEXTS = ["/* x */\n/", "a /\n", "  /  ", "/ *\n/\t\n", "x\n /\r\n/", "/\u2028", "/\u00a0\u2003\n",
+                  "go x\ngo", "GO \t\r\nGO\t", "end; x\nEND ;\n", "END;\n\n", "end;\u2029", "exit \n", "EXIT\n\n exit ",
+                  "QUIT x quit", "@@a b @@\u212a\n", "/" + " " * 70 + "\n", "/" + " " * 70 + "x /\n"]
+
+
+def test_occurrences_before_a_line_end():
+    entries = [(p, f, False) for p, f in LINE_END_CASES]
+    for text in LINE_END_TEXTS:
+        for at in [0, 31]:
+            for variant in kinds("." * at + text):
+                assert LINE_END_SET.spans(variant) == expected(entries, variant), variant
+
+
+# A run's window of three characters is looked up by a hash: text made of windows that share its hash
+# (`aah` and `egs`, `abn` and `ehy`) must neither be taken for it nor hide it.
+def test_windows_that_share_a_hashed_key():
+    cases = [r"\begs\b", r"\behy\d", r"x\.aad\("]
+    entries = [(p, FLAGS, False) for p in cases]
+    keyed = _matcher.compile_set(entries, scan="literal")
+    for text in ["aah abn aae ego " * 3, "aah " * 20 + "egs ehy1", "ego x.ego( x.aad(", "EHY2 abn9 \u212a egs"]:
+        for variant in kinds(text):
+            assert keyed.spans(variant) == expected(entries, variant), variant
+
+
+# What must stand right before a run that no match starts at (`%` or `W` before `TYPE` here) turns an
+# occurrence away unread; where a match may start at the run itself (a lookbehind, an optional
+# opening) nothing before it is required, and a character beyond Latin-1 is left to the attempt.
+PRIOR_CASES = [r"\w%(?:ROW)?TYPE\b", r"\b(?:USER|ALL|DBA)_OBJECTS\b", r"\w\s+STRING\b", r"(?<=a)ZTYPE",
+               r"q{0,2}QTYPE", r"[^x]XTYPE", r"\d\.?KTYPE"]
+PRIOR_SET = _matcher.compile_set([(p, FLAGS, False) for p in PRIOR_CASES], scan="literal")
+
+
+def test_what_must_stand_before_a_run():
+    entries = [(p, FLAGS, False) for p in PRIOR_CASES]
+    for text in ["TYPE %TYPE a%TYPE x%ROWTYPE", " %type é%TYPE", "\u0100%TYPE", "\u212a%ROWTYPE",
+                 "_OBJECTS all_objects", "sys.dba_objects", "a STRING", "\u0663\u2003string", "a\tSTRING",
+                 "ZTYPE aZTYPE", "QTYPE qqqQTYPE", "XTYPE xXTYPE \u0100XTYPE", "KTYPE 1.KTYPE \u0663\u212aTYPE",
+                 "1\u212atype"]:
+        for at in [0, 1, 31]:
+            for variant in kinds("." * at + text):
+                assert PRIOR_SET.spans(variant) == expected(entries, variant), variant
