@@ -980,6 +980,9 @@ struct SetImpl {
   std::vector<Run> runs;  // by slot
   KeyTable pairs{(1u << 16) / 64}, triples{(1u << kTripleBits) / 64};
   uint8_t lat_class[256] = {};
+  // The 256-character pages that hold a character beyond Latin-1 with a fold class: text in another
+  // script asks for the class of every character, and nearly all of them are settled here.
+  uint64_t class_pages[(0x110000 >> 8) / 64] = {};
   bool ascii_classes = true;  // an ASCII character's class is its ASCII lowercase (the vector path)
   struct Group {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
@@ -1066,6 +1069,7 @@ struct SetImpl {
     if (!m.counting && !fa.tests.empty()) {
       if (factored.empty()) {
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
+        for (const char32_t c : wide_with_class()) class_pages[c >> 14] |= uint64_t{1} << ((c >> 8) & 63);
         for (int c = 0; c < 128; ++c)
           if (lat_class[c] != ((c >= 'A' && c <= 'Z') ? c + 32 : c)) ascii_classes = false;
       }
@@ -1393,6 +1397,8 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   };
   auto cls = [&](Ch c) -> uint32_t {
     if (sizeof(Ch) == 1 || c < 256) return s.lat_class[c];
+    const uint32_t u = static_cast<uint32_t>(c);
+    if (!((s.class_pages[u >> 14] >> ((u >> 8) & 63)) & 1)) return 0u;
     return fold_class(c);
   };
   auto check = [&](const SetImpl::Keyed* e, const SetImpl::Keyed* end, uint32_t classes, size_t q) {

@@ -660,6 +660,8 @@ bool has_class(const uint64_t set[4], uint8_t c) { return (set[c >> 6] >> (c & 6
 
 }  // namespace
 
+const std::vector<char32_t>& wide_with_class() { return wide_tables().with_class; }
+
 uint8_t fold_class(char32_t c) {
   // Text in another script asks this of every character: the few wide characters with a class are
   // known, and the rest need no case mapping at all.

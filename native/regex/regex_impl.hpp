@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace tessera::rx::detail {
 
@@ -310,6 +311,8 @@ struct Program {
 // Whatever the mapping, a test's classes are the classes of the characters it accepts, so a character
 // a test accepts always has one of the test's classes.
 uint8_t fold_class(char32_t c);
+// The code points >= 256 whose fold class may not be 0, ascending: a few dozen, on three pages.
+const std::vector<char32_t>& wide_with_class();
 // The classes of the characters a Lit or Fold test accepts, as a 256-bit set; false for other tests.
 bool test_classes(const CharTest& t, uint64_t out[4]);
 // Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
