@@ -38,8 +38,6 @@ struct Runtime : py::ModuleState {
   Ref event = py::intern("sql_classified");
   Ref utf8 = py::intern("utf-8");
   std::array<Ref, 3> grades = {py::intern("SIMPLE"), py::intern("MODERATE"), py::intern("COMPLEX")};
-  Ref record_fields = py::interned_tuple({"complexity", "effective_lines", "stored_proc_count", "complex_construct_count",
-                             "moderate_construct_count", "temp_table_count", "cte_count"});
   Ref event_fields =
       py::interned_tuple({"complexity", "effective_lines", "complex_constructs", "moderate_constructs", "stored_procs"});
   Ref encoding_keyword = py::interned_tuple({"encoding"});
@@ -267,7 +265,7 @@ void build(PyObject* module) {
                                          {{"recommended_analysis_turns", analysis.get()},
                                           {"recommended_conversion_turns", conversion.get()},
                                           {"recommended_audit_turns", audit.get()}});
-  runtime.record = py::RecordMaker(record_type, runtime.record_fields, true);
+  runtime.record = py::RecordMaker(record_type, true);
   py::bind(module, "ComplexityResult", record_type);
   py::bind(module, "classify_sql", function(&classify_sql_def, module));
   py::bind(module, "classify_sql_file", function(&classify_sql_file_def, module));

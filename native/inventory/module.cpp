@@ -485,11 +485,7 @@ void build(PyObject* module) {
   py::bind(module, "logger", py::call(py::attr(structlog.get(), "get_logger").get(), {}));
   complexity::prepare();
   State& state = py::install_state<State>(module);
-  state.result_record =
-      py::RecordMaker(complexity[0], py::interned_tuple({"complexity", "effective_lines", "stored_proc_count",
-                                                          "complex_construct_count", "moderate_construct_count",
-                                                          "temp_table_count", "cte_count"}),
-                      true);
+  state.result_record = py::RecordMaker(complexity[0], true);
 
   py::bind(module, "ObjectKind",
            py::str_enum(kModuleName, "ObjectKind",
@@ -513,12 +509,11 @@ void build(PyObject* module) {
                                           {"statement", "str"},
                                           {"first_line", "int"},
                                           {"last_line", "int"}});
-  state.object_record = py::RecordMaker(
-      object_type, py::interned_tuple({"kind", "name", "raw_name", "statement", "first_line", "last_line"}), false);
+  state.object_record = py::RecordMaker(object_type, false);
   py::bind(module, "SqlObject", object_type);
   Ref graded_type =
       py::frozen_dataclass(kModuleName, "GradedObject", {{"object", "SqlObject"}, {"result", "ComplexityResult"}});
-  state.graded_record = py::RecordMaker(graded_type, py::interned_tuple({"object", "result"}), false);
+  state.graded_record = py::RecordMaker(graded_type, false);
   py::bind(module, "GradedObject", graded_type);
   py::bind(module, "ObjectReadingPlan",
            py::frozen_dataclass(kModuleName, "ObjectReadingPlan",

@@ -646,19 +646,15 @@ class Scanner {
       // Most blocks are one segment from their first character to their last, with no line that
       // opens with a head or a batch separator: taken with the segment's bounds known, which spares
       // the work of the general case's.
-      if (pos == 0) {
-        const Segment g = segment(m, 0, literal, firsts, doubled);
-        const bool head = holds_head(g.stop == 64 ? g.plain & m.initials : 0, i);
-        if (g.stop == 64 && !head) {
-          lines_in_chunk(at, i, m, g.code, 0, 64);
-          literal = g.after >> 63;
-          at_head = !literal && (carry || (m.lines >> 63));
-          continue;
-        }
+      Segment g = segment(m, pos, literal, firsts, doubled);
+      if (pos == 0 && g.stop == 64 && !holds_head(g.plain & m.initials, i)) {
+        lines_in_chunk(at, i, m, g.code, 0, 64);
+        literal = g.after >> 63;
+        at_head = !literal && (carry || (m.lines >> 63));
+        continue;
       }
       bool quiet = true;
-      while (true) {
-        const Segment g = segment(m, pos, literal, firsts, doubled);
+      for (;; g = segment(m, pos, literal, firsts, doubled)) {
         quiet = !holds_head(g.plain & m.initials & below(g.stop) & ~below(pos), i);
         // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
         const size_t p = i + g.stop;

@@ -100,10 +100,10 @@ Ref frozen_dataclass(const char* module_name, const char* qualname,
   return call(decorate.get(), {cls.get()});
 }
 
-RecordMaker::RecordMaker(Ref type, Ref fields, bool by_keyword)
-    : type_(std::move(type)), fields_(std::move(fields)), by_keyword_(by_keyword) {
+RecordMaker::RecordMaker(Ref type, bool by_keyword) : type_(std::move(type)), by_keyword_(by_keyword) {
   init_name_ = own(PyUnicode_InternFromString("__init__"));
   init_ = attr(type_.get(), "__init__");
+  fields_ = attr(type_.get(), "__match_args__");
 }
 
 Ref RecordMaker::make(PyObject* cls, PyObject* const* values) const {

@@ -168,8 +168,9 @@ Ref frozen_dataclass(const char* module_name, const char* qualname,
 class RecordMaker {
  public:
   RecordMaker() = default;
-  // `fields`: a tuple of the field names (str), in order.
-  RecordMaker(Ref type, Ref fields, bool by_keyword);
+  // The fields are the class's own, in order (its __match_args__, which the decorator writes from
+  // the fields), so that they are named in one place: the class's annotations.
+  RecordMaker(Ref type, bool by_keyword);
   // cls(values...), values holding one value per field.
   Ref make(PyObject* cls, PyObject* const* values) const;
   // The class's generated methods hold the namespace of the module that made it.

@@ -889,7 +889,8 @@ struct SetImpl {
   // them a few thousand times in vain (Keyed::classes turns those away). 17 bits halve that, and took
   // no measurable time off a call: the vector lookups read a bitset twice the size.
   static constexpr int kTripleBits = 16;
-  static uint32_t hash3(uint32_t a, uint32_t b, uint32_t c) { return ((a << 16 | b << 8 | c) * 2654435761u) >> (32 - kTripleBits); }
+  // The triples' key for three classes a << 16 | b << 8 | c (a pair's key is its classes a << 8 | b).
+  static uint32_t hash3(uint32_t abc) { return (abc * 2654435761u) >> (32 - kTripleBits); }
   std::vector<size_t> factored;  // member indices
   std::vector<const Program::Factor*> factor_of;  // by slot: the run it is found by
   // The factors' runs, flattened so that checking a key hit reads one small table rather than the
@@ -980,9 +981,7 @@ struct SetImpl {
   std::vector<Run> runs;  // by slot
   KeyTable pairs{(1u << 16) / 64}, triples{(1u << kTripleBits) / 64};
   uint8_t lat_class[256] = {};
-  // The 256-character pages that hold a character beyond Latin-1 with a fold class: text in another
-  // script asks for the class of every character, and nearly all of them are settled here.
-  uint64_t class_pages[(0x110000 >> 8) / 64] = {};
+  const uint64_t* class_pages = nullptr;  // wide_class_pages, asked in the scan without a call
   bool ascii_classes = true;  // an ASCII character's class is its ASCII lowercase (the vector path)
   struct Group {
     std::vector<size_t> members;  // member indices; bit b of the group's masks is members[b]
@@ -1069,7 +1068,7 @@ struct SetImpl {
     if (!m.counting && !fa.tests.empty()) {
       if (factored.empty()) {
         for (int c = 0; c < 256; ++c) lat_class[c] = fold_class(static_cast<char32_t>(c));
-        for (const char32_t c : wide_with_class()) class_pages[c >> 14] |= uint64_t{1} << ((c >> 8) & 63);
+        class_pages = wide_class_pages();
         for (int c = 0; c < 128; ++c)
           if (lat_class[c] != ((c >= 'A' && c <= 'Z') ? c + 32 : c)) ascii_classes = false;
       }
@@ -1145,17 +1144,21 @@ struct SetImpl {
         for (uint32_t c = 0; c < 256; ++c)
           if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
       };
+      auto pair = [&](uint32_t ab, uint32_t from) { pairs.add(ab, Keyed{slot, from, ab}); };
       if (single) {
         // The character with each class that may follow it; at the text's last character, with
         // class 0 (which every test that may accept something beyond Latin-1 has).
         classes(fa.key, cls[0]);
-        each(cls[0], [&](uint32_t a) { each(fa.next_classes, [&](uint32_t b) { pairs.add(a << 8 | b, Keyed{slot, fa.key, a << 8 | b}); }); });
+        each(cls[0], [&](uint32_t a) { each(fa.next_classes, [&](uint32_t b) { pair(a << 8 | b, fa.key); }); });
         return;
       }
       each(cls[0], [&](uint32_t a) {
         each(cls[1], [&](uint32_t b) {
-          if (!three) return pairs.add(a << 8 | b, Keyed{slot, at, a << 8 | b});
-          each(cls[2], [&](uint32_t c) { triples.add(hash3(a, b, c), Keyed{slot, at, a << 16 | b << 8 | c}); });
+          if (!three) return pair(a << 8 | b, at);
+          each(cls[2], [&](uint32_t c) {
+            const uint32_t abc = a << 16 | b << 8 | c;
+            triples.add(hash3(abc), Keyed{slot, at, abc});
+          });
         });
       });
       return;
@@ -1397,8 +1400,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   };
   auto cls = [&](Ch c) -> uint32_t {
     if (sizeof(Ch) == 1 || c < 256) return s.lat_class[c];
-    const uint32_t u = static_cast<uint32_t>(c);
-    if (!((s.class_pages[u >> 14] >> ((u >> 8) & 63)) & 1)) return 0u;
+    if (!on_class_page(s.class_pages, c)) return 0u;
     return fold_class(c);
   };
   auto check = [&](const SetImpl::Keyed* e, const SetImpl::Keyed* end, uint32_t classes, size_t q) {
@@ -1443,9 +1445,11 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       if (hopeless(f, *s.members[s.factored[f]].prog, std::max(from, watermark[f]))) finish(f);
     }
   };
-  // The members keyed by `classes` (hashed to `key`) in table `kt`, checked at q.
-  auto look = [&](const SetImpl::KeyTable& kt, uint32_t key, uint32_t classes, size_t q) {
-    if (SetImpl::KeyTable::has(bits[&kt == &s.triples], key)) {
+  // The members keyed by `classes` in table `kt`, checked at q.
+  auto look = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t q) {
+    const bool triple = &kt == &s.triples;
+    const uint32_t key = triple ? SetImpl::hash3(classes) : classes;
+    if (SetImpl::KeyTable::has(bits[triple], key)) {
       const auto [from, to] = kt.of(key);
       check(from, to, classes, q);
     }
@@ -1461,11 +1465,8 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         const int j = std::countr_zero(m);
         const size_t p = q + static_cast<size_t>(j);
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
-        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, a << 8 | b, p);
-        if ((hits >> (32 + j)) & 1) {
-          const uint32_t c = cls(t[p + 2]);
-          look(s.triples, SetImpl::hash3(a, b, c), a << 16 | b << 8 | c, p);
-        }
+        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, p);
+        if ((hits >> (32 + j)) & 1) look(s.triples, a << 16 | b << 8 | cls(t[p + 2]), p);
       }
     }
   }
@@ -1473,13 +1474,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   uint32_t c0 = q < n ? cls(t[q]) : 0, c1 = q + 1 < n ? cls(t[q + 1]) : 0;
   for (; q + 1 < n && left; ++q) {
     const uint32_t c2 = q + 2 < n ? cls(t[q + 2]) : 0;
-    if (any_pairs) look(s.pairs, c0 << 8 | c1, c0 << 8 | c1, q);
-    if (any_triples && q + 2 < n) look(s.triples, SetImpl::hash3(c0, c1, c2), c0 << 16 | c1 << 8 | c2, q);
+    if (any_pairs) look(s.pairs, c0 << 8 | c1, q);
+    if (any_triples && q + 2 < n) look(s.triples, c0 << 16 | c1 << 8 | c2, q);
     c0 = c1;
     c1 = c2;
   }
   // A single character's key at the last character: with class 0 after it, like a pair at the end.
-  if (any_pairs && left) look(s.pairs, cls(t[n - 1]) << 8, cls(t[n - 1]) << 8, n - 1);
+  if (any_pairs && left) look(s.pairs, cls(t[n - 1]) << 8, n - 1);
   for (size_t f = 0; f < count; ++f)
     if (!done[f] && started[f]) sc.memos[f].trim();
 }

@@ -622,6 +622,7 @@ int frequency(char32_t c) {
 struct WideTables {
   std::vector<std::pair<char32_t, char32_t>> to_latin_lower;
   std::vector<char32_t> with_class;
+  std::array<uint64_t, (0x110000 >> 8) / 64> class_pages{};  // see wide_class_pages
 };
 const WideTables& wide_tables() {
   static const WideTables tables = [] {
@@ -639,6 +640,7 @@ const WideTables& wide_tables() {
         out.with_class.push_back(c);
       }
     }
+    for (const char32_t c : out.with_class) out.class_pages[c >> 14] |= uint64_t{1} << ((c >> 8) & 63);
     return out;
   }();
   return tables;
@@ -660,14 +662,14 @@ bool has_class(const uint64_t set[4], uint8_t c) { return (set[c >> 6] >> (c & 6
 
 }  // namespace
 
-const std::vector<char32_t>& wide_with_class() { return wide_tables().with_class; }
+const uint64_t* wide_class_pages() { return wide_tables().class_pages.data(); }
 
 uint8_t fold_class(char32_t c) {
-  // Text in another script asks this of every character: the few wide characters with a class are
-  // known, and the rest need no case mapping at all.
+  // The few wide characters with a class are known, and the rest need no case mapping at all.
   if (c >= 256) {
-    const std::vector<char32_t>& known = wide_tables().with_class;
-    if (!std::binary_search(known.begin(), known.end(), c)) return 0;
+    const WideTables& wide = wide_tables();
+    if (!on_class_page(wide.class_pages.data(), c)) return 0;
+    if (!std::binary_search(wide.with_class.begin(), wide.with_class.end(), c)) return 0;
   }
   return class_of_lower(to_lower(c));
 }

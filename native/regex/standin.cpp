@@ -92,66 +92,6 @@ int StandIns::pick(char32_t c) const {
 
 namespace {
 
-// Copies t[i, n) to out while its characters are Latin-1; returns where the first wider one stands
-// (or n).
-template <class Ch>
-size_t narrow_scalar(const Ch* t, size_t i, size_t n, uint8_t* out) {
-  for (; i < n && t[i] < 256; ++i) out[i] = static_cast<uint8_t>(t[i]);
-  return i;
-}
-
-#if defined(__SSE2__)
-template <class Ch>
-size_t narrow_sse2(const Ch* t, size_t i, size_t n, uint8_t* out) {
-  const __m128i zero = _mm_setzero_si128();
-  for (; i + 16 <= n; i += 16) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(t + i);
-    __m128i bytes;
-    if constexpr (sizeof(Ch) == 2) {
-      const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
-      const __m128i high = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF00)));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero)) != 0xFFFF) break;
-      bytes = _mm_packus_epi16(a, b);
-    } else {
-      const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1), c = _mm_loadu_si128(p + 2),
-                    d = _mm_loadu_si128(p + 3);
-      const __m128i all = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
-      const __m128i high = _mm_and_si128(all, _mm_set1_epi32(static_cast<int>(0xFFFFFF00u)));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, zero)) != 0xFFFF) break;
-      bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
-  }
-  return narrow_scalar(t, i, n, out);
-}
-#endif
-
-#ifdef TESSERA_SIMD_X86
-template <class Ch>
-__attribute__((target("avx2"))) size_t narrow_avx2(const Ch* t, size_t i, size_t n, uint8_t* out) {
-  const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00))
-                                       : _mm256_set1_epi32(static_cast<int>(0xFFFFFF00u));
-  for (; i + 32 <= n; i += 32) {
-    __m256i high = _mm256_setzero_si256();
-    const __m256i bytes = narrow32(t + i, high);
-    if (!_mm256_testz_si256(high, wide)) break;
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), bytes);
-  }
-  return narrow_scalar(t, i, n, out);
-}
-#endif
-
-template <class Ch>
-size_t narrow(const Ch* t, size_t i, size_t n, uint8_t* out) {
-#ifdef TESSERA_SIMD_X86
-  if (isa::current() >= isa::Level::AVX2) return narrow_avx2(t, i, n, out);
-#endif
-#if defined(__SSE2__)
-  if (isa::current() >= isa::Level::SSE2) return narrow_sse2(t, i, n, out);
-#endif
-  return narrow_scalar(t, i, n, out);
-}
-
 // The stand-in worked out for a wide character during one call (`call` tags the entries of the
 // current call; the others are free).
 struct Picked {
@@ -191,7 +131,7 @@ bool StandIns::copy(const Ch* t, size_t n, std::vector<uint8_t>& out) const {
   };
   // Runs of Latin-1 characters go to the vector copy; wide characters, often several in a row in
   // prose of another script, are taken one by one.
-  for (size_t i = narrow(t, 0, n, o); i < n; i = i < n && t[i] < 256 ? narrow(t, i, n, o) : i) {
+  for (size_t i = narrow_latin1(t, 0, n, o); i < n; i = i < n && t[i] < 256 ? narrow_latin1(t, i, n, o) : i) {
     const char32_t c = t[i];
     size_t at = (c * 2654435761u) >> (32 - std::countr_zero(kSlots));
     while (picked[at].call == call && picked[at].ch != c) at = (at + 1) & (kSlots - 1);

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "regex/regex_simd.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -208,37 +210,18 @@ class CharBuffer {
 };
 
 // Copies p[0, k) to out, each character as a To, up to the first character that does not fit a To;
-// returns how many it copied (k when all of them fit). Sixteen characters a step where the copy is to
+// returns how many it copied (k when all of them fit). Many characters a step where the copy is to
 // bytes, where most of the time goes.
 template <class To, class Ch>
 size_t narrow_prefix(const Ch* p, size_t k, To* out) noexcept {
-  size_t i = 0;
-#if defined(__SSE2__)
-  if constexpr (sizeof(To) == 1) {
-    const __m128i zero = _mm_setzero_si128();
-    auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at)); };
-    if constexpr (sizeof(Ch) == 2) {
-      for (; i + 16 <= k; i += 16) {
-        const __m128i a = load(i), b = load(i + 8);
-        const __m128i high = _mm_srli_epi16(_mm_or_si128(a, b), 8);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) != 0xFFFF) break;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
-      }
-    } else if constexpr (sizeof(Ch) == 4) {
-      for (; i + 16 <= k; i += 16) {
-        const __m128i a = load(i), b = load(i + 4), c = load(i + 8), d = load(i + 12);
-        const __m128i high = _mm_srli_epi32(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)), 8);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi32(high, zero)) != 0xFFFF) break;
-        // Every lane is below 256: the signed packs keep them as they are.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                         _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d)));
-      }
-    }
+  if constexpr (sizeof(To) == 1 && sizeof(Ch) > 1) {
+    return rx::detail::narrow_latin1(p, 0, k, out);
+  } else {
+    size_t i = 0;
+    constexpr Py_UCS4 kMax = static_cast<To>(~To{0});
+    for (; i < k && static_cast<Py_UCS4>(p[i]) <= kMax; ++i) out[i] = static_cast<To>(p[i]);
+    return i;
   }
-#endif
-  constexpr Py_UCS4 kMax = static_cast<To>(~To{0});
-  for (; i < k && static_cast<Py_UCS4>(p[i]) <= kMax; ++i) out[i] = static_cast<To>(p[i]);
-  return i;
 }
 
 // Characters copied out of a text of `Ch` storage, held one byte each while all of them are below
