@@ -721,7 +721,7 @@ uint64_t trigram_cost(const uint64_t (&cls)[3][4]) {
   for (int k = 0; k < 3; ++k) {
     uint64_t classes = 0;
     for (uint32_t c = 1; c < 256; ++c)
-      if ((cls[k][c >> 6] >> (c & 63)) & 1) {
+      if (bit_at(cls[k], c)) {
         ++classes;
         symbols[k] |= uint64_t{1} << (std::strchr(kTrigramAlphabet, symbol(c)) - kTrigramAlphabet);
       }
@@ -831,7 +831,7 @@ struct SetImpl {
     std::vector<uint32_t> rank;   // per word of bits
     std::vector<uint32_t> start;  // entries[start[r], start[r + 1]) have the key of rank r
     std::vector<Keyed> entries;
-    bool has(uint32_t key) const { return (bits[key >> 6] >> (key & 63)) & 1; }
+    bool has(uint32_t key) const { return bit_at(bits.data(), key); }
     uint32_t rank_of(uint32_t key) const { return rank[key >> 6] + ones(bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1)); }
     // The build may not assume the popcnt instruction, and the library call costs more than this.
     static uint32_t ones(uint64_t x) {
@@ -841,7 +841,7 @@ struct SetImpl {
       return static_cast<uint32_t>((x * 0x0101010101010101u) >> 56);
     }
     void add(uint32_t key, Keyed e) {
-      bits[key >> 6] |= uint64_t{1} << (key & 63);
+      set_bit(bits.data(), key);
       pending.push_back({key, e});
     }
     // Sorts the keys added into the lookup arrays, once per set.
@@ -863,7 +863,7 @@ struct SetImpl {
       const uint32_t r = rank_of(key);
       return {entries.data() + start[r], entries.data() + start[r + 1]};
     }
-    static bool has(const uint64_t* bits, uint32_t key) { return (bits[key >> 6] >> (key & 63)) & 1; }
+    static bool has(const uint64_t* bits, uint32_t key) { return bit_at(bits, key); }
   };
   // The keys each factored member is indexed by (by slot: keys_of[key_start[f], key_start[f + 1]),
   // once per entry), so that a pass can stop looking up a key once every member it indexes has left.
@@ -905,7 +905,7 @@ struct SetImpl {
   // watermark: the starts it would have tried can match only through another occurrence.
   // A set of Latin-1 characters, as four words of bits.
   using Latin = std::array<uint64_t, 4>;
-  static bool in(const Latin& set, uint32_t c) { return (set[c >> 6] >> (c & 63)) & 1; }
+  static bool in(const Latin& set, uint32_t c) { return bit_at(set.data(), c); }
   // What the check of an occurrence reads, one cache line a run: most occurrences fail here, and the
   // scan's hits land on runs all over the set. The character sets a run names are kept once each in
   // `sets` (few are distinct: blanks, word characters, a keyword's next letter), by index, 0 for none.
@@ -1084,7 +1084,7 @@ struct SetImpl {
       auto latin = [](auto&& accepts) {
         Latin set{};
         for (uint32_t c = 0; c < 256; ++c)
-          if (accepts(c)) set[c >> 6] |= uint64_t{1} << (c & 63);
+          if (accepts(c)) set_bit(set.data(), c);
         return set;
       };
       const Prefilter& solo = m.prog->solo;
@@ -1116,7 +1116,7 @@ struct SetImpl {
       for (uint32_t id : fa.tests) {
         RunChar rc{{0, 0, 0, 0}, &m.prog->tests[id]};
         for (int c = 0; c < 256; ++c)
-          if (rc.test->latin[c]) rc.latin[c >> 6] |= uint64_t{1} << (c & 63);
+          if (rc.test->latin[c]) set_bit(rc.latin, c);
         const uint32_t x = static_cast<uint32_t>(run_chars.size()) - run.first;
         if (x < Run::kInline) {
           // The class of some accepted character, then whether the accepted ones are that class's.
@@ -1142,7 +1142,7 @@ struct SetImpl {
       for (uint32_t k = 0; k < (three ? 3u : 2u); ++k) key_classes(*m.prog, fa, at + k, cls[k]);
       auto each = [](const uint64_t* set, auto&& fn) {
         for (uint32_t c = 0; c < 256; ++c)
-          if ((set[c >> 6] >> (c & 63)) & 1) fn(c);
+          if (bit_at(set, c)) fn(c);
       };
       auto pair = [&](uint32_t ab, uint32_t from) { pairs.add(ab, Keyed{slot, from, ab}); };
       if (single) {
@@ -1284,7 +1284,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     for (uint32_t k = s.key_start[f]; k < s.key_start[f + 1]; ++k) {
       const SetImpl::KeyRef& ref = s.keys_of[k];
       if (--live[ref.table][ref.rank] == 0)
-        live_bits[(ref.table ? s.pairs.bits.size() : 0) + (ref.key >> 6)] &= ~(uint64_t{1} << (ref.key & 63));
+        clear_bit(live_bits.data() + (ref.table ? s.pairs.bits.size() : 0), ref.key);
     }
   };
   auto requirement = [&](size_t f) -> Requirement& {
@@ -1432,7 +1432,7 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         else if (x < SetImpl::Run::kInline && ((run.by_class >> x) & 1))
           ok = s.lat_class[c] == run.cls[x];
         else
-          ok = (rc[x].latin[c >> 6] >> (c & 63)) & 1;
+          ok = bit_at(rc[x].latin, c);
         if (!ok) break;
       }
       if (x < run.len) continue;

@@ -583,7 +583,7 @@ bool rare_alone(const CharTest& t) {
   if (!test_classes(t, cls) || (cls[0] & 1)) return false;
   int count = 0;
   for (int c = 1; c < 256; ++c) {
-    if (!((cls[c >> 6] >> (c & 63)) & 1)) continue;
+    if (!bit_at(cls, c)) continue;
     if (c >= 128 || !std::strchr("@#$[]`\"{}:!?%^&|~\\/", c) || ++count > 3) return false;
   }
   return count > 0;
@@ -657,8 +657,8 @@ uint8_t class_of_lower(char32_t lower) {
 }
 
 // Fold classes are gathered as 256-bit sets of four words.
-void add_class(uint64_t set[4], uint8_t c) { set[c >> 6] |= uint64_t{1} << (c & 63); }
-bool has_class(const uint64_t set[4], uint8_t c) { return (set[c >> 6] >> (c & 63)) & 1; }
+void add_class(uint64_t set[4], uint8_t c) { set_bit(set, c); }
+bool has_class(const uint64_t set[4], uint8_t c) { return bit_at(set, c); }
 
 }  // namespace
 
@@ -1002,7 +1002,7 @@ void find_factor(Program& p, const Shape& shape, bool single) {
     if (!test_classes(p.tests[test], cls) || (cls[0] & 1)) return -1;
     int sum = 0;
     for (int c = 1; c < 256; ++c)
-      if ((cls[c >> 6] >> (c & 63)) & 1) sum += frequency(static_cast<char32_t>(c));
+      if (bit_at(cls, c)) sum += frequency(static_cast<char32_t>(c));
     return sum;
   };
   long best = -1;

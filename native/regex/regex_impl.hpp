@@ -6,6 +6,7 @@
 // positions of a search and by the successive searches of a findall. That keeps every scan linear in the
 // text, where `re` goes quadratic on unterminated `[^)]*` or `.*?` spans.
 #pragma once
+#include "bitset.hpp"
 #include "regex.hpp"
 #include "regex_simd.hpp"
 #include "unicode.hpp"
@@ -490,10 +491,10 @@ class Memo {
   struct LookAnswers {
     bool ready = false;
     std::vector<uint64_t> known, value;
-    int get(size_t p) const { return (known[p >> 6] >> (p & 63)) & 1 ? int((value[p >> 6] >> (p & 63)) & 1) : -1; }
+    int get(size_t p) const { return bit_at(known.data(), p) ? int(bit_at(value.data(), p)) : -1; }
     void set(size_t p, bool v) {
-      known[p >> 6] |= uint64_t{1} << (p & 63);
-      if (v) value[p >> 6] |= uint64_t{1} << (p & 63);
+      set_bit(known.data(), p);
+      if (v) set_bit(value.data(), p);
     }
   };
   LookAnswers& look(size_t i, size_t n) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "bitset.hpp"
 #include "regex_simd.hpp"
 
 namespace tessera::rx::detail {
@@ -67,8 +68,8 @@ void StandIns::build(const std::vector<const Program*>& programs) {
 void StandIns::signature(char32_t c, uint64_t* out) const {
   std::fill(out, out + words_, 0);
   for (size_t k = 0; k < tests_.size(); ++k)
-    if ((*tests_[k])(c)) out[k >> 6] |= uint64_t{1} << (k & 63);
-  if (slow_is_word(c)) out[tests_.size() >> 6] |= uint64_t{1} << (tests_.size() & 63);
+    if ((*tests_[k])(c)) set_bit(out, k);
+  if (slow_is_word(c)) set_bit(out, tests_.size());
 }
 
 uint64_t StandIns::key(char32_t c) const {
