@@ -599,6 +599,21 @@ class Scanner {
     return close;
   }
 
+  // Where the bracketed name opening at bit `open` of the block at i ends, one past its closer, when
+  // the closer lies a little beyond the block, on the same line, and is not doubled; npos otherwise.
+  // Names that straddle a block edge are common enough in bracket-quoting scripts that leaving the
+  // bulk path for each of them costs more than this short look.
+  Hot size_t bracket_beyond(const lex::Masks& m, size_t i, unsigned open) const {
+    if ((m.closers | m.lines) & ~below(open + 1)) return npos;
+    const size_t limit = std::min(n_, i + 2 * kChunk);
+    for (size_t k = i + kChunk; k < limit; ++k) {
+      const Ch c = s_[k];
+      if (c == Ch(']')) return k + 1 < n_ && s_[k + 1] == Ch(']') ? npos : k + 1;
+      if (text::is_break_char(c)) return npos;
+    }
+    return npos;
+  }
+
   // Whether one of the candidates, bits of the block at i, opens a head or a batch separator.
   Hot bool holds_head(uint64_t candidates, size_t i) const {
     bool head = false;
@@ -660,13 +675,15 @@ class Scanner {
         const size_t p = i + g.stop;
         unsigned next = 0;
         bool bracket = false;
+        size_t beyond = npos;  // after a bracketed name that closes past the block
         if (quiet && g.stop < 64) {
           if ((g.before >> g.stop) & 1) {
             quiet = false;
           } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {
             next = comment_end(m, g.stop);
             comment = next == 0;
-          } else if (s_[p] == Ch('[') && p >= unclosed_until_ && (next = bracket_end(m, g.stop)) != 0) {
+          } else if (s_[p] == Ch('[') && p >= unclosed_until_ &&
+                     ((next = bracket_end(m, g.stop)) != 0 || (beyond = bracket_beyond(m, i, g.stop)) != npos)) {
             bracket = true;
             ++next;
           } else {
@@ -691,6 +708,12 @@ class Scanner {
         literal = false;
         if (comment) {
           at_head = false;
+          break;
+        }
+        if (beyond != npos) {
+          // The next block starts right after the name, mid-line: the loop's step takes it there.
+          at_head = false;
+          i = beyond - kChunk;
           break;
         }
         pos = next;
