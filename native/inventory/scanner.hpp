@@ -645,80 +645,41 @@ class Scanner {
     bool literal = literal_, at_head = at_head_, comment = comment_;
     Lines at{line_, line_begin_, code_at_};
     lex::Masks m;
-    for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
-      unsigned pos = 0;
-      if (comment) {
-        // A line comment running on through a block without a line boundary: nothing in it counts.
-        if (!m.lines) continue;
-        comment = false;
-        pos = static_cast<unsigned>(__builtin_ctzll(m.lines));
-      }
-      const uint64_t starts = (m.lines << 1) | uint64_t{at_head};
-      uint64_t sum;
-      const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
-      const uint64_t firsts = sum & ~m.blanks & ~m.lines;
-      const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+    for (;;) {
       // Most blocks are one segment from their first character to their last, with no line that
-      // opens with a head or a batch separator: taken with the segment's bounds known, which spares
-      // the work of the general case's.
-      Segment g = segment(m, pos, literal, firsts, doubled);
-      if (pos == 0 && g.stop == 64 && !holds_head(g.plain & m.initials, i)) {
+      // opens with a letter a head or a batch separator starts with. Their loop is kept free of
+      // calls, so that its state and the masks' constants stay in registers; a block that holds
+      // more goes to busy_block.
+      bool busy = false;
+      for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
+        if (comment) {
+          busy = true;
+          break;
+        }
+        const uint64_t starts = (m.lines << 1) | uint64_t{at_head};
+        uint64_t sum;
+        const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+        const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+        const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+        const Segment g = segment(m, 0, literal, firsts, doubled);
+        if (g.stop < 64 || (g.plain & m.initials)) {
+          busy = true;
+          break;
+        }
         lines_in_chunk(at, i, m, g.code, 0, 64);
         literal = g.after >> 63;
         at_head = !literal && (carry || (m.lines >> 63));
-        continue;
       }
-      bool quiet = true;
-      for (;; g = segment(m, pos, literal, firsts, doubled)) {
-        quiet = !holds_head(g.plain & m.initials & below(g.stop) & ~below(pos), i);
-        // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
-        const size_t p = i + g.stop;
-        unsigned next = 0;
-        bool bracket = false;
-        size_t beyond = npos;  // after a bracketed name that closes past the block
-        if (quiet && g.stop < 64) {
-          if ((g.before >> g.stop) & 1) {
-            quiet = false;
-          } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {
-            next = comment_end(m, g.stop);
-            comment = next == 0;
-          } else if (s_[p] == Ch('[') && p >= unclosed_until_ &&
-                     ((next = bracket_end(m, g.stop)) != 0 || (beyond = bracket_beyond(m, i, g.stop)) != npos)) {
-            bracket = true;
-            ++next;
-          } else {
-            quiet = false;
-          }
-        }
-        if (!quiet) {
-          // The rest of the block, from this segment's start, is chunk's.
-          block_ = m;
-          block_base_ = i;
-          if (pos > 0) at_head = false;
-          i += pos;
-          break;
-        }
-        lines_in_chunk(at, i, m, g.code, pos, g.stop);
-        if (g.stop == 64) {
-          literal = g.after >> 63;
-          at_head = !literal && (carry || (m.lines >> 63));
-          break;
-        }
-        if (bracket && ((firsts >> g.stop) & 1)) at.code_at = p;
-        literal = false;
-        if (comment) {
-          at_head = false;
-          break;
-        }
-        if (beyond != npos) {
-          // The next block starts right after the name, mid-line: the loop's step takes it there.
-          at_head = false;
-          i = beyond - kChunk;
-          break;
-        }
-        pos = next;
-      }
-      if (!quiet) break;
+      if (!busy) break;
+      Quiet q{literal, at_head, comment, false, at};
+      if constexpr (Fast) i = busy_block_fast(*this, i, m, q);
+      else i = busy_block(i, m, q);
+      literal = q.literal;
+      at_head = q.at_head;
+      comment = q.comment;
+      at = q.at;
+      if (q.stopped) break;
+      i += kChunk;
     }
     literal_ = literal;
     at_head_ = at_head;
@@ -726,6 +687,80 @@ class Scanner {
     line_ = at.line;
     line_begin_ = at.begin;
     code_at_ = at.code_at;
+    return i;
+  }
+
+  // What quiet_blocks carries from one block to the next, and whether it stops.
+  struct Quiet {
+    bool literal, at_head, comment, stopped;
+    Lines at;
+  };
+
+  // A block of quiet_blocks' other than the plainest: the segments up to its events, each line
+  // comment and bracketed name passed over in bulk as chunk does. Sets q.stopped where chunk has to
+  // take over (block_ then holds the block's masks), and returns where that is; otherwise where the
+  // block loop's next step is to be taken from, less a block.
+  Hot size_t busy_block(size_t i, const lex::Masks& m, Quiet& q) {
+    unsigned pos = 0;
+    if (q.comment) {
+      // A line comment running on through a block without a line boundary: nothing in it counts.
+      if (!m.lines) return i;
+      q.comment = false;
+      pos = static_cast<unsigned>(__builtin_ctzll(m.lines));
+    }
+    const uint64_t starts = (m.lines << 1) | uint64_t{q.at_head};
+    uint64_t sum;
+    const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+    const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+    const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+    for (Segment g = segment(m, pos, q.literal, firsts, doubled);; g = segment(m, pos, q.literal, firsts, doubled)) {
+      bool quiet = !holds_head(g.plain & m.initials & below(g.stop) & ~below(pos), i);
+      // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
+      const size_t p = i + g.stop;
+      unsigned next = 0;
+      bool bracket = false;
+      size_t beyond = npos;  // after a bracketed name that closes past the block
+      if (quiet && g.stop < 64) {
+        if ((g.before >> g.stop) & 1) {
+          quiet = false;
+        } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {
+          next = comment_end(m, g.stop);
+          q.comment = next == 0;
+        } else if (s_[p] == Ch('[') && p >= unclosed_until_ &&
+                   ((next = bracket_end(m, g.stop)) != 0 || (beyond = bracket_beyond(m, i, g.stop)) != npos)) {
+          bracket = true;
+          ++next;
+        } else {
+          quiet = false;
+        }
+      }
+      if (!quiet) {
+        // The rest of the block, from this segment's start, is chunk's.
+        block_ = m;
+        block_base_ = i;
+        if (pos > 0) q.at_head = false;
+        q.stopped = true;
+        return i + pos;
+      }
+      lines_in_chunk(q.at, i, m, g.code, pos, g.stop);
+      if (g.stop == 64) {
+        q.literal = g.after >> 63;
+        q.at_head = !q.literal && (carry || (m.lines >> 63));
+        break;
+      }
+      if (bracket && ((firsts >> g.stop) & 1)) q.at.code_at = p;
+      q.literal = false;
+      if (q.comment) {
+        q.at_head = false;
+        break;
+      }
+      if (beyond != npos) {
+        // The next block starts right after the name, mid-line: the loop's step takes it there.
+        q.at_head = false;
+        return beyond - kChunk;
+      }
+      pos = next;
+    }
     return i;
   }
 
@@ -1409,6 +1444,13 @@ template <class Ch>
 __attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"), flatten)) size_t quiet_fast(Scanner<Ch, false, true>& scanner,
                                                                                           size_t i) {
   return scanner.quiet_blocks(i);
+}
+
+// The quiet blocks' other blocks, out of that loop, so that they don't crowd its registers.
+template <class Ch>
+__attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"), noinline)) size_t busy_block_fast(
+    Scanner<Ch, false, true>& scanner, size_t i, const lex::Masks& m, typename Scanner<Ch, false, true>::Quiet& q) {
+  return scanner.busy_block(i, m, q);
 }
 
 template <class Ch>
