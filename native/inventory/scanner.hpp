@@ -211,7 +211,7 @@ __attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcep
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
-  uint64_t lines, blanks, quotes, events, dashes, returns, feeds, backslashes, initials, closers, hashes;
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers, hashes;  // rare: CR and backslash
 };
 
 // Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
@@ -219,13 +219,17 @@ struct RawMasks {
 // in halves the copy then reads whole, which stalls.
 template <class Ch>
 __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const RawMasks& r, Masks& m) noexcept {
-  // A CR before an LF is a blank, the LF the pair's boundary; a quote right after a backslash may be
-  // an escaped one. Both by shifts, not a loop over the CRs: their count per block is what the
-  // branch predictor would have to guess, and a CRLF script has one on nearly every line.
-  const uint64_t next_feeds = (r.feeds >> 1) | (uint64_t{s[i + 64] == Ch('\n')} << 63);
-  const uint64_t lines = r.lines | (r.returns & ~next_feeds);
-  const uint64_t blanks = r.blanks | (r.returns & next_feeds);
-  const uint64_t hazards = r.quotes & ((r.backslashes << 1) | uint64_t{i > 0 && s[i - 1] == Ch('\\')});
+  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0;
+  for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
+    const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
+    if (s[i + b] == Ch('\r')) {
+      if (s[i + b + 1] == Ch('\n')) blanks |= uint64_t{1} << b;
+      else lines |= uint64_t{1} << b;
+    } else if (b < 63) {
+      hazards |= r.quotes & (uint64_t{1} << (b + 1));
+    }
+  }
+  if (i > 0 && s[i - 1] == Ch('\\')) hazards |= r.quotes & 1;
   uint64_t events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
   // Mostly temp tables' names, in scripts that have them: one look at each neighbour.
   for (uint64_t hashes = r.hashes; hashes; hashes &= hashes - 1) {
@@ -280,9 +284,7 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     r.quotes |= bits(eq('\'')) << shift;
     r.events |= bits(events) << shift;
     r.dashes |= bits(eq('-')) << shift;
-    r.returns |= bits(eq('\r')) << shift;
-    r.feeds |= bits(eq('\n')) << shift;
-    r.backslashes |= bits(eq('\\')) << shift;
+    r.rare |= bits(_mm_or_si128(eq('\r'), eq('\\'))) << shift;
     r.closers |= bits(eq(']')) << shift;
     r.hashes |= bits(eq('#')) << shift;
     const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
@@ -347,9 +349,7 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
     r.events |= any(bits, 0x70) << shift;
     r.initials |= any(bits2, 0x03) << shift;
     r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
-    r.returns |= bits32(_mm256_slli_epi16(bits2, 4)) << shift;
-    r.feeds |= bits32(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))) << shift;
-    r.backslashes |= bits32(_mm256_slli_epi16(bits2, 3)) << shift;
+    r.rare |= any(bits2, 0x18) << shift;
     r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
     r.hashes |= bits32(bits2) << shift;
   }
