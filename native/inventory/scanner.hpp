@@ -646,9 +646,8 @@ class Scanner {
     lex::Masks m;
     for (;;) {
       // Most blocks are one segment from their first character to their last, with no line that
-      // opens with a letter a head or a batch separator starts with. Their loop is kept free of
-      // calls, so that its state and the masks' constants stay in registers; a block that holds
-      // more goes to busy_block.
+      // opens with a head or a batch separator. Their loop is kept free of calls, so that its state
+      // and the masks' constants stay in registers; a block that holds more goes to busy_block.
       bool busy = false;
       for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
         if (comment) {
@@ -661,7 +660,7 @@ class Scanner {
         const uint64_t firsts = sum & ~m.blanks & ~m.lines;
         const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
         const Segment g = segment(m, 0, literal, firsts, doubled);
-        if (g.stop < 64 || (g.plain & m.initials)) {
+        if (g.stop < 64 || holds_head(g.plain & m.initials, i)) {
           busy = true;
           break;
         }
