@@ -211,7 +211,7 @@ __attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcep
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
-  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: CR, backslash and #
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: see settle
 };
 
 // Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
@@ -221,14 +221,17 @@ template <class Ch>
 __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const RawMasks& r, Masks& m) noexcept {
   uint64_t lines = r.lines, blanks = r.blanks, hazards = 0;
   uint64_t events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
-  // One mask for the three, each set by a look at its neighbours: every further mask costs every
-  // block, and these are few but for the CRs, which a CR LF script has one of on each line.
+  // One mask for CRs, backslashes, hashes and (on the AVX2 path) NELs, each settled by a look at it
+  // and its neighbours: every further mask costs every block, and these are few but for the CRs,
+  // which a CR LF script has one of on each line.
   for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
     const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
     const Ch c = s[i + b];
     if (c == Ch('\r')) {
       if (s[i + b + 1] == Ch('\n')) blanks |= uint64_t{1} << b;
       else lines |= uint64_t{1} << b;
+    } else if (c == Ch(0x85)) {
+      lines |= uint64_t{1} << b;
     } else if (c == Ch('#')) {
       // Mostly temp tables' names, in scripts that have them.
       if (text::hash_comment_at(s, i + b, i + 65)) events |= uint64_t{1} << b;
@@ -342,14 +345,13 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
     const __m256i bits2 =
         _mm256_and_si256(_mm256_shuffle_epi8(low_table2, low), _mm256_shuffle_epi8(high_table2, high_nibble));
     const int shift = 32 * half;
-    r.lines |= any(_mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi8(0x03)), _mm256_and_si256(bits2, _mm256_set1_epi8(0x20))),
-                   static_cast<char>(0xFF)) << shift;
+    r.lines |= any(bits, 0x03) << shift;
     r.blanks |= any(bits, 0x0C) << shift;
     r.quotes |= bits32(bits) << shift;
     r.events |= any(bits, 0x70) << shift;
     r.initials |= any(bits2, 0x03) << shift;
     r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
-    r.rare |= any(bits2, static_cast<char>(0x98)) << shift;
+    r.rare |= any(bits2, static_cast<char>(0xB8)) << shift;
     r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
   }
   if constexpr (sizeof(Ch) > 1) {
