@@ -211,7 +211,7 @@ __attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcep
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
-  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers;  // rare: see settle
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials;  // rare: see settle
 };
 
 // Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
@@ -219,15 +219,17 @@ struct RawMasks {
 // in halves the copy then reads whole, which stalls.
 template <class Ch>
 __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const RawMasks& r, Masks& m) noexcept {
-  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0;
+  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0, closers = 0;
   uint64_t events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
-  // One mask for CRs, backslashes, hashes and (on the AVX2 path) NELs, each settled by a look at it
-  // and its neighbours: every further mask costs every block, and these are few but for the CRs,
-  // which a CR LF script has one of on each line.
+  // One mask for CRs, closing brackets, backslashes, hashes and (on the AVX2 path) NELs, each settled
+  // by a look at it and its neighbours: every further mask costs every block more than this loop
+  // costs, even with a CR on each line of a CR LF script and the brackets of bracket-quoting ones.
   for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
     const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
     const Ch c = s[i + b];
-    if (c == Ch('\r')) {
+    if (c == Ch(']')) {
+      closers |= uint64_t{1} << b;
+    } else if (c == Ch('\r')) {
       if (s[i + b + 1] == Ch('\n')) blanks |= uint64_t{1} << b;
       else lines |= uint64_t{1} << b;
     } else if (c == Ch(0x85)) {
@@ -246,7 +248,7 @@ __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const R
   m.events = events;
   m.hazards = hazards;
   m.initials = r.initials;
-  m.closers = r.closers;
+  m.closers = closers;
 }
 
 #if defined(__SSE2__)
@@ -288,8 +290,7 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     r.quotes |= bits(eq('\'')) << shift;
     r.events |= bits(events) << shift;
     r.dashes |= bits(eq('-')) << shift;
-    r.rare |= bits(_mm_or_si128(_mm_or_si128(eq('\r'), eq('\\')), eq('#'))) << shift;
-    r.closers |= bits(eq(']')) << shift;
+    r.rare |= bits(_mm_or_si128(_mm_or_si128(_mm_or_si128(eq('\r'), eq('\\')), eq('#')), eq(']'))) << shift;
     const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
     auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
@@ -351,8 +352,7 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
     r.events |= any(bits, 0x70) << shift;
     r.initials |= any(bits2, 0x03) << shift;
     r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
-    r.rare |= any(bits2, static_cast<char>(0xB8)) << shift;
-    r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
+    r.rare |= any(bits2, static_cast<char>(0xF8)) << shift;
   }
   if constexpr (sizeof(Ch) > 1) {
     const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
