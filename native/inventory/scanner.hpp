@@ -211,7 +211,7 @@ __attribute__((always_inline)) inline uint64_t prefix_parity(uint64_t x) noexcep
 
 // The classes each ISA path finds, before the pairs that need a neighbour are settled.
 struct RawMasks {
-  uint64_t lines, blanks, quotes, events, dashes, rare, initials, closers, hashes;  // rare: CR and backslash
+  uint64_t lines, blanks, quotes, events, dashes, rare, initials;  // rare: see settle
 };
 
 // Settles what depends on a neighbour, the character after the block (s[i + 64]) included, into m.
@@ -219,30 +219,36 @@ struct RawMasks {
 // in halves the copy then reads whole, which stalls.
 template <class Ch>
 __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const RawMasks& r, Masks& m) noexcept {
-  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0;
+  uint64_t lines = r.lines, blanks = r.blanks, hazards = 0, closers = 0;
+  uint64_t events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
+  // One mask for CRs, closing brackets, backslashes, hashes and (on the AVX2 path) NELs, each settled
+  // by a look at it and its neighbours: every further mask costs every block more than this loop
+  // costs, even with a CR on each line of a CR LF script and the brackets of bracket-quoting ones.
   for (uint64_t rare = r.rare; rare; rare &= rare - 1) {
     const unsigned b = static_cast<unsigned>(__builtin_ctzll(rare));
-    if (s[i + b] == Ch('\r')) {
+    const Ch c = s[i + b];
+    if (c == Ch(']')) {
+      closers |= uint64_t{1} << b;
+    } else if (c == Ch('\r')) {
       if (s[i + b + 1] == Ch('\n')) blanks |= uint64_t{1} << b;
       else lines |= uint64_t{1} << b;
+    } else if (c == Ch(0x85)) {
+      lines |= uint64_t{1} << b;
+    } else if (c == Ch('#')) {
+      // Mostly temp tables' names, in scripts that have them.
+      if (text::hash_comment_at(s, i + b, i + 65)) events |= uint64_t{1} << b;
     } else if (b < 63) {
       hazards |= r.quotes & (uint64_t{1} << (b + 1));
     }
   }
   if (i > 0 && s[i - 1] == Ch('\\')) hazards |= r.quotes & 1;
-  uint64_t events = r.events | (r.dashes & ((r.dashes >> 1) | (uint64_t{s[i + 64] == Ch('-')} << 63)));
-  // Mostly temp tables' names, in scripts that have them: one look at each neighbour.
-  for (uint64_t hashes = r.hashes; hashes; hashes &= hashes - 1) {
-    const unsigned b = static_cast<unsigned>(__builtin_ctzll(hashes));
-    if (text::hash_comment_at(s, i + b, i + 65)) events |= uint64_t{1} << b;
-  }
   m.lines = lines;
   m.blanks = blanks;
   m.quotes = r.quotes;
   m.events = events;
   m.hazards = hazards;
   m.initials = r.initials;
-  m.closers = r.closers;
+  m.closers = closers;
 }
 
 #if defined(__SSE2__)
@@ -284,9 +290,7 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     r.quotes |= bits(eq('\'')) << shift;
     r.events |= bits(events) << shift;
     r.dashes |= bits(eq('-')) << shift;
-    r.rare |= bits(_mm_or_si128(eq('\r'), eq('\\'))) << shift;
-    r.closers |= bits(eq(']')) << shift;
-    r.hashes |= bits(eq('#')) << shift;
+    r.rare |= bits(_mm_or_si128(_mm_or_si128(_mm_or_si128(eq('\r'), eq('\\')), eq('#')), eq(']'))) << shift;
     const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
     auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
@@ -342,16 +346,13 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
     const __m256i bits2 =
         _mm256_and_si256(_mm256_shuffle_epi8(low_table2, low), _mm256_shuffle_epi8(high_table2, high_nibble));
     const int shift = 32 * half;
-    r.lines |= any(_mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi8(0x03)), _mm256_and_si256(bits2, _mm256_set1_epi8(0x20))),
-                   static_cast<char>(0xFF)) << shift;
+    r.lines |= any(bits, 0x03) << shift;
     r.blanks |= any(bits, 0x0C) << shift;
     r.quotes |= bits32(bits) << shift;
     r.events |= any(bits, 0x70) << shift;
     r.initials |= any(bits2, 0x03) << shift;
     r.dashes |= bits32(_mm256_slli_epi16(bits2, 5)) << shift;
-    r.rare |= any(bits2, 0x18) << shift;
-    r.closers |= bits32(_mm256_slli_epi16(bits2, 1)) << shift;
-    r.hashes |= bits32(bits2) << shift;
+    r.rare |= any(bits2, static_cast<char>(0xF8)) << shift;
   }
   if constexpr (sizeof(Ch) > 1) {
     const __m256i wide = sizeof(Ch) == 2 ? _mm256_set1_epi16(static_cast<short>(0xFF00)) : _mm256_set1_epi32(~0xFF);
@@ -599,6 +600,21 @@ class Scanner {
     return close;
   }
 
+  // Where the bracketed name opening at bit `open` of the block at i ends, one past its closer, when
+  // the closer lies a little beyond the block, on the same line, and is not doubled; npos otherwise.
+  // Names that straddle a block edge are common enough in bracket-quoting scripts that leaving the
+  // bulk path for each of them costs more than this short look.
+  Hot size_t bracket_beyond(const lex::Masks& m, size_t i, unsigned open) const {
+    if ((m.closers | m.lines) & ~below(open + 1)) return npos;
+    const size_t limit = std::min(n_, i + 2 * kChunk);
+    for (size_t k = i + kChunk; k < limit; ++k) {
+      const Ch c = s_[k];
+      if (c == Ch(']')) return k + 1 < n_ && s_[k + 1] == Ch(']') ? npos : k + 1;
+      if (text::is_break_char(c)) return npos;
+    }
+    return npos;
+  }
+
   // Whether one of the candidates, bits of the block at i, opens a head or a batch separator.
   Hot bool holds_head(uint64_t candidates, size_t i) const {
     bool head = false;
@@ -630,72 +646,40 @@ class Scanner {
     bool literal = literal_, at_head = at_head_, comment = comment_;
     Lines at{line_, line_begin_, code_at_};
     lex::Masks m;
-    for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
-      unsigned pos = 0;
-      if (comment) {
-        // A line comment running on through a block without a line boundary: nothing in it counts.
-        if (!m.lines) continue;
-        comment = false;
-        pos = static_cast<unsigned>(__builtin_ctzll(m.lines));
-      }
-      const uint64_t starts = (m.lines << 1) | uint64_t{at_head};
-      uint64_t sum;
-      const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
-      const uint64_t firsts = sum & ~m.blanks & ~m.lines;
-      const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+    for (;;) {
       // Most blocks are one segment from their first character to their last, with no line that
-      // opens with a head or a batch separator: taken with the segment's bounds known, which spares
-      // the work of the general case's.
-      Segment g = segment(m, pos, literal, firsts, doubled);
-      if (pos == 0 && g.stop == 64 && !holds_head(g.plain & m.initials, i)) {
+      // opens with a head or a batch separator. Their loop is kept free of calls, so that its state
+      // and the masks' constants stay in registers; a block that holds more goes to busy_block.
+      bool busy = false;
+      for (; i + kChunk + 1 <= n_ && block_masks(i, m); i += kChunk) {
+        if (comment) {
+          busy = true;
+          break;
+        }
+        const uint64_t starts = (m.lines << 1) | uint64_t{at_head};
+        uint64_t sum;
+        const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+        const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+        const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+        const Segment g = segment(m, 0, literal, firsts, doubled);
+        if (g.stop < 64 || holds_head(g.plain & m.initials, i)) {
+          busy = true;
+          break;
+        }
         lines_in_chunk(at, i, m, g.code, 0, 64);
         literal = g.after >> 63;
         at_head = !literal && (carry || (m.lines >> 63));
-        continue;
       }
-      bool quiet = true;
-      for (;; g = segment(m, pos, literal, firsts, doubled)) {
-        quiet = !holds_head(g.plain & m.initials & below(g.stop) & ~below(pos), i);
-        // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
-        const size_t p = i + g.stop;
-        unsigned next = 0;
-        bool bracket = false;
-        if (quiet && g.stop < 64) {
-          if ((g.before >> g.stop) & 1) {
-            quiet = false;
-          } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {
-            next = comment_end(m, g.stop);
-            comment = next == 0;
-          } else if (s_[p] == Ch('[') && p >= unclosed_until_ && (next = bracket_end(m, g.stop)) != 0) {
-            bracket = true;
-            ++next;
-          } else {
-            quiet = false;
-          }
-        }
-        if (!quiet) {
-          // The rest of the block, from this segment's start, is chunk's.
-          block_ = m;
-          block_base_ = i;
-          if (pos > 0) at_head = false;
-          i += pos;
-          break;
-        }
-        lines_in_chunk(at, i, m, g.code, pos, g.stop);
-        if (g.stop == 64) {
-          literal = g.after >> 63;
-          at_head = !literal && (carry || (m.lines >> 63));
-          break;
-        }
-        if (bracket && ((firsts >> g.stop) & 1)) at.code_at = p;
-        literal = false;
-        if (comment) {
-          at_head = false;
-          break;
-        }
-        pos = next;
-      }
-      if (!quiet) break;
+      if (!busy) break;
+      Quiet q{literal, at_head, comment, false, at};
+      if constexpr (Fast) i = busy_block_fast(*this, i, m, q);
+      else i = busy_block(i, m, q);
+      literal = q.literal;
+      at_head = q.at_head;
+      comment = q.comment;
+      at = q.at;
+      if (q.stopped) break;
+      i += kChunk;
     }
     literal_ = literal;
     at_head_ = at_head;
@@ -703,6 +687,80 @@ class Scanner {
     line_ = at.line;
     line_begin_ = at.begin;
     code_at_ = at.code_at;
+    return i;
+  }
+
+  // What quiet_blocks carries from one block to the next, and whether it stops.
+  struct Quiet {
+    bool literal, at_head, comment, stopped;
+    Lines at;
+  };
+
+  // A block of quiet_blocks' other than the plainest: the segments up to its events, each line
+  // comment and bracketed name passed over in bulk as chunk does. Sets q.stopped where chunk has to
+  // take over (block_ then holds the block's masks), and returns where that is; otherwise where the
+  // block loop's next step is to be taken from, less a block.
+  Hot size_t busy_block(size_t i, const lex::Masks& m, Quiet& q) {
+    unsigned pos = 0;
+    if (q.comment) {
+      // A line comment running on through a block without a line boundary: nothing in it counts.
+      if (!m.lines) return i;
+      q.comment = false;
+      pos = static_cast<unsigned>(__builtin_ctzll(m.lines));
+    }
+    const uint64_t starts = (m.lines << 1) | uint64_t{q.at_head};
+    uint64_t sum;
+    const bool carry = __builtin_add_overflow(m.blanks, starts, &sum);
+    const uint64_t firsts = sum & ~m.blanks & ~m.lines;
+    const uint64_t doubled = (m.quotes >> 1) | (uint64_t{s_[i + kChunk] == Ch('\'')} << 63);
+    for (Segment g = segment(m, pos, q.literal, firsts, doubled);; g = segment(m, pos, q.literal, firsts, doubled)) {
+      bool quiet = !holds_head(g.plain & m.initials & below(g.stop) & ~below(pos), i);
+      // Passed over in bulk as chunk does: a line comment, and a bracketed name closed on its line.
+      const size_t p = i + g.stop;
+      unsigned next = 0;
+      bool bracket = false;
+      size_t beyond = npos;  // after a bracketed name that closes past the block
+      if (quiet && g.stop < 64) {
+        if ((g.before >> g.stop) & 1) {
+          quiet = false;
+        } else if (s_[p] == Ch('-') || s_[p] == Ch('#')) {
+          next = comment_end(m, g.stop);
+          q.comment = next == 0;
+        } else if (s_[p] == Ch('[') && p >= unclosed_until_ &&
+                   ((next = bracket_end(m, g.stop)) != 0 || (beyond = bracket_beyond(m, i, g.stop)) != npos)) {
+          bracket = true;
+          ++next;
+        } else {
+          quiet = false;
+        }
+      }
+      if (!quiet) {
+        // The rest of the block, from this segment's start, is chunk's.
+        block_ = m;
+        block_base_ = i;
+        if (pos > 0) q.at_head = false;
+        q.stopped = true;
+        return i + pos;
+      }
+      lines_in_chunk(q.at, i, m, g.code, pos, g.stop);
+      if (g.stop == 64) {
+        q.literal = g.after >> 63;
+        q.at_head = !q.literal && (carry || (m.lines >> 63));
+        break;
+      }
+      if (bracket && ((firsts >> g.stop) & 1)) q.at.code_at = p;
+      q.literal = false;
+      if (q.comment) {
+        q.at_head = false;
+        break;
+      }
+      if (beyond != npos) {
+        // The next block starts right after the name, mid-line: the loop's step takes it there.
+        q.at_head = false;
+        return beyond - kChunk;
+      }
+      pos = next;
+    }
     return i;
   }
 
@@ -1386,6 +1444,13 @@ template <class Ch>
 __attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"), flatten)) size_t quiet_fast(Scanner<Ch, false, true>& scanner,
                                                                                           size_t i) {
   return scanner.quiet_blocks(i);
+}
+
+// The quiet blocks' other blocks, out of that loop, so that they don't crowd its registers.
+template <class Ch>
+__attribute__((target("avx2,pclmul,popcnt,bmi,bmi2,lzcnt"), noinline)) size_t busy_block_fast(
+    Scanner<Ch, false, true>& scanner, size_t i, const lex::Masks& m, typename Scanner<Ch, false, true>::Quiet& q) {
+  return scanner.busy_block(i, m, q);
 }
 
 template <class Ch>

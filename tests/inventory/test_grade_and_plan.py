@@ -70,7 +70,7 @@ SQL_PIECES = st.sampled_from([
     "CREATE PROCEDURE dbo.p AS", "ALTER PROCEDURE p AS", "create or replace function f() returns int as $$",
     "$$;", "$x$", "GO", "go 3", "/", "CREATE TABLE #t (a int)", "CREATE VIEW v AS", "REPLACE MACRO m AS (",
     ");", "END;", "SELECT 'a''b' AS x;", "'", '"', "[", "]", "`", "--", "/*", "*/", "(", ")", ";", "BEGIN",
-    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c", "\\'s", "'C:\\'", "''", "]]", " " * 40,
+    "INSERT #t SELECT 1", "IF @x = 1", "  SET @y = 2;", "", "   ", "é", "\u2028", "\r", "\x0c", "\x85", "\\'s", "'C:\\'", "''", "]]", " " * 40,
 ])
 
 
@@ -144,8 +144,12 @@ HIDING = {
     "quote in a double-quoted name": ('SELECT "it\'s"\nGO\nCREATE VIEW v AS SELECT 1', ["p", "v", "w"]),
     "CR LF in and after a literal": ("SELECT 'a\r\nGO\r\n'\r\nGO\r\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "lone CRs": ("SELECT 'a\rb'\rGO\rCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "NELs, and a CR before one": ("SELECT 'a\x85b'\r\x85GO\x85CREATE VIEW v AS SELECT 1 -- x\x85GO", ["p", "v", "w"]),
     "line comment over blocks": ("-- '" + "x" * 80 + "\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "literal over blocks": ("SELECT '" + "x" * 150 + "\nGO\n''" + "y" * 70 + "'\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "long bracketed names over blocks": ("SELECT [" + "n" * 50 + "'s], [" + "m" * 90 + "]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "doubled closer past a block edge": ("SELECT [" + "n" * 50 + "]]'s]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
+    "long bracket left open at the line's end": ("SELECT [" + "n" * 50 + "'\nGO\nCREATE VIEW v AS SELECT 1'", ["p", "w"]),
     "names and comments in a row": ("SELECT [a], [b] -- [c] 'x\n  [d].[e] -- GO\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
     "head after names and comments": ("SELECT [a] -- x\n[b] -- y\nALTER PROCEDURE q AS SELECT [c] -- z\nGO", ["p", "q", "w"]),
     "comment over blocks, then names": ("-- " + "y" * 100 + "\n[a] GO [b]\nGO\nCREATE VIEW v AS SELECT 1", ["p", "v", "w"]),
