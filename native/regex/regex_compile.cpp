@@ -640,7 +640,7 @@ const WideTables& wide_tables() {
         out.with_class.push_back(c);
       }
     }
-    for (const char32_t c : out.with_class) out.class_pages[c >> 14] |= uint64_t{1} << ((c >> 8) & 63);
+    for (const char32_t c : out.with_class) set_bit(out.class_pages.data(), c >> 8);
     return out;
   }();
   return tables;

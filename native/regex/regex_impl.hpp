@@ -312,11 +312,11 @@ struct Program {
 // Whatever the mapping, a test's classes are the classes of the characters it accepts, so a character
 // a test accepts always has one of the test's classes.
 uint8_t fold_class(char32_t c);
-// Bit p of word p / 64 for each page p of 256 code points beyond Latin-1 that holds a character
+// A bit set (bitset.hpp) of the pages p of 256 code points beyond Latin-1 that hold a character
 // whose fold class may not be 0: a few dozen characters, on three pages. Text in another script asks
 // for the class of every character, and nearly all of them are settled by this bit alone.
 const uint64_t* wide_class_pages();
-inline bool on_class_page(const uint64_t* pages, uint32_t c) { return (pages[c >> 14] >> ((c >> 8) & 63)) & 1; }
+inline bool on_class_page(const uint64_t* pages, uint32_t c) { return bit_at(pages, c >> 8); }
 // The classes of the characters a Lit or Fold test accepts, as a 256-bit set; false for other tests.
 bool test_classes(const CharTest& t, uint64_t out[4]);
 // Adds the fold classes of every character `t` accepts (a superset: a test that may accept some
