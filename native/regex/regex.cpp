@@ -189,6 +189,11 @@ struct BlockTables {
 
 bool have_sse41() { return isa::current() >= isa::Level::SSE41; }
 
+// ASCII word characters for nibble_lookup, one bit per high nibble: exact for ASCII, "not word" above.
+alignas(16) constexpr uint8_t kWordLo[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
+                                             0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
+alignas(16) constexpr uint8_t kWordHi[16] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0, 0, 0, 0, 0, 0, 0, 0};
+
 // 16 consecutive characters as bytes; anything above 0xFF becomes 0xFF.
 template <class Ch>
 __attribute__((target("sse4.1"))) inline __m128i bytes16(const Ch* p) {
@@ -223,11 +228,6 @@ __attribute__((target("sse4.1"))) inline __m128i nibble_lookup(__m128i x, const 
 template <class Ch>
 __attribute__((target("sse4.1"))) size_t scan_blocks(const BlockTables& bt, const Ch* t, size_t i, size_t end,
                                                      uint32_t* mask) {
-  // ASCII word characters, one bit per high nibble: exact for ASCII, "not word" above.
-  alignas(16) static constexpr uint8_t kWordLo[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
-                                                      0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
-  alignas(16) static constexpr uint8_t kWordHi[16] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80,
-                                                      0, 0, 0, 0, 0, 0, 0, 0};
   const __m128i zero = _mm_setzero_si128();
   const __m128i nwr = _mm_load_si128(reinterpret_cast<const __m128i*>(bt.not_word_rule));
   __m128i b0 = bytes16(t + i - 16), b1 = bytes16(t + i);
@@ -291,10 +291,6 @@ __attribute__((target("avx2"))) inline __m256i nibble_lookup32(__m256i x, const 
 template <class Ch>
 __attribute__((target("avx2"))) size_t scan_blocks32(const BlockTables& bt, const Ch* t, size_t i, size_t end,
                                                      uint32_t* mask) {
-  alignas(16) static constexpr uint8_t kWordLo[16] = {0xA8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8, 0xF8,
-                                                      0xF8, 0xF8, 0xF0, 0x50, 0x50, 0x50, 0x50, 0x70};
-  alignas(16) static constexpr uint8_t kWordHi[16] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80,
-                                                      0, 0, 0, 0, 0, 0, 0, 0};
   const __m256i zero = _mm256_setzero_si256();
   const __m256i nwr = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(bt.not_word_rule)));
   for (; i + 48 <= end; i += 32) {
@@ -863,6 +859,14 @@ struct SetImpl {
       const uint32_t r = rank_of(key);
       return {entries.data() + start[r], entries.data() + start[r + 1]};
     }
+#ifdef TESSERA_RX_BLOCKS
+    // `of` where the instruction is there (the vector scan's machines).
+    __attribute__((target("popcnt"))) std::pair<const Keyed*, const Keyed*> of_popcnt(uint32_t key) const {
+      const uint64_t below = bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1);
+      const uint32_t r = rank[key >> 6] + static_cast<uint32_t>(_mm_popcnt_u64(below));
+      return {entries.data() + start[r], entries.data() + start[r + 1]};
+    }
+#endif
     static bool has(const uint64_t* bits, uint32_t key) { return bit_at(bits, key); }
   };
   // The keys each factored member is indexed by (by slot: keys_of[key_start[f], key_start[f + 1]),
@@ -870,7 +874,8 @@ struct SetImpl {
   struct KeyRef {
     uint32_t key;
     uint32_t rank;
-    uint32_t table;  // 0: pairs, 1: triples
+    uint32_t table;    // 0: pairs, 1: triples
+    uint32_t classes;  // Keyed::classes
   };
   std::vector<uint32_t> key_start;
   std::vector<KeyRef> keys_of;
@@ -883,7 +888,8 @@ struct SetImpl {
     keys_of.assign(key_start.back(), KeyRef{});
     std::vector<uint32_t> fill(key_start.begin(), key_start.end() - 1);
     for (uint32_t i = 0; i < 2; ++i)
-      for (const auto& [k, x] : tables[i]->pending) keys_of[fill[x.slot]++] = KeyRef{k, tables[i]->rank_of(k), i};
+      for (const auto& [k, x] : tables[i]->pending)
+        keys_of[fill[x.slot]++] = KeyRef{k, tables[i]->rank_of(k), i, x.classes};
   }
   // The dialect tables' 900 hashed keys take one bit in 70, so a large script's common trigrams hit
   // them a few thousand times in vain (Keyed::classes turns those away). 17 bits halve that, and took
@@ -891,6 +897,57 @@ struct SetImpl {
   static constexpr int kTripleBits = 16;
   // The triples' key for three classes a << 16 | b << 8 | c (a pair's key is its classes a << 8 | b).
   static uint32_t hash3(uint32_t abc) { return (abc * 2654435761u) >> (32 - kTripleBits); }
+  // The vector stage's one lookup per position where the text is ASCII (and ascii_classes holds, so
+  // the classes there are ASCII too): a word per pair of classes, at a << 7 | b, saying whether the
+  // pair is a key (kPairKey), whether it is a key only where a word starts at it (kPairWordStart: each
+  // of its runs needs a non-word character right before it, as `\b` before a keyword asks, so the
+  // `et` of every SET and GETDATE is no hit), a bit per third class (third_bit) for whether a triple
+  // a, b, c may be a key, and whether all those triples are keys only where a word starts
+  // (kThirdsWordStart). One gather per eight positions where the two tables took two; the triples'
+  // own bits still decide.
+  static constexpr uint32_t kPairKey = 1u << 31, kPairWordStart = 1u << 30, kThirdsWordStart = 1u << 29;
+  static constexpr uint32_t kThirdBits = 29;
+  static constexpr uint32_t third_bit(uint32_t c) { return 1u << std::min(c & 31, kThirdBits - 1); }
+  static constexpr uint32_t ascii_pair(uint32_t ab) { return (ab >> 8) < 128 && (ab & 255) < 128 ? (ab >> 8) << 7 | (ab & 255) : UINT32_MAX; }
+  std::vector<uint32_t> ascii_keys;
+  std::vector<uint32_t> ascii_triples;  // the triple keys' classes a << 16 | b << 8 | c, all three ASCII, sorted
+  // Whether a pair entry's run can only occur where a word starts at the key: its pattern's leading
+  // assertion judges the character right before the key and turns away every ASCII word character.
+  bool needs_word_start(const Keyed& e) const {
+    const Run& run = runs[e.slot];
+    if (e.at != 0 || run.offset != 0 || !run.lead) return false;
+    for (uint32_t c = 0; c < 128; ++c)
+      if (((c | 32) >= 'a' && (c | 32) <= 'z') || (c >= '0' && c <= '9') || c == '_')
+        if (in(sets[run.lead], c)) return false;
+    return true;
+  }
+  void index_ascii() {
+    if (!ascii_classes) return;
+    ascii_keys.assign(size_t{1} << 14, 0);
+    for (const auto& [k, x] : pairs.pending)
+      if (const uint32_t at = ascii_pair(k); at != UINT32_MAX) ascii_keys[at] |= needs_word_start(x) ? kPairWordStart : kPairKey;
+    std::vector<bool> anywhere(ascii_keys.size());
+    for (const auto& [k, x] : triples.pending)
+      if (const uint32_t at = ascii_pair(x.classes >> 8); at != UINT32_MAX && (x.classes & 255) < 128) {
+        ascii_keys[at] |= third_bit(x.classes & 255);
+        if (!needs_word_start(x)) anywhere[at] = true;
+        ascii_triples.push_back(x.classes);
+      }
+    for (size_t at = 0; at < ascii_keys.size(); ++at)
+      if ((ascii_keys[at] & (kThirdsWordStart - 1)) && !anywhere[at]) ascii_keys[at] |= kThirdsWordStart;
+    std::sort(ascii_triples.begin(), ascii_triples.end());
+    ascii_triples.erase(std::unique(ascii_triples.begin(), ascii_triples.end()), ascii_triples.end());
+  }
+  // The third-class bits of pair `ab` in `keys` again, from the triples still set in `triple_bits`.
+  void refresh_thirds(uint32_t* keys, const uint64_t* triple_bits, uint32_t ab) const {
+    const uint32_t at = ascii_pair(ab);
+    if (at == UINT32_MAX) return;
+    uint32_t thirds = 0;
+    for (auto it = std::lower_bound(ascii_triples.begin(), ascii_triples.end(), ab << 8);
+         it != ascii_triples.end() && (*it >> 8) == ab; ++it)
+      if (bit_at(triple_bits, hash3(*it))) thirds |= third_bit(*it & 255);
+    keys[at] = (keys[at] & (kPairKey | kPairWordStart | kThirdsWordStart)) | thirds;
+  }
   std::vector<size_t> factored;  // member indices
   std::vector<const Program::Factor*> factor_of;  // by slot: the run it is found by
   // The factors' runs, flattened so that checking a key hit reads one small table rather than the
@@ -1045,6 +1102,7 @@ struct SetImpl {
       for (KeyTable* t : {&self.pairs, &self.triples})
         if (!t->pending.empty()) t->index();
       self.index_members();
+      self.index_ascii();
       std::vector<const Program*> whole;
       for (const Entry& e : entries) whole.push_back(e.prog.get());
       self.stand_ins.build(whole);
@@ -1174,42 +1232,42 @@ __attribute__((target("avx2"))) inline __m256i ascii_lower32(__m256i v) {
   return _mm256_or_si256(v, _mm256_and_si256(upper, _mm256_set1_epi8(0x20)));
 }
 
-// Bit (key & 31) of 32-bit word key >> 5 of a key table's bitset, for eight keys: 1 or 0 per lane.
-__attribute__((target("avx2"))) inline __m256i key_bits8(const uint64_t* bits, __m256i key) {
-  const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(bits), _mm256_srli_epi32(key, 5), 4);
-  return _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_and_si256(key, _mm256_set1_epi32(31))), _mm256_set1_epi32(1));
-}
-
 // Bit i set where lane i of `one_or_zero` is 1.
 __attribute__((target("avx2"))) inline uint64_t lanes8(__m256i one_or_zero) {
   return static_cast<uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(one_or_zero, 31))));
 }
 
 // The positions q..q+31 at which the literal scan may find a key (bit j for q + j): the pair (low
-// half) and the hashed triple (high half) of fold classes starting there, looked up eight at a time.
-// Needs t[q, q + 34). The classes are ASCII lowercase here (SetImpl::ascii_classes); a block with any
-// other character leaves every position to the exact lookups of both.
+// half) and the triple (high half) of fold classes starting there, by SetImpl::ascii_keys, eight at a
+// time. Needs t[q - 1, q + 34). The classes are ASCII lowercase here (SetImpl::ascii_classes); a block
+// with any other character leaves every position to the exact lookups of both tables.
 template <class Ch>
-__attribute__((target("avx2"))) uint64_t key_candidates32(const uint64_t* pair_bits, const uint64_t* triple_bits,
-                                                         const Ch* t) {
+__attribute__((target("avx2"))) uint64_t key_candidates32(const uint32_t* keys, const Ch* t) {
   const __m256i v0 = bytes32(t), v1 = bytes32(t + 1), v2 = bytes32(t + 2);
   if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(v0, v1), v2))) return ~uint64_t{0};
   const __m256i l0 = ascii_lower32(v0), l1 = ascii_lower32(v1), l2 = ascii_lower32(v2);
+  // 0xFF where no ASCII word character stands before (one beyond ASCII counts as a word start here).
+  const __m256i starts = _mm256_cmpeq_epi8(nibble_lookup32(bytes32(t - 1), kWordLo, kWordHi), _mm256_setzero_si256());
+  const __m256i one = _mm256_set1_epi32(1), low5 = _mm256_set1_epi32(31);
+  const __m256i top = _mm256_set1_epi32(SetImpl::kThirdBits - 1);
   uint64_t mask = 0;
   for (int half = 0; half < 2; ++half) {
     const __m128i h0 = half ? _mm256_extracti128_si256(l0, 1) : _mm256_castsi256_si128(l0);
     const __m128i h1 = half ? _mm256_extracti128_si256(l1, 1) : _mm256_castsi256_si128(l1);
     const __m128i h2 = half ? _mm256_extracti128_si256(l2, 1) : _mm256_castsi256_si128(l2);
+    const __m128i hs = half ? _mm256_extracti128_si256(starts, 1) : _mm256_castsi256_si128(starts);
     for (int quarter = 0; quarter < 2; ++quarter) {
       const __m256i a = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h0, 8) : h0);
       const __m256i b = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h1, 8) : h1);
       const __m256i c = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h2, 8) : h2);
-      const __m256i pair = _mm256_or_si256(_mm256_slli_epi32(a, 8), b);
-      const __m256i triple = _mm256_srli_epi32(
-          _mm256_mullo_epi32(_mm256_or_si256(_mm256_slli_epi32(pair, 8), c), _mm256_set1_epi32(static_cast<int>(2654435761u))),
-          32 - SetImpl::kTripleBits);
+      const __m256i at_start = _mm256_and_si256(_mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(hs, 8) : hs), one);
+      const __m256i w = _mm256_i32gather_epi32(reinterpret_cast<const int*>(keys), _mm256_or_si256(_mm256_slli_epi32(a, 7), b), 4);
+      const __m256i pair = _mm256_or_si256(_mm256_srli_epi32(w, 31), _mm256_and_si256(_mm256_srli_epi32(w, 30), at_start));
+      const __m256i anywhere = _mm256_andnot_si256(_mm256_srli_epi32(w, 29), one);
+      const __m256i third = _mm256_min_epu32(_mm256_and_si256(c, low5), top);
+      const __m256i triple = _mm256_and_si256(_mm256_and_si256(_mm256_srlv_epi32(w, third), one), _mm256_or_si256(anywhere, at_start));
       const int at = 16 * half + 8 * quarter;
-      mask |= lanes8(key_bits8(pair_bits, pair)) << at | lanes8(key_bits8(triple_bits, triple)) << (32 + at);
+      mask |= lanes8(pair) << at | lanes8(triple) << (32 + at);
     }
   }
   return mask;
@@ -1261,7 +1319,9 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   // short text does not pay for the copy.
   constexpr size_t kPruneFrom = 16384;
   const uint64_t* bits[2] = {s.pairs.bits.data(), s.triples.bits.data()};
+  const uint32_t* ascii_keys = s.ascii_keys.data();
   std::vector<uint64_t> live_bits;
+  std::vector<uint32_t> live_ascii;
   std::vector<uint32_t> live[2];
   auto finish = [&](size_t f) {
     done[f] = 1;
@@ -1280,11 +1340,21 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         live[i].resize(st.empty() ? 0 : st.size() - 1);
         for (size_t r = 0; r + 1 < st.size(); ++r) live[i][r] = st[r + 1] - st[r];
       }
+      if (!s.ascii_keys.empty()) {
+        live_ascii = s.ascii_keys;
+        ascii_keys = live_ascii.data();
+      }
     }
     for (uint32_t k = s.key_start[f]; k < s.key_start[f + 1]; ++k) {
       const SetImpl::KeyRef& ref = s.keys_of[k];
-      if (--live[ref.table][ref.rank] == 0)
-        clear_bit(live_bits.data() + (ref.table ? s.pairs.bits.size() : 0), ref.key);
+      if (--live[ref.table][ref.rank] != 0) continue;
+      clear_bit(live_bits.data() + (ref.table ? s.pairs.bits.size() : 0), ref.key);
+      if (live_ascii.empty()) continue;
+      if (ref.table == 1) {
+        s.refresh_thirds(live_ascii.data(), bits[1], ref.classes >> 8);
+      } else if (const uint32_t at = SetImpl::ascii_pair(ref.key); at != UINT32_MAX) {
+        live_ascii[at] &= ~(SetImpl::kPairKey | SetImpl::kPairWordStart);
+      }
     }
   };
   auto requirement = [&](size_t f) -> Requirement& {
@@ -1446,27 +1516,37 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     }
   };
   // The members keyed by `classes` in table `kt`, checked at q.
-  auto look = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t q) {
+  auto look = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t q, bool popcnt = false) {
     const bool triple = &kt == &s.triples;
     const uint32_t key = triple ? SetImpl::hash3(classes) : classes;
     if (SetImpl::KeyTable::has(bits[triple], key)) {
+#ifdef TESSERA_RX_BLOCKS
+      const auto [from, to] = popcnt ? kt.of_popcnt(key) : kt.of(key);
+#else
       const auto [from, to] = kt.of(key);
+#endif
       check(from, to, classes, q);
     }
   };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
   size_t q = 0;
 #ifdef TESSERA_RX_BLOCKS
-  if (s.ascii_classes && have_avx2()) {
-    // Blocks of 32 positions, each candidate then looked up as below, in the same order.
+  if (s.ascii_classes && !s.ascii_keys.empty() && have_avx2()) {
+    // Blocks of 32 positions, each candidate then looked up as below, in the same order. The first
+    // block sees a blank before the text, as a word starts at its start.
+    Ch first[35];
+    if (n >= 34) {
+      first[0] = Ch(' ');
+      std::copy(t, t + 34, first + 1);
+    }
     for (; q + 34 <= n && left; q += 32) {
-      const uint64_t hits = key_candidates32(bits[0], bits[1], t + q);
+      const uint64_t hits = key_candidates32(ascii_keys, q == 0 ? first + 1 : t + q);
       for (uint32_t m = static_cast<uint32_t>(hits | hits >> 32); m && left; m &= m - 1) {
         const int j = std::countr_zero(m);
         const size_t p = q + static_cast<size_t>(j);
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
-        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, p);
-        if ((hits >> (32 + j)) & 1) look(s.triples, a << 16 | b << 8 | cls(t[p + 2]), p);
+        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, p, true);
+        if ((hits >> (32 + j)) & 1) look(s.triples, a << 16 | b << 8 | cls(t[p + 2]), p, true);
       }
     }
   }

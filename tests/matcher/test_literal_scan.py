@@ -128,6 +128,45 @@ def test_keys_at_every_offset_against_the_blocks():
                     on_path(path, lambda v: _check(entries, v), text)
 
 
+# The vector path turns a key away where an ASCII word character stands right before it, when every
+# pattern keyed there needs a word to start at it; a key shared with a pattern that doesn't is looked up
+# everywhere, and a character beyond ASCII before the key may start a word or not.
+WORD_LED = [
+    r"\bET[ \t]*;",  # two letters: keyed by the pair
+    r"\bNVL\s*\(",  # keyed by its first three letters
+    r"\bNVARCHAR\b",  # the same first two letters as NVL
+    r"\bNUMBER\s*\(\s*\d+",  # keyed inside the word: the character before is three positions back
+    r"SET\s+X",  # shares the letters of ET, with no word boundary
+    r"(?<![\w@])@[A-Za-z_]\w*",
+]
+WORD_LED_SET = _matcher.compile_set([(p, FLAGS, False) for p in WORD_LED], scan="literal")
+
+
+def _check_word_led(text):
+    entries = [(p, FLAGS, False) for p in WORD_LED]
+    for variant in kinds(text):
+        assert WORD_LED_SET.spans(variant) == expected(entries, variant), variant
+
+
+def test_keywords_after_every_kind_of_character_at_every_offset():
+    for word in ["ET;", "nvl(", "NVARCHAR ", "number(1", "SET X", "@v"]:
+        for before in ["", " ", "x", "_", "7", "é", "ſ", "\u212a", "\u0100", "@", "\n", "."]:
+            for at in [*range(0, 12), *range(26, 38), 62, 63, 64, 65]:
+                text = "." * at + before + word + " " * 40
+                for path in PATHS:
+                    on_path(path, _check_word_led, text)
+
+
+# Keys of patterns that have matched leave the scan of a long text: those they share with patterns
+# still looking (the pair of ET with SET, the first two letters of NVL with NVARCHAR) must stay.
+def test_keys_shared_with_finished_patterns_stay_in_a_long_text():
+    filler = "zz sets GETDATE nvx numbers " * 800
+    for early, late in [("SET X NVL(", "NVARCHAR ET; number(2 @v"), ("ET; nvarchar @v", "nvl ( SET  x number (3")]:
+        for text in [early + filler + late, filler + early + filler + late]:
+            for path in PATHS:
+                on_path(path, _check_word_led, text)
+
+
 # The first match among allowed starts, against the loop it replaces: search, and while the match starts
 # where it may not, search again from the next allowed position.
 def retry_loop(pattern, flags, text, mask):
