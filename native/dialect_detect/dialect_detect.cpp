@@ -125,23 +125,15 @@ struct Scan {
   std::array<int, kPlatforms> backing{};  // entries (not corroborating-only) that gave each platform weight
 };
 
-// Line numbers (1-based, by str.splitlines' boundaries) of the hits, which come sorted by start.
+// Line numbers (1-based, by str.splitlines' boundaries) of the hits, which come sorted by start: the
+// boundaries between one hit and the next are counted in bulk, as lines are short and hits far apart.
 template <class Ch>
 void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
   std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.start < b.start; });
   size_t line = 1, pos = 0;
   for (Hit& h : hits) {
-    while (true) {
-      const size_t br = text::find_line_break(s, pos, h.start);
-      if (br >= h.start) break;
-      if (s[br] == Ch('\r') && br + 1 < n && s[br + 1] == Ch('\n')) {
-        if (br + 1 == h.start) break;  // a match that starts on the \n of a \r\n is on the line it ends
-        pos = br + 2;
-      } else {
-        pos = br + 1;
-      }
-      ++line;
-    }
+    line += text::count_line_breaks(s, pos, h.start, n);
+    pos = h.start;
     h.line = line;
   }
 }

@@ -492,6 +492,13 @@ inline size_t find_line_break(const Ch* s, size_t i, size_t n) noexcept {
   return i;
 }
 
+// How many line boundaries of str.splitlines end in s[from, to), for 1-, 2- and 4-byte storage (lines.cpp):
+// a "\r\n" counts once, at its "\n" (s[to] is read to tell a "\r" at to - 1, where to < n). Counts of
+// consecutive ranges add up, and 1 + count_line_breaks(s, 0, p, n) is the line of position p, the
+// "\n" of a "\r\n" being on the line the pair ends.
+template <class Ch>
+size_t count_line_breaks(const Ch* s, size_t from, size_t to, size_t n) noexcept;
+
 // Calls f(begin, end) for every line of str.splitlines() (ends not kept; a final break adds no
 // empty line; empty text has no lines).
 template <class Ch, class F>
