@@ -130,3 +130,25 @@ def test_openers_are_found_wherever_they_fall_in_every_width():
             assert "sqlserver.declare_at_variable" not in fired(code + " -- DECLARE @x INT\n" + wide)
             assert "sqlserver.declare_at_variable" not in fired(code + "'DECLARE @x INT'" + wide)
             assert "sqlserver.declare_at_variable" in fired(code + "/* c */ DECLARE @x INT" + wide)
+
+
+# The map of the regions holds a bit per position, 64 to a word: literals and comments that open and
+# close on either side of every word edge, with evidence right after them or inside them.
+@pytest.mark.parametrize("wide", ["", "\u0100", "\U0001f600"])
+def test_regions_on_either_side_of_every_map_word_edge(wide):
+    for at in range(140):
+        for length in (0, 1, 62, 63, 64, 65, 127):
+            pad, body = "x" * at, "y" * length
+            assert "sqlserver.declare_at_variable" in fired(f"{wide}{pad} '{body}'DECLARE @x INT")
+            assert "sqlserver.declare_at_variable" not in fired(f"{wide}{pad} '{body}DECLARE @x INT'")
+            assert "databricks.notebook_header" in fired(f"{wide}{pad} /*{body}*/\n-- COMMAND -")
+            assert "databricks.notebook_header" not in fired(f"{wide}{pad} '{body}\n-- COMMAND -'")
+
+
+def test_a_script_of_countless_literals_leaves_nothing_to_the_next():
+    short = "-- COMMAND -\nSELECT 'DECLARE @x INT' AS s\n"
+    before = fired(short)
+    many = "SELECT " + "'a', " * 150_000 + "1;\nDECLARE @x INT\n"
+    assert "sqlserver.declare_at_variable" in fired(many)
+    assert fired(short) == before
+    assert "databricks.notebook_header" in before and "sqlserver.declare_at_variable" not in before
