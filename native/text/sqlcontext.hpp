@@ -231,8 +231,15 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
             }
         } else {
           const bool escapes = p1 == 'e' && p2_free;
+          // Most literals are a few characters long, and the step-by-step loop ends them soonest; the
+          // long ones (dynamic SQL, whole statements in quotes) are where most literal text is, and
+          // there the quotes are searched many characters at a time.
           size_t k = i + 1;
-          while (k < n) {
+          for (const size_t near = std::min(n, k + 16); k < n;) {
+            if (k >= near) {
+              k = escapes ? find_either(s, k, n, '\'', '\\') : find_ascii(s, k, n, '\'');
+              if (k >= n) break;
+            }
             const Py_UCS4 ch = s[k];
             if (escapes && ch == '\\') {
               k += 2;

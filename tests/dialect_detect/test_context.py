@@ -3,6 +3,7 @@ only inside comments. Each case puts the same evidence where it must not count a
 
 import pytest
 
+from agents.tessera import _matcher
 from agents.tessera.dialect_detect import detect_dialect
 
 
@@ -152,3 +153,22 @@ def test_a_script_of_countless_literals_leaves_nothing_to_the_next():
     assert "sqlserver.declare_at_variable" in fired(many)
     assert fired(short) == before
     assert "databricks.notebook_header" in before and "sqlserver.declare_at_variable" not in before
+
+
+# A long literal is searched for its quotes (and, after E, its backslashes) many characters at a time
+# once past its first few, and the characters that open something are looked up by table: a doubled
+# quote, an escape or an opener at every offset, in every storage width, on every instruction-set path.
+def test_literal_ends_and_openers_at_every_offset_on_every_path(force_isa):
+    declare = "sqlserver.declare_at_variable"
+    for isa in _matcher.available_isas():
+        force_isa(isa)
+        for wide in ["", "\u0100", "\U0001f600"]:
+            for at in range(80):
+                head, body = f"{wide} SELECT ", "y" * at
+                assert declare not in fired(f"{head}'{body}''DECLARE @x INT' AS s"), (isa, at)
+                assert declare in fired(f"{head}'{body}''' AS s; DECLARE @x INT"), (isa, at)
+                assert declare not in fired(f"{head}E'{body}\\'DECLARE @x INT' AS s"), (isa, at)
+                assert declare in fired(f"{head}E'{body}\\\\' AS s; DECLARE @x INT"), (isa, at)
+                assert declare in fired(f"{head}'{body}{wide}' AS s; DECLARE @x INT"), (isa, at)
+                assert declare not in fired(f"{head}{body} -- DECLARE @x INT"), (isa, at)
+                assert declare not in fired(f"{head}{body} \"DECLARE @x INT\""), (isa, at)
