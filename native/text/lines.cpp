@@ -462,42 +462,42 @@ template size_t find_either(const std::uint16_t*, size_t, size_t, char, char) no
 template size_t find_either(const std::uint32_t*, size_t, size_t, char, char) noexcept;
 
 template <class Ch>
-size_t find_among_scalar(const Ch* s, size_t i, size_t n, const char* set) noexcept {
+size_t find_among_scalar(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept {
   for (; i < n; ++i)
-    for (const char* c = set; *c; ++c)
-      if (s[i] == Ch(*c)) return i;
+    if (set.contains(s[i])) return i;
   return n;
 }
 
 #ifdef TESSERA_TEXT_X86
 template <class Ch>
-__attribute__((target("avx2"))) size_t find_among_avx2(const Ch* s, size_t i, size_t n, const char* set) noexcept {
-  __m256i needles[8];
-  int k = 0;
-  for (; k < 8 && set[k]; ++k) needles[k] = _mm256_set1_epi8(set[k]);
+__attribute__((target("avx2"))) size_t find_among_avx2(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept {
+  const __m256i lo = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(set.by_low_nibble())));
+  const __m256i hi = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(set.by_high_nibble())));
+  const __m256i nibble = _mm256_set1_epi8(0x0F), zero = _mm256_setzero_si256();
   for (; i + 32 <= n; i += 32) {
-    // Narrowed characters above U+00FF become 0x00 or 0xFF, never an ASCII character looked for.
+    // Narrowed characters above U+00FF become 0x00 or 0xFF, neither of them ASCII nor a member.
     __m256i high = _mm256_setzero_si256();
     const __m256i v = rx::detail::narrow32(s + i, high);
-    __m256i hit = _mm256_cmpeq_epi8(v, needles[0]);
-    for (int j = 1; j < k; ++j) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(v, needles[j]));
-    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
+    const __m256i shared = _mm256_and_si256(_mm256_shuffle_epi8(lo, _mm256_and_si256(v, nibble)),
+                                            _mm256_shuffle_epi8(hi, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    const auto none = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(shared, zero)));
+    if (none != ~0u) return i + std::countr_zero(~none);
   }
   return find_among_scalar(s, i, n, set);
 }
 #endif
 
 template <class Ch>
-size_t find_among(const Ch* s, size_t i, size_t n, const char* set) noexcept {
+size_t find_among(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept {
 #ifdef TESSERA_TEXT_X86
-  if (set[0] && isa::current() >= isa::Level::AVX2) return find_among_avx2(s, i, n, set);
+  if (isa::current() >= isa::Level::AVX2) return find_among_avx2(s, i, n, set);
 #endif
   return find_among_scalar(s, i, n, set);
 }
 
-template size_t find_among(const std::uint8_t*, size_t, size_t, const char*) noexcept;
-template size_t find_among(const std::uint16_t*, size_t, size_t, const char*) noexcept;
-template size_t find_among(const std::uint32_t*, size_t, size_t, const char*) noexcept;
+template size_t find_among(const std::uint8_t*, size_t, size_t, const AsciiSet&) noexcept;
+template size_t find_among(const std::uint16_t*, size_t, size_t, const AsciiSet&) noexcept;
+template size_t find_among(const std::uint32_t*, size_t, size_t, const AsciiSet&) noexcept;
 
 template <class Ch>
 size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {

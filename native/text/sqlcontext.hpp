@@ -146,6 +146,7 @@ inline size_t line_end(const Ch* s, size_t i, size_t n) noexcept {
 
 // Characters at which something may open.
 inline constexpr char kOpeners[] = "-/#'\"`$";
+inline constexpr AsciiSet kOpenerSet{kOpeners};
 inline const std::array<bool, 128>& openers() noexcept {
   static const std::array<bool, 128> table = [] {
     std::array<bool, 128> t{};
@@ -176,7 +177,7 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
       const size_t near = std::min(n, i + 8);
       while (++i < near && (static_cast<Py_UCS4>(s[i]) >= 128 || !open[s[i]])) {
       }
-      if (i == near) i = find_among(s, i, n, kOpeners);
+      if (i == near) i = find_among(s, i, n, kOpenerSet);
       continue;
     }
     const Py_UCS4 next = i + 1 < n ? static_cast<Py_UCS4>(s[i + 1]) : 0;
