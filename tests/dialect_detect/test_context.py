@@ -172,3 +172,34 @@ def test_literal_ends_and_openers_at_every_offset_on_every_path(force_isa):
                 assert declare in fired(f"{head}'{body}{wide}' AS s; DECLARE @x INT"), (isa, at)
                 assert declare not in fired(f"{head}{body} -- DECLARE @x INT"), (isa, at)
                 assert declare not in fired(f"{head}{body} \"DECLARE @x INT\""), (isa, at)
+
+
+# Wide text is read as it is stored: U+2028 and U+2029 end a line comment and may stand before a "#"
+# comment, other blanks (U+3000) end nothing, letters beyond Latin-1 are word characters next to "#",
+# "E'" and "q'", and distinct wide characters are never taken for one another as "$tag$" names or
+# q-quote delimiters (a one-byte copy of the text would give many of them the same byte).
+@pytest.mark.parametrize(
+    ("text", "counts"),
+    [
+        ("SELECT 1 -- note\u2028DECLARE @x INT\n", True),
+        ("SELECT 1 -- note\u2029DECLARE @x INT\n", True),
+        ("SELECT 1 -- note\u3000DECLARE @x INT\n", False),
+        ("SELECT 1 // note\u3000DECLARE @x INT\n", False),
+        ("SELECT 1;\u2028# DECLARE @x INT\n", False),
+        ("SELECT 1;\u3000# DECLARE @x INT\n", False),
+        ("SELECT \u0100# DECLARE @x INT\n", True),
+        ("SELECT 1; #\u0100 DECLARE @x INT\n", True),
+        ("SELECT 1; #\u2014 DECLARE @x INT\n", False),
+        ("SELECT \u00e9E'it\\'s' AS s; DECLARE @x INT\n", False),
+        ("SELECT \u0100E'it\\' AS s; DECLARE @x INT\n", True),
+        ("SELECT \u0100q'[it's]' AS s; DECLARE @x INT\n", False),
+        ("SELECT q'\u3000it's\u3000' AS s; DECLARE @x INT\n", True),
+        ("SELECT q'\u3000it's\u2003' AS s; DECLARE @x INT\n", False),
+        ("CREATE FUNCTION f() LANGUAGE JAVASCRIPT AS $\u65e5$ DECLARE @x INT $\u65e5$;\n", False),
+        ("CREATE FUNCTION f() LANGUAGE JAVASCRIPT AS $\u65e5$ DECLARE @x INT $\u672c$;\n", True),
+        ("CREATE FUNCTION f() LANGUAGE JAVA\u017fCRIPT AS $$ DECLARE @x INT $$;\n", True),
+    ],
+)
+@pytest.mark.parametrize("prefix", ["", "\U0001f600 "])
+def test_wide_characters_in_context_rules(text, counts, prefix):
+    assert ("sqlserver.declare_at_variable" in fired(prefix + text)) is counts
