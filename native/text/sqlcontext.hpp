@@ -234,12 +234,16 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
           const bool escapes = p1 == 'e' && p2_free;
           // Most literals are a few characters long, and the step-by-step loop ends them soonest; the
           // long ones (dynamic SQL, whole statements in quotes) are where most literal text is, and
-          // there the quotes are searched many characters at a time.
+          // there the quotes are searched many characters at a time, past the first 16 characters and
+          // whenever a search found one less than 16 on (so that a text dense with doubled quotes
+          // stays mostly on the short steps).
           size_t k = i + 1;
-          for (const size_t near = std::min(n, k + 16); k < n;) {
+          for (size_t near = std::min(n, k + 16); k < n;) {
             if (k >= near) {
+              const size_t from = k;
               k = escapes ? find_either(s, k, n, '\'', '\\') : find_ascii(s, k, n, '\'');
               if (k >= n) break;
+              if (k - from < 16) near = std::min(n, k + 16);
             }
             const Py_UCS4 ch = s[k];
             if (escapes && ch == '\\') {
