@@ -19,6 +19,7 @@
 
 #include "python/module.hpp"
 #include "python/py.hpp"
+#include "regex/bitset.hpp"
 #include "regex/regex.hpp"
 #include "text/sqlcontext.hpp"
 #include "text/sqltext.hpp"
@@ -125,23 +126,15 @@ struct Scan {
   std::array<int, kPlatforms> backing{};  // entries (not corroborating-only) that gave each platform weight
 };
 
-// Line numbers (1-based, by str.splitlines' boundaries) of the hits, which come sorted by start.
+// Line numbers (1-based, by str.splitlines' boundaries) of the hits, which come sorted by start: the
+// boundaries between one hit and the next are counted in bulk, as lines are short and hits far apart.
 template <class Ch>
 void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
   std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.start < b.start; });
   size_t line = 1, pos = 0;
   for (Hit& h : hits) {
-    while (true) {
-      const size_t br = text::find_line_break(s, pos, h.start);
-      if (br >= h.start) break;
-      if (s[br] == Ch('\r') && br + 1 < n && s[br + 1] == Ch('\n')) {
-        if (br + 1 == h.start) break;  // a match that starts on the \n of a \r\n is on the line it ends
-        pos = br + 2;
-      } else {
-        pos = br + 1;
-      }
-      ++line;
-    }
+    line += text::count_line_breaks(s, pos, h.start, n);
+    pos = h.start;
     h.line = line;
   }
 }
@@ -149,9 +142,10 @@ void number_lines(const Ch* s, size_t n, std::vector<Hit>& hits) {
 // A fresh buffer per call costs more in page faults than in filling it: each thread keeps one per use
 // (Use names it) for the scripts of common sizes, while a huge text gets its own, freed with it.
 constexpr size_t kKeptBuffer = size_t{4} << 20;
-template <class Use>
-std::vector<std::uint8_t>& kept_buffer(size_t n, std::vector<std::uint8_t>& own) {
-  static thread_local std::vector<std::uint8_t> kept;
+constexpr size_t kKeptSpans = size_t{1} << 17;
+template <class Use, class T>
+std::vector<T>& kept_buffer(size_t n, std::vector<T>& own) {
+  static thread_local std::vector<T> kept;
   return n <= kKeptBuffer ? kept : own;
 }
 
@@ -169,18 +163,38 @@ void on_narrowest(const rx::PatternSet& set, const Ch* s, size_t n, Scan&& scan)
   scan(s);
 }
 
+// Sets (on) or clears the bits [from, to) of a bit set (regex/bitset.hpp).
+void fill_bits(std::uint64_t* words, size_t from, size_t to, bool on) {
+  if (from >= to) return;
+  const size_t first = from >> 6, last = (to - 1) >> 6;
+  const std::uint64_t head = ~std::uint64_t{0} << (from & 63), tail = ~std::uint64_t{0} >> (63 - ((to - 1) & 63));
+  auto apply = [&](size_t w, std::uint64_t mask) { words[w] = on ? words[w] | mask : words[w] & ~mask; };
+  if (first == last) return apply(first, head & tail);
+  apply(first, head);
+  std::fill(words + first + 1, words + last, on ? ~std::uint64_t{0} : 0);
+  apply(last, tail);
+}
+
 // An entry's match counts only where it starts in the entry's context (and before the end: no entry
 // matches the empty string there).
-// Most starts the scan asks about are already in the right context: those are answered from a map
-// of the regions by position, and only the others search the spans for the next one.
+// Most starts the scan asks about are already in the right context: those are answered from two bit
+// maps by position (code, comment), and only the others search the spans for the next one. Bits rather
+// than a byte per position: filling them is a word per 64 characters, and they stay in cache.
 class ContextFilter final : public rx::PatternSet::StartFilter {
  public:
   ContextFilter(const Runtime& rt, const std::vector<text::Span>& spans, size_t n)
-      : rt_(rt), spans_(spans), n_(n), region_(kept_buffer<ContextFilter>(n, own_map_)) {
-    region_.assign(n, static_cast<std::uint8_t>(text::Region::Code));
-    for (const text::Span& sp : spans)
-      std::fill(region_.begin() + static_cast<std::ptrdiff_t>(sp.begin), region_.begin() + static_cast<std::ptrdiff_t>(sp.end),
-                static_cast<std::uint8_t>(sp.kind));
+      : rt_(rt), spans_(spans), n_(n) {
+    const size_t words = n / 64 + 1;
+    std::vector<std::uint64_t>& bits = kept_buffer<ContextFilter>(n, own_bits_);
+    if (bits.size() < 2 * words) bits.resize(2 * words);
+    code_ = bits.data();
+    comment_ = code_ + words;
+    std::fill(code_, code_ + words, ~std::uint64_t{0});
+    std::fill(comment_, comment_ + words, 0);
+    for (const text::Span& sp : spans) {
+      fill_bits(code_, sp.begin, sp.end, false);
+      if (sp.kind == text::Region::Comment) fill_bits(comment_, sp.begin, sp.end, true);
+    }
   }
   size_t next(size_t entry, size_t pos) const override {
     if (pos >= n_) return SIZE_MAX;
@@ -189,7 +203,7 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
     return at < n_ ? at : SIZE_MAX;
   }
   bool allows(size_t entry, size_t pos) const override {
-    return pos < n_ && region_[pos] == static_cast<std::uint8_t>(wanted(entry));
+    return pos < n_ && rx::detail::bit_at(rt_.comment_scope[entry] ? comment_ : code_, pos);
   }
 
  private:
@@ -197,14 +211,17 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
   const Runtime& rt_;
   const std::vector<text::Span>& spans_;
   size_t n_;
-  std::vector<std::uint8_t> own_map_;
-  std::vector<std::uint8_t>& region_;
+  std::vector<std::uint64_t> own_bits_;
+  std::uint64_t* code_ = nullptr;
+  std::uint64_t* comment_ = nullptr;
 };
 
 template <class Ch>
 Scan scan(const Runtime& rt, const Ch* s, size_t n) {
   Scan out;
-  std::vector<text::Span> spans;
+  // The spans are kept from call to call too, unless a text of countless literals made them many.
+  std::vector<text::Span> own_spans;
+  std::vector<text::Span>& spans = kept_buffer<text::Span>(n, own_spans);
   text::scan_context(s, n, spans);
   std::vector<std::vector<rx::Span>> found;
   const ContextFilter filter(rt, spans, n);
@@ -225,6 +242,7 @@ Scan scan(const Runtime& rt, const Ch* s, size_t n) {
     }
   }
   number_lines(s, n, out.first_counting);
+  if (spans.capacity() > kKeptSpans) spans = std::vector<text::Span>{};
   return out;
 }
 

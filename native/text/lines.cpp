@@ -62,6 +62,16 @@ class Counter {
   size_t count_ = 0;
 };
 
+// The line boundaries that end in s[from, to): every boundary character there but the "\r" of a "\r\n",
+// which the pair's "\n" stands for.
+template <class Ch>
+size_t count_breaks_scalar(const Ch* s, size_t from, size_t to, size_t n) noexcept {
+  size_t count = 0;
+  for (size_t i = from; i < to; ++i)
+    count += is_break_char(s[i]) && !(s[i] == Ch('\r') && i + 1 < n && s[i + 1] == Ch('\n'));
+  return count;
+}
+
 template <class Ch>
 size_t count_scalar(const Ch* s, size_t n) noexcept {
   Counter counter;
@@ -326,6 +336,98 @@ __attribute__((target("avx2"))) size_t narrow_until_pair_avx2(const Ch* s, size_
   return i + narrow_until_pair_sse2(s + i, k - i, avail - i, out + i, a, b);
 }
 
+
+// ---- counting line boundaries -------------------------------------------------------------------------
+
+// Lanes of v (16 bytes of characters) that count as line boundaries: every boundary character but the
+// "\r" of a "\r\n" (w holds the characters after v's), so that a pair counts once, at its "\n".
+template <class Ch>
+inline __m128i counted_breaks16(__m128i v, __m128i w) {
+  const __m128i zero = _mm_setzero_si128();
+  if constexpr (sizeof(Ch) == 1) {
+    const __m128i a = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(0x0A)), _mm_set1_epi8(3));
+    const __m128i b = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(0x1C)), _mm_set1_epi8(2));
+    const __m128i brk = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0x85))));
+    const __m128i crlf = _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(w, _mm_set1_epi8('\n')));
+    return _mm_andnot_si128(crlf, brk);
+  } else {
+    const __m128i a = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x0A)), _mm_set1_epi16(3));
+    const __m128i b = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x1C)), _mm_set1_epi16(2));
+    const __m128i c = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x2028)), _mm_set1_epi16(1));
+    const __m128i brk = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)),
+                                     _mm_or_si128(_mm_cmpeq_epi16(c, zero), _mm_cmpeq_epi16(v, _mm_set1_epi16(0x85))));
+    const __m128i crlf = _mm_and_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\r')), _mm_cmpeq_epi16(w, _mm_set1_epi16('\n')));
+    return _mm_andnot_si128(crlf, brk);
+  }
+}
+
+// The lanes count in bytes (one byte each, or a byte pair), summed every 255 blocks before they can
+// overflow: one subtraction per block rather than a mask extraction and a population count.
+template <class Ch>
+size_t count_breaks_sse2(const Ch* s, size_t i, size_t to, size_t n) noexcept {
+  constexpr size_t kLanes = 16 / sizeof(Ch);
+  // A block reads the character after it as well, so blocks stop before the text's last one.
+  const size_t stop = std::min(to, n - 1);
+  size_t count = 0;
+  while (i + kLanes <= stop) {
+    __m128i acc = _mm_setzero_si128();
+    for (int k = 0; k < 255 && i + kLanes <= stop; ++k, i += kLanes) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 1));
+      acc = _mm_sub_epi8(acc, counted_breaks16<Ch>(v, w));
+    }
+    // A two-byte lane holds its count twice, once in each byte.
+    const __m128i sums = _mm_sad_epu8(acc, _mm_setzero_si128());
+    const size_t both = static_cast<size_t>(_mm_cvtsi128_si64(sums)) + static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    count += both / sizeof(Ch);
+  }
+  return count + count_breaks_scalar(s, i, to, n);
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) inline __m256i counted_breaks32(__m256i v, __m256i w) {
+  const __m256i zero = _mm256_setzero_si256();
+  if constexpr (sizeof(Ch) == 1) {
+    const __m256i a = _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(0x0A)), _mm256_set1_epi8(3));
+    const __m256i b = _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(0x1C)), _mm256_set1_epi8(2));
+    const __m256i brk = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(a, zero), _mm256_cmpeq_epi8(b, zero)),
+                                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85))));
+    const __m256i crlf =
+        _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), _mm256_cmpeq_epi8(w, _mm256_set1_epi8('\n')));
+    return _mm256_andnot_si256(crlf, brk);
+  } else {
+    const __m256i a = _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(0x0A)), _mm256_set1_epi16(3));
+    const __m256i b = _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(0x1C)), _mm256_set1_epi16(2));
+    const __m256i c = _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(0x2028)), _mm256_set1_epi16(1));
+    const __m256i brk =
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(a, zero), _mm256_cmpeq_epi16(b, zero)),
+                        _mm256_or_si256(_mm256_cmpeq_epi16(c, zero), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(0x85))));
+    const __m256i crlf =
+        _mm256_and_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16('\r')), _mm256_cmpeq_epi16(w, _mm256_set1_epi16('\n')));
+    return _mm256_andnot_si256(crlf, brk);
+  }
+}
+
+template <class Ch>
+__attribute__((target("avx2"))) size_t count_breaks_avx2(const Ch* s, size_t i, size_t to, size_t n) noexcept {
+  constexpr size_t kLanes = 32 / sizeof(Ch);
+  const size_t stop = std::min(to, n - 1);
+  size_t count = 0;
+  while (i + kLanes <= stop) {
+    __m256i acc = _mm256_setzero_si256();
+    for (int k = 0; k < 255 && i + kLanes <= stop; ++k, i += kLanes) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+      const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 1));
+      acc = _mm256_sub_epi8(acc, counted_breaks32<Ch>(v, w));
+    }
+    const __m256i sums = _mm256_sad_epu8(acc, _mm256_setzero_si256());
+    const __m128i half = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+    count += (static_cast<size_t>(_mm_cvtsi128_si64(half)) + static_cast<size_t>(_mm_extract_epi64(half, 1))) / sizeof(Ch);
+  }
+  return count + count_breaks_sse2(s, i, to, n);
+}
+
 #endif
 
 }  // namespace
@@ -360,42 +462,42 @@ template size_t find_either(const std::uint16_t*, size_t, size_t, char, char) no
 template size_t find_either(const std::uint32_t*, size_t, size_t, char, char) noexcept;
 
 template <class Ch>
-size_t find_among_scalar(const Ch* s, size_t i, size_t n, const char* set) noexcept {
+size_t find_among_scalar(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept {
   for (; i < n; ++i)
-    for (const char* c = set; *c; ++c)
-      if (s[i] == Ch(*c)) return i;
+    if (set.contains(s[i])) return i;
   return n;
 }
 
 #ifdef TESSERA_TEXT_X86
 template <class Ch>
-__attribute__((target("avx2"))) size_t find_among_avx2(const Ch* s, size_t i, size_t n, const char* set) noexcept {
-  __m256i needles[8];
-  int k = 0;
-  for (; k < 8 && set[k]; ++k) needles[k] = _mm256_set1_epi8(set[k]);
+__attribute__((target("avx2"))) size_t find_among_avx2(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept {
+  const __m256i lo = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(set.by_low_nibble())));
+  const __m256i hi = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(set.by_high_nibble())));
+  const __m256i nibble = _mm256_set1_epi8(0x0F), zero = _mm256_setzero_si256();
   for (; i + 32 <= n; i += 32) {
-    // Narrowed characters above U+00FF become 0x00 or 0xFF, never an ASCII character looked for.
+    // Narrowed characters above U+00FF become 0x00 or 0xFF, neither of them ASCII nor a member.
     __m256i high = _mm256_setzero_si256();
     const __m256i v = rx::detail::narrow32(s + i, high);
-    __m256i hit = _mm256_cmpeq_epi8(v, needles[0]);
-    for (int j = 1; j < k; ++j) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi8(v, needles[j]));
-    if (const auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit))) return i + std::countr_zero(bits);
+    const __m256i shared = _mm256_and_si256(_mm256_shuffle_epi8(lo, _mm256_and_si256(v, nibble)),
+                                            _mm256_shuffle_epi8(hi, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    const auto none = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(shared, zero)));
+    if (none != ~0u) return i + std::countr_zero(~none);
   }
   return find_among_scalar(s, i, n, set);
 }
 #endif
 
 template <class Ch>
-size_t find_among(const Ch* s, size_t i, size_t n, const char* set) noexcept {
+size_t find_among(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept {
 #ifdef TESSERA_TEXT_X86
-  if (set[0] && isa::current() >= isa::Level::AVX2) return find_among_avx2(s, i, n, set);
+  if (isa::current() >= isa::Level::AVX2) return find_among_avx2(s, i, n, set);
 #endif
   return find_among_scalar(s, i, n, set);
 }
 
-template size_t find_among(const std::uint8_t*, size_t, size_t, const char*) noexcept;
-template size_t find_among(const std::uint16_t*, size_t, size_t, const char*) noexcept;
-template size_t find_among(const std::uint32_t*, size_t, size_t, const char*) noexcept;
+template size_t find_among(const std::uint8_t*, size_t, size_t, const AsciiSet&) noexcept;
+template size_t find_among(const std::uint16_t*, size_t, size_t, const AsciiSet&) noexcept;
+template size_t find_among(const std::uint32_t*, size_t, size_t, const AsciiSet&) noexcept;
 
 template <class Ch>
 size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept {
@@ -424,5 +526,22 @@ size_t count_nonblank_lines(const Ch* s, size_t n) noexcept {
 template size_t count_nonblank_lines(const std::uint8_t*, size_t) noexcept;
 template size_t count_nonblank_lines(const std::uint16_t*, size_t) noexcept;
 template size_t count_nonblank_lines(const std::uint32_t*, size_t) noexcept;
+
+template <class Ch>
+size_t count_line_breaks(const Ch* s, size_t from, size_t to, size_t n) noexcept {
+  if (from >= to) return 0;
+#ifdef TESSERA_TEXT_X86
+  if constexpr (sizeof(Ch) <= 2) {
+    const isa::Level level = isa::current();
+    if (level >= isa::Level::AVX2) return count_breaks_avx2(s, from, to, n);
+    if (level >= isa::Level::SSE2) return count_breaks_sse2(s, from, to, n);
+  }
+#endif
+  return count_breaks_scalar(s, from, to, n);
+}
+
+template size_t count_line_breaks(const std::uint8_t*, size_t, size_t, size_t) noexcept;
+template size_t count_line_breaks(const std::uint16_t*, size_t, size_t, size_t) noexcept;
+template size_t count_line_breaks(const std::uint32_t*, size_t, size_t, size_t) noexcept;
 
 }  // namespace tessera::text

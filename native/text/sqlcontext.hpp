@@ -146,6 +146,7 @@ inline size_t line_end(const Ch* s, size_t i, size_t n) noexcept {
 
 // Characters at which something may open.
 inline constexpr char kOpeners[] = "-/#'\"`$";
+inline constexpr AsciiSet kOpenerSet{kOpeners};
 inline const std::array<bool, 128>& openers() noexcept {
   static const std::array<bool, 128> table = [] {
     std::array<bool, 128> t{};
@@ -176,7 +177,7 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
       const size_t near = std::min(n, i + 8);
       while (++i < near && (static_cast<Py_UCS4>(s[i]) >= 128 || !open[s[i]])) {
       }
-      if (i == near) i = find_among(s, i, n, kOpeners);
+      if (i == near) i = find_among(s, i, n, kOpenerSet);
       continue;
     }
     const Py_UCS4 next = i + 1 < n ? static_cast<Py_UCS4>(s[i + 1]) : 0;
@@ -231,8 +232,19 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
             }
         } else {
           const bool escapes = p1 == 'e' && p2_free;
+          // Most literals are a few characters long, and the step-by-step loop ends them soonest; the
+          // long ones (dynamic SQL, whole statements in quotes) are where most literal text is, and
+          // there the quotes are searched many characters at a time, past the first 16 characters and
+          // whenever a search found one less than 16 on (so that a text dense with doubled quotes
+          // stays mostly on the short steps).
           size_t k = i + 1;
-          while (k < n) {
+          for (size_t near = std::min(n, k + 16); k < n;) {
+            if (k >= near) {
+              const size_t from = k;
+              k = escapes ? find_either(s, k, n, '\'', '\\') : find_ascii(s, k, n, '\'');
+              if (k >= n) break;
+              if (k - from < 16) near = std::min(n, k + 16);
+            }
             const Py_UCS4 ch = s[k];
             if (escapes && ch == '\\') {
               k += 2;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -101,10 +102,32 @@ size_t narrow_until_pair(const Ch* s, size_t k, size_t avail, Py_UCS1* out, cons
 template <class Ch>
 size_t find_pair(const Ch* s, size_t i, size_t n, const char* a, const char* b) noexcept;
 
-// Index of the first character at or after i that is one of the ASCII characters of `set` (at most
-// eight, NUL-terminated; n when none occurs), for 1-, 2- and 4-byte storage alike (lines.cpp).
+// A set of at most eight ASCII characters, as find_among looks for them: a bit per member in a table
+// by low nibble and one by high nibble, whose entries for a byte share a bit exactly when the byte is
+// a member, so that a vector of characters is tested with two table lookups whatever the members.
+class AsciiSet {
+ public:
+  // `members`: NUL-terminated, one to eight ASCII characters.
+  explicit constexpr AsciiSet(const char* members) noexcept {
+    for (int k = 0; k < 8 && members[k]; ++k) {
+      const auto c = static_cast<unsigned char>(members[k]);
+      lo_[c & 15] |= static_cast<std::uint8_t>(1u << k);
+      hi_[c >> 4] |= static_cast<std::uint8_t>(1u << k);
+    }
+  }
+  bool contains(Py_UCS4 c) const noexcept { return c < 128 && (lo_[c & 15] & hi_[c >> 4]) != 0; }
+  const std::uint8_t* by_low_nibble() const noexcept { return lo_; }
+  const std::uint8_t* by_high_nibble() const noexcept { return hi_; }
+
+ private:
+  alignas(16) std::uint8_t lo_[16]{};
+  alignas(16) std::uint8_t hi_[16]{};  // nothing for 0x8_ to 0xF_: the members are ASCII
+};
+
+// Index of the first character at or after i that is a member of `set` (n when none occurs), for 1-, 2-
+// and 4-byte storage alike (lines.cpp).
 template <class Ch>
-size_t find_among(const Ch* s, size_t i, size_t n, const char* set) noexcept;
+size_t find_among(const Ch* s, size_t i, size_t n, const AsciiSet& set) noexcept;
 
 template <class Ch>
 inline size_t find_ascii(const Ch* s, size_t i, size_t n, char c) noexcept {
@@ -491,6 +514,13 @@ inline size_t find_line_break(const Ch* s, size_t i, size_t n) noexcept {
   while (i < n && !is_break_char(s[i])) ++i;
   return i;
 }
+
+// How many line boundaries of str.splitlines end in s[from, to), for 1-, 2- and 4-byte storage (lines.cpp):
+// a "\r\n" counts once, at its "\n" (s[to] is read to tell a "\r" at to - 1, where to < n). Counts of
+// consecutive ranges add up, and 1 + count_line_breaks(s, 0, p, n) is the line of position p, the
+// "\n" of a "\r\n" being on the line the pair ends.
+template <class Ch>
+size_t count_line_breaks(const Ch* s, size_t from, size_t to, size_t n) noexcept;
 
 // Calls f(begin, end) for every line of str.splitlines() (ends not kept; a final break adds no
 // empty line; empty text has no lines).

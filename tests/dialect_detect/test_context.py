@@ -3,6 +3,7 @@ only inside comments. Each case puts the same evidence where it must not count a
 
 import pytest
 
+from agents.tessera import _matcher
 from agents.tessera.dialect_detect import detect_dialect
 
 
@@ -130,3 +131,75 @@ def test_openers_are_found_wherever_they_fall_in_every_width():
             assert "sqlserver.declare_at_variable" not in fired(code + " -- DECLARE @x INT\n" + wide)
             assert "sqlserver.declare_at_variable" not in fired(code + "'DECLARE @x INT'" + wide)
             assert "sqlserver.declare_at_variable" in fired(code + "/* c */ DECLARE @x INT" + wide)
+
+
+# The map of the regions holds a bit per position, 64 to a word: literals and comments that open and
+# close on either side of every word edge, with evidence right after them or inside them.
+@pytest.mark.parametrize("wide", ["", "\u0100", "\U0001f600"])
+def test_regions_on_either_side_of_every_map_word_edge(wide):
+    for at in range(140):
+        for length in (0, 1, 62, 63, 64, 65, 127):
+            pad, body = "x" * at, "y" * length
+            assert "sqlserver.declare_at_variable" in fired(f"{wide}{pad} '{body}'DECLARE @x INT")
+            assert "sqlserver.declare_at_variable" not in fired(f"{wide}{pad} '{body}DECLARE @x INT'")
+            assert "databricks.notebook_header" in fired(f"{wide}{pad} /*{body}*/\n-- COMMAND -")
+            assert "databricks.notebook_header" not in fired(f"{wide}{pad} '{body}\n-- COMMAND -'")
+
+
+def test_a_script_of_countless_literals_leaves_nothing_to_the_next():
+    short = "-- COMMAND -\nSELECT 'DECLARE @x INT' AS s\n"
+    before = fired(short)
+    many = "SELECT " + "'a', " * 150_000 + "1;\nDECLARE @x INT\n"
+    assert "sqlserver.declare_at_variable" in fired(many)
+    assert fired(short) == before
+    assert "databricks.notebook_header" in before and "sqlserver.declare_at_variable" not in before
+
+
+# A long literal is searched for its quotes (and, after E, its backslashes) many characters at a time
+# once past its first few, and the characters that open something are looked up by table: a doubled
+# quote, an escape or an opener at every offset, in every storage width, on every instruction-set path.
+def test_literal_ends_and_openers_at_every_offset_on_every_path(force_isa):
+    declare = "sqlserver.declare_at_variable"
+    for isa in _matcher.available_isas():
+        force_isa(isa)
+        for wide in ["", "\u0100", "\U0001f600"]:
+            for at in range(80):
+                head, body = f"{wide} SELECT ", "y" * at
+                assert declare not in fired(f"{head}'{body}''DECLARE @x INT' AS s"), (isa, at)
+                assert declare in fired(f"{head}'{body}''' AS s; DECLARE @x INT"), (isa, at)
+                assert declare not in fired(f"{head}E'{body}\\'DECLARE @x INT' AS s"), (isa, at)
+                assert declare in fired(f"{head}E'{body}\\\\' AS s; DECLARE @x INT"), (isa, at)
+                assert declare in fired(f"{head}'{body}{wide}' AS s; DECLARE @x INT"), (isa, at)
+                assert declare not in fired(f"{head}{body} -- DECLARE @x INT"), (isa, at)
+                assert declare not in fired(f"{head}{body} \"DECLARE @x INT\""), (isa, at)
+
+
+# Wide text is read as it is stored: U+2028 and U+2029 end a line comment and may stand before a "#"
+# comment, other blanks (U+3000) end nothing, letters beyond Latin-1 are word characters next to "#",
+# "E'" and "q'", and distinct wide characters are never taken for one another as "$tag$" names or
+# q-quote delimiters (a one-byte copy of the text would give many of them the same byte).
+@pytest.mark.parametrize(
+    ("text", "counts"),
+    [
+        ("SELECT 1 -- note\u2028DECLARE @x INT\n", True),
+        ("SELECT 1 -- note\u2029DECLARE @x INT\n", True),
+        ("SELECT 1 -- note\u3000DECLARE @x INT\n", False),
+        ("SELECT 1 // note\u3000DECLARE @x INT\n", False),
+        ("SELECT 1;\u2028# DECLARE @x INT\n", False),
+        ("SELECT 1;\u3000# DECLARE @x INT\n", False),
+        ("SELECT \u0100# DECLARE @x INT\n", True),
+        ("SELECT 1; #\u0100 DECLARE @x INT\n", True),
+        ("SELECT 1; #\u2014 DECLARE @x INT\n", False),
+        ("SELECT \u00e9E'it\\'s' AS s; DECLARE @x INT\n", False),
+        ("SELECT \u0100E'it\\' AS s; DECLARE @x INT\n", True),
+        ("SELECT \u0100q'[it's]' AS s; DECLARE @x INT\n", False),
+        ("SELECT q'\u3000it's\u3000' AS s; DECLARE @x INT\n", True),
+        ("SELECT q'\u3000it's\u2003' AS s; DECLARE @x INT\n", False),
+        ("CREATE FUNCTION f() LANGUAGE JAVASCRIPT AS $\u65e5$ DECLARE @x INT $\u65e5$;\n", False),
+        ("CREATE FUNCTION f() LANGUAGE JAVASCRIPT AS $\u65e5$ DECLARE @x INT $\u672c$;\n", True),
+        ("CREATE FUNCTION f() LANGUAGE JAVA\u017fCRIPT AS $$ DECLARE @x INT $$;\n", True),
+    ],
+)
+@pytest.mark.parametrize("prefix", ["", "\U0001f600 "])
+def test_wide_characters_in_context_rules(text, counts, prefix):
+    assert ("sqlserver.declare_at_variable" in fired(prefix + text)) is counts
