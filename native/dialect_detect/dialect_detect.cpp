@@ -73,6 +73,7 @@ struct Runtime : py::ModuleState {
   rx::PatternSet all_set;    // every entry, each for its first match (detect_dialect)
   std::array<Ref, kPlatforms> platforms;
   Ref verdict_type, evidence_type;
+  py::RecordMaker verdict_record, evidence_record;  // most of a small script's call went on __init__
   Ref marker_source, lexicon_source;
   Ref read_text, utf8, encoding_keyword;
   py::PathReader reader = py::PathReader::capture();
@@ -85,11 +86,14 @@ struct Runtime : py::ModuleState {
   int traverse(visitproc visit, void* arg) override {
     Py_VISIT(verdict_type.get());
     Py_VISIT(evidence_type.get());
-    return 0;
+    if (const int r = verdict_record.traverse(visit, arg)) return r;
+    return evidence_record.traverse(visit, arg);
   }
   void clear() override {
     verdict_type = Ref{};
     evidence_type = Ref{};
+    verdict_record.clear();
+    evidence_record.clear();
   }
 };
 
@@ -347,22 +351,14 @@ Ref detect_impl(PyObject* module, PyObject* text) {
     Ref matched = own(PyUnicode_Substring(text, static_cast<Py_ssize_t>(h.start), std::min<Py_ssize_t>(length, static_cast<Py_ssize_t>(cut))));
     Ref line = own(PyLong_FromSize_t(h.line));
     Ref weight = to_float(rounded(shown_weight(entry)));
-    Ref record = py::call(rt.evidence_type.get(), {},
-                          {{"source", (entry.marker ? rt.marker_source : rt.lexicon_source).get()},
-                           {"id", entry.id.get()},
-                           {"platforms", entry.platform_tuple.get()},
-                           {"line", line.get()},
-                           {"text", matched.get()},
-                           {"weight", weight.get()}});
+    PyObject* const fields[] = {(entry.marker ? rt.marker_source : rt.lexicon_source).get(), entry.id.get(),
+                                entry.platform_tuple.get(), line.get(), matched.get(), weight.get()};
+    Ref record = rt.evidence_record.make(rt.evidence_type.get(), fields);
     PyTuple_SET_ITEM(evidence.get(), static_cast<Py_ssize_t>(i), record.release());
   }
 
-  Ref verdict = py::call(rt.verdict_type.get(), {},
-                         {{"platform", platform.get()},
-                          {"confidence", conf.get()},
-                          {"runner_up", runner_up.get()},
-                          {"scores", scores.get()},
-                          {"evidence", evidence.get()}});
+  PyObject* const fields[] = {platform.get(), conf.get(), runner_up.get(), scores.get(), evidence.get()};
+  Ref verdict = rt.verdict_record.make(rt.verdict_type.get(), fields);
   py::log_debug(module, "dialect_detected", {{"platform", platform.get()}, {"confidence", conf.get()}});
   return verdict;
 }
@@ -555,6 +551,8 @@ void build(PyObject* module) {
                                            {"runner_up", "str | None"},
                                            {"scores", "dict[str, float]"},
                                            {"evidence", "tuple[Evidence, ...]"}});
+  rt->evidence_record = py::RecordMaker(rt->evidence_type, true);
+  rt->verdict_record = py::RecordMaker(rt->verdict_type, true);
   py::bind(module, "Evidence", rt->evidence_type);
   py::bind(module, "DialectVerdict", rt->verdict_type);
   py::bind(module, "_LEXICON", lexicon_table(*rt));
