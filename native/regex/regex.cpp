@@ -908,10 +908,13 @@ struct SetImpl {
   static constexpr uint32_t kPairKey = 1u << 31, kPairWordStart = 1u << 30, kThirdsWordStart = 1u << 29;
   static constexpr uint32_t kThirdBits = 29;
   static constexpr uint32_t third_bit(uint32_t c) { return 1u << std::min(c & 31, kThirdBits - 1); }
-  static constexpr uint32_t ascii_pair(uint32_t ab) { return (ab >> 8) < 128 && (ab & 255) < 128 ? (ab >> 8) << 7 | (ab & 255) : UINT32_MAX; }
+  // Where pair key `ab` (classes a << 8 | b) sits in ascii_keys, UINT32_MAX when a class is no ASCII.
+  static constexpr uint32_t ascii_pair(uint32_t ab) {
+    return (ab >> 8) < 128 && (ab & 255) < 128 ? (ab >> 8) << 7 | (ab & 255) : UINT32_MAX;
+  }
   std::vector<uint32_t> ascii_keys;
   std::vector<uint32_t> ascii_triples;  // the triple keys' classes a << 16 | b << 8 | c, all three ASCII, sorted
-  // Whether a pair entry's run can only occur where a word starts at the key: its pattern's leading
+  // Whether an entry's run can only occur where a word starts at its key: its pattern's leading
   // assertion judges the character right before the key and turns away every ASCII word character.
   bool needs_word_start(const Keyed& e) const {
     const Run& run = runs[e.slot];
@@ -925,7 +928,8 @@ struct SetImpl {
     if (!ascii_classes) return;
     ascii_keys.assign(size_t{1} << 14, 0);
     for (const auto& [k, x] : pairs.pending)
-      if (const uint32_t at = ascii_pair(k); at != UINT32_MAX) ascii_keys[at] |= needs_word_start(x) ? kPairWordStart : kPairKey;
+      if (const uint32_t at = ascii_pair(k); at != UINT32_MAX)
+        ascii_keys[at] |= needs_word_start(x) ? kPairWordStart : kPairKey;
     std::vector<bool> anywhere(ascii_keys.size());
     for (const auto& [k, x] : triples.pending)
       if (const uint32_t at = ascii_pair(x.classes >> 8); at != UINT32_MAX && (x.classes & 255) < 128) {
@@ -1247,7 +1251,8 @@ __attribute__((target("avx2"))) uint64_t key_candidates32(const uint32_t* keys, 
   if (_mm256_movemask_epi8(_mm256_or_si256(_mm256_or_si256(v0, v1), v2))) return ~uint64_t{0};
   const __m256i l0 = ascii_lower32(v0), l1 = ascii_lower32(v1), l2 = ascii_lower32(v2);
   // 0xFF where no ASCII word character stands before (one beyond ASCII counts as a word start here).
-  const __m256i starts = _mm256_cmpeq_epi8(nibble_lookup32(bytes32(t - 1), kWordLo, kWordHi), _mm256_setzero_si256());
+  const __m256i starts =
+      _mm256_cmpeq_epi8(nibble_lookup32(bytes32(t - 1), kWordLo, kWordHi), _mm256_setzero_si256());
   const __m256i one = _mm256_set1_epi32(1), low5 = _mm256_set1_epi32(31);
   const __m256i top = _mm256_set1_epi32(SetImpl::kThirdBits - 1);
   uint64_t mask = 0;
@@ -1261,11 +1266,14 @@ __attribute__((target("avx2"))) uint64_t key_candidates32(const uint32_t* keys, 
       const __m256i b = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h1, 8) : h1);
       const __m256i c = _mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(h2, 8) : h2);
       const __m256i at_start = _mm256_and_si256(_mm256_cvtepu8_epi32(quarter ? _mm_srli_si128(hs, 8) : hs), one);
-      const __m256i w = _mm256_i32gather_epi32(reinterpret_cast<const int*>(keys), _mm256_or_si256(_mm256_slli_epi32(a, 7), b), 4);
-      const __m256i pair = _mm256_or_si256(_mm256_srli_epi32(w, 31), _mm256_and_si256(_mm256_srli_epi32(w, 30), at_start));
+      const __m256i w =
+          _mm256_i32gather_epi32(reinterpret_cast<const int*>(keys), _mm256_or_si256(_mm256_slli_epi32(a, 7), b), 4);
+      const __m256i pair =
+          _mm256_or_si256(_mm256_srli_epi32(w, 31), _mm256_and_si256(_mm256_srli_epi32(w, 30), at_start));
       const __m256i anywhere = _mm256_andnot_si256(_mm256_srli_epi32(w, 29), one);
       const __m256i third = _mm256_min_epu32(_mm256_and_si256(c, low5), top);
-      const __m256i triple = _mm256_and_si256(_mm256_and_si256(_mm256_srlv_epi32(w, third), one), _mm256_or_si256(anywhere, at_start));
+      const __m256i triple = _mm256_and_si256(_mm256_and_si256(_mm256_srlv_epi32(w, third), one),
+                                              _mm256_or_si256(anywhere, at_start));
       const int at = 16 * half + 8 * quarter;
       mask |= lanes8(pair) << at | lanes8(triple) << (32 + at);
     }
