@@ -167,18 +167,6 @@ void on_narrowest(const rx::PatternSet& set, const Ch* s, size_t n, Scan&& scan)
   scan(s);
 }
 
-// Sets (on) or clears the bits [from, to) of a bit set (regex/bitset.hpp).
-void fill_bits(std::uint64_t* words, size_t from, size_t to, bool on) {
-  if (from >= to) return;
-  const size_t first = from >> 6, last = (to - 1) >> 6;
-  const std::uint64_t head = ~std::uint64_t{0} << (from & 63), tail = ~std::uint64_t{0} >> (63 - ((to - 1) & 63));
-  auto apply = [&](size_t w, std::uint64_t mask) { words[w] = on ? words[w] | mask : words[w] & ~mask; };
-  if (first == last) return apply(first, head & tail);
-  apply(first, head);
-  std::fill(words + first + 1, words + last, on ? ~std::uint64_t{0} : 0);
-  apply(last, tail);
-}
-
 // An entry's match counts only where it starts in the entry's context (and before the end: no entry
 // matches the empty string there).
 // Most starts the scan asks about are already in the right context: those are answered from two bit
@@ -196,8 +184,8 @@ class ContextFilter final : public rx::PatternSet::StartFilter {
     std::fill(code_, code_ + words, ~std::uint64_t{0});
     std::fill(comment_, comment_ + words, 0);
     for (const text::Span& sp : spans) {
-      fill_bits(code_, sp.begin, sp.end, false);
-      if (sp.kind == text::Region::Comment) fill_bits(comment_, sp.begin, sp.end, true);
+      rx::detail::fill_bits(code_, sp.begin, sp.end, false);
+      if (sp.kind == text::Region::Comment) rx::detail::fill_bits(comment_, sp.begin, sp.end, true);
     }
   }
   size_t next(size_t entry, size_t pos) const override {

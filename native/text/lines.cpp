@@ -113,10 +113,22 @@ inline __m128i in_range(__m128i v, char lo, char count) {
                         _mm_setzero_si128());
 }
 
+// The same for two-byte lanes.
+inline __m128i in_range16(__m128i v, short lo, short count) {
+  return _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(lo)), _mm_set1_epi16(static_cast<short>(count - 1))),
+                         _mm_setzero_si128());
+}
+
+// The line boundaries among 16 one-byte characters (the Latin-1 answers of str.splitlines).
+inline __m128i breaks16(__m128i v) {
+  return _mm_or_si128(_mm_or_si128(in_range(v, 0x0A, 4), in_range(v, 0x1C, 3)),
+                      _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0x85))));
+}
+
 // Bits of 16 one-byte characters: (breaks, spaces) in the Latin-1 range.
 inline void classify16(__m128i v, std::uint32_t& breaks, std::uint32_t& spaces) {
   const __m128i nel = _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0x85)));
-  const __m128i brk = _mm_or_si128(_mm_or_si128(in_range(v, 0x0A, 4), in_range(v, 0x1C, 3)), nel);
+  const __m128i brk = breaks16(v);
   const __m128i spc = _mm_or_si128(_mm_or_si128(in_range(v, 0x09, 5), in_range(v, 0x1C, 5)),
                                    _mm_or_si128(nel, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0xA0)))));
   breaks = static_cast<std::uint32_t>(_mm_movemask_epi8(brk));
@@ -343,20 +355,12 @@ __attribute__((target("avx2"))) size_t narrow_until_pair_avx2(const Ch* s, size_
 // "\r" of a "\r\n" (w holds the characters after v's), so that a pair counts once, at its "\n".
 template <class Ch>
 inline __m128i counted_breaks16(__m128i v, __m128i w) {
-  const __m128i zero = _mm_setzero_si128();
   if constexpr (sizeof(Ch) == 1) {
-    const __m128i a = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(0x0A)), _mm_set1_epi8(3));
-    const __m128i b = _mm_subs_epu8(_mm_sub_epi8(v, _mm_set1_epi8(0x1C)), _mm_set1_epi8(2));
-    const __m128i brk = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
-                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(0x85))));
     const __m128i crlf = _mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(w, _mm_set1_epi8('\n')));
-    return _mm_andnot_si128(crlf, brk);
+    return _mm_andnot_si128(crlf, breaks16(v));
   } else {
-    const __m128i a = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x0A)), _mm_set1_epi16(3));
-    const __m128i b = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x1C)), _mm_set1_epi16(2));
-    const __m128i c = _mm_subs_epu16(_mm_sub_epi16(v, _mm_set1_epi16(0x2028)), _mm_set1_epi16(1));
-    const __m128i brk = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero)),
-                                     _mm_or_si128(_mm_cmpeq_epi16(c, zero), _mm_cmpeq_epi16(v, _mm_set1_epi16(0x85))));
+    const __m128i brk = _mm_or_si128(_mm_or_si128(in_range16(v, 0x0A, 4), in_range16(v, 0x1C, 3)),
+                                     _mm_or_si128(in_range16(v, 0x2028, 2), _mm_cmpeq_epi16(v, _mm_set1_epi16(0x85))));
     const __m128i crlf = _mm_and_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16('\r')), _mm_cmpeq_epi16(w, _mm_set1_epi16('\n')));
     return _mm_andnot_si128(crlf, brk);
   }
@@ -385,24 +389,28 @@ size_t count_breaks_sse2(const Ch* s, size_t i, size_t to, size_t n) noexcept {
   return count + count_breaks_scalar(s, i, to, n);
 }
 
+// in_range and in_range16 on 32 bytes.
+__attribute__((target("avx2"))) inline __m256i in_range32(__m256i v, char lo, char count) {
+  return _mm256_cmpeq_epi8(_mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(lo)), _mm256_set1_epi8(static_cast<char>(count - 1))),
+                           _mm256_setzero_si256());
+}
+__attribute__((target("avx2"))) inline __m256i in_range32x16(__m256i v, short lo, short count) {
+  return _mm256_cmpeq_epi16(
+      _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(lo)), _mm256_set1_epi16(static_cast<short>(count - 1))),
+      _mm256_setzero_si256());
+}
+
 template <class Ch>
 __attribute__((target("avx2"))) inline __m256i counted_breaks32(__m256i v, __m256i w) {
-  const __m256i zero = _mm256_setzero_si256();
   if constexpr (sizeof(Ch) == 1) {
-    const __m256i a = _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(0x0A)), _mm256_set1_epi8(3));
-    const __m256i b = _mm256_subs_epu8(_mm256_sub_epi8(v, _mm256_set1_epi8(0x1C)), _mm256_set1_epi8(2));
-    const __m256i brk = _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(a, zero), _mm256_cmpeq_epi8(b, zero)),
+    const __m256i brk = _mm256_or_si256(_mm256_or_si256(in_range32(v, 0x0A, 4), in_range32(v, 0x1C, 3)),
                                         _mm256_cmpeq_epi8(v, _mm256_set1_epi8(static_cast<char>(0x85))));
     const __m256i crlf =
         _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r')), _mm256_cmpeq_epi8(w, _mm256_set1_epi8('\n')));
     return _mm256_andnot_si256(crlf, brk);
   } else {
-    const __m256i a = _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(0x0A)), _mm256_set1_epi16(3));
-    const __m256i b = _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(0x1C)), _mm256_set1_epi16(2));
-    const __m256i c = _mm256_subs_epu16(_mm256_sub_epi16(v, _mm256_set1_epi16(0x2028)), _mm256_set1_epi16(1));
-    const __m256i brk =
-        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi16(a, zero), _mm256_cmpeq_epi16(b, zero)),
-                        _mm256_or_si256(_mm256_cmpeq_epi16(c, zero), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(0x85))));
+    const __m256i brk = _mm256_or_si256(_mm256_or_si256(in_range32x16(v, 0x0A, 4), in_range32x16(v, 0x1C, 3)),
+                                        _mm256_or_si256(in_range32x16(v, 0x2028, 2), _mm256_cmpeq_epi16(v, _mm256_set1_epi16(0x85))));
     const __m256i crlf =
         _mm256_and_si256(_mm256_cmpeq_epi16(v, _mm256_set1_epi16('\r')), _mm256_cmpeq_epi16(w, _mm256_set1_epi16('\n')));
     return _mm256_andnot_si256(crlf, brk);
