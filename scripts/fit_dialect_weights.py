@@ -8,17 +8,25 @@ lexicon give the same file byte for byte.
 Two labelled sets, each split once by a hash of the file's place in the corpus (dialect_split.py):
 70% for fitting, 30% held out for bench/bench_dialect.py. Only the fitting part is read here.
 
-- Weight of an entry (marker or lexicon) towards each platform p of its platforms P: the smoothed
-  log-likelihood ratio log(rate of files of p where it fires / rate of files outside P where it
-  fires), with half a file added to both counts, shrunk towards a prior of log(1 + 3/|P|) by the number of files it fired
-  in (support s: weight = (s * ratio + M * prior) / (s + M)), clipped to [0, MAX_WEIGHT]. So an entry
-  seen in a file or two weighs about its prior, and no single one of those decides alone. Real scripts
-  count REAL_FILE_WEIGHT times as much as a parser fixture, as they look like what users bring.
-  Markers of confidence "medium" weigh half.
+- Weight of an entry (marker or lexicon): the smoothed log-likelihood ratio log(rate of the files of
+  its platforms P where it fires / rate of the files outside P where it fires), with half a file added
+  to both counts, shrunk towards a prior of log(1 + 3/|P|) by the number of files it fired in (support
+  s: weight = (s * ratio + M * prior) / (s + M)), clipped to [0, MAX_WEIGHT]. So an entry seen in a
+  file or two weighs about its prior, and no single one of those decides alone. The weight is the same
+  towards each platform of P: the reference manuals give the form to all of them, and which of them
+  the fitting part's few repositories use it in tells more about those repositories' authors than
+  about the platforms (the `#` line comment of MySQL and BigQuery: weighed by platform, it named
+  legacy BigQuery scripts MySQL when their repository was left out of the fit). Real scripts count
+  REAL_FILE_WEIGHT times as much as a parser fixture, as they look like what users bring. Markers of
+  confidence "medium" weigh half.
 - Thresholds: a minimum score, a minimum confidence (softmax share of the top score) and a minimum
   number of entries behind the top platform, chosen to decide on the most real scripts of the fitting
   part while keeping the precision there at TARGET_PRECISION or better and on the fixtures at
-  TARGET_FIXTURE_PRECISION or better (the fixtures check precision only: their coverage says little).
+  TARGET_FIXTURE_PRECISION or better (the fixtures check precision only: their coverage says little);
+  the strictest such, and a minimum score above the prior of an entry of one platform.
+
+The fitting is also importable (load_entries, fit), so that bench/bench_dialect.py can fit it again with a
+whole repository left out and judge it on that repository's scripts, as on scripts from outside.
 """
 
 from __future__ import annotations
@@ -26,6 +34,7 @@ from __future__ import annotations
 import math
 import sys
 from collections import Counter
+from collections.abc import Iterable
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
@@ -42,6 +51,25 @@ MEDIUM_FACTOR = 0.5
 
 OUT = Path(__file__).resolve().parents[1] / "native" / "dialect_detect" / "weights.hpp"
 
+Entries = dict[str, tuple[tuple[str, ...], bool]]  # id -> (platforms, corroborating only)
+Sample = tuple[str, str, set[str]]  # (kind: "real" or "fixture", platform, the entries that fired)
+Thresholds = tuple[float, float, int]  # (minimum score, minimum confidence, minimum backing entries)
+
+
+def load_entries() -> tuple[Entries, set[str]]:
+    """Every entry the detector weighs, in its order, and the ids of the "medium" markers."""
+    from agents.tessera import dialect_detect, dialect_signatures
+
+    out: Entries = {}
+    medium: set[str] = set()
+    for m in dialect_signatures.PLATFORM_MARKERS:
+        out[m.id] = (tuple(m.platforms), bool(m.corroborating_only))
+        if m.confidence == "medium":
+            medium.add(m.id)
+    for ident, platforms, _pattern in dialect_detect._LEXICON:
+        out[ident] = (tuple(platforms), False)
+    return out, medium
+
 
 def fired_entries(detect, path: Path) -> set[str] | None:
     try:
@@ -51,7 +79,7 @@ def fired_entries(detect, path: Path) -> set[str] | None:
     return {e.id for e in detect(text).evidence}
 
 
-def score(fired: set[str], entries: dict, weights: dict) -> tuple[dict[str, float], dict[str, int]]:
+def score(fired: set[str], entries: Entries, weights: dict) -> tuple[dict[str, float], dict[str, int]]:
     """The detector's scoring, as the module computes it: scores, and the entries behind each."""
     scores = dict.fromkeys(PLATFORMS, 0.0)
     backing = dict.fromkeys(PLATFORMS, 0)
@@ -71,15 +99,87 @@ def score(fired: set[str], entries: dict, weights: dict) -> tuple[dict[str, floa
     return scores, backing
 
 
-def decide(scored, min_score: float, min_confidence: float, min_entries: int) -> tuple[str | None, float]:
+def summary(scored) -> tuple[str, float, float, int, bool]:
+    """What the thresholds judge of a scoring: the top platform, its score, the confidence (its softmax
+    share), the entries behind it, and whether it leads alone."""
     scores, backing = scored
     ranked = sorted(PLATFORMS, key=lambda p: -scores[p])
     top, second = scores[ranked[0]], scores[ranked[1]]
     confidence = 1.0 / sum(math.exp(scores[p] - top) for p in PLATFORMS)
-    decided = (
-        top >= min_score and confidence >= min_confidence and top > second and backing[ranked[0]] >= min_entries
-    )
-    return (ranked[0] if decided else None), confidence
+    return ranked[0], top, confidence, backing[ranked[0]], top > second
+
+
+def decide(summarised, min_score: float, min_confidence: float, min_entries: int) -> str | None:
+    platform, top, confidence, backing, alone = summarised
+    return platform if alone and top >= min_score and confidence >= min_confidence and backing >= min_entries else None
+
+
+def fit_weights(samples: Iterable[Sample], entries: Entries, medium: set[str]) -> dict[str, dict[str, float]]:
+    """Each entry's weight towards each of its platforms (see the module's docstring)."""
+    samples = list(samples)
+    files_of: Counter[str] = Counter()
+    for kind, platform, _fired in samples:
+        files_of[platform] += REAL_FILE_WEIGHT if kind == "real" else 1.0
+    total = sum(files_of.values())
+    weights: dict[str, dict[str, float]] = {}
+    for ident, (platforms, _corroborating) in entries.items():
+        k: Counter[str] = Counter()
+        for kind, platform, fired in samples:
+            if ident in fired:
+                k[platform] += REAL_FILE_WEIGHT if kind == "real" else 1.0
+        n_in = sum(files_of[p] for p in platforms)
+        k_in = sum(k[p] for p in platforms)
+        support = sum(k.values())
+        rate_in = (k_in + SMOOTHING) / (n_in + 2 * SMOOTHING)
+        rate_out = (support - k_in + SMOOTHING) / (total - n_in + 2 * SMOOTHING)
+        prior = math.log(1 + 3 / max(1, len(platforms)))
+        w = (support * math.log(rate_in / rate_out) + PRIOR_STRENGTH * prior) / (support + PRIOR_STRENGTH)
+        w = min(MAX_WEIGHT, max(0.0, w))
+        if ident in medium:
+            w *= MEDIUM_FACTOR
+        weights[ident] = dict.fromkeys(platforms, round(w, 4))
+    return weights
+
+
+def measure(part: list[tuple[str, tuple]], thresholds: Thresholds) -> tuple[float, int]:
+    """Precision when deciding, and how many it decides on, of (platform, summary) pairs."""
+    decided = right = 0
+    for platform, summarised in part:
+        verdict = decide(summarised, *thresholds)
+        if verdict is not None:
+            decided += 1
+            right += verdict == platform
+    return (right / decided if decided else 0.0), decided
+
+
+def choose_thresholds(real: list[tuple[str, tuple]], fixtures: list[tuple[str, tuple]]) -> Thresholds | None:
+    """The thresholds that decide on the most real scripts at the target precisions. Of those that decide
+    on as many, the strictest: the fitting part cannot tell them apart, and a wrong platform on a script
+    from outside costs more than an undecided one. The minimum score starts above log(4), the prior of
+    an entry of one platform, so that an entry seen in few files never decides alone."""
+    best = None
+    for min_entries in (1, 2, 3):
+        for min_score_tenths in range(15, 81, 5):
+            for min_conf_pct in range(50, 100, 5):
+                thresholds = (min_score_tenths / 10, min_conf_pct / 100, min_entries)
+                precision, decided = measure(real, thresholds)
+                if precision < TARGET_PRECISION or measure(fixtures, thresholds)[0] < TARGET_FIXTURE_PRECISION:
+                    continue
+                key = (decided, min_entries, thresholds[0], thresholds[1])
+                if best is None or key > best[0]:
+                    best = (key, thresholds)
+    return None if best is None else best[1]
+
+
+def fit(samples: Iterable[Sample], entries: Entries, medium: set[str]):
+    """Weights and thresholds fitted on the samples, with the summaries of the samples' real scripts and
+    fixtures scored by them; the thresholds are None when none reach the target precisions."""
+    samples = list(samples)
+    weights = fit_weights(samples, entries, medium)
+    scored = [(kind, platform, summary(score(fired, entries, weights))) for kind, platform, fired in samples]
+    real = [(platform, s) for kind, platform, s in scored if kind == "real"]
+    fixtures = [(platform, s) for kind, platform, s in scored if kind != "real"]
+    return weights, choose_thresholds(real, fixtures), real, fixtures
 
 
 def main() -> int:
@@ -87,84 +187,27 @@ def main() -> int:
     if corpus is None:
         return 2
 
-    from agents.tessera import dialect_detect, dialect_signatures
-
-    entries: dict[str, tuple[tuple[str, ...], bool]] = {}
-    medium: set[str] = set()
-    for m in dialect_signatures.PLATFORM_MARKERS:
-        entries[m.id] = (tuple(m.platforms), bool(m.corroborating_only))
-        if m.confidence == "medium":
-            medium.add(m.id)
-    for ident, platforms, _pattern in dialect_detect._LEXICON:
-        entries[ident] = (tuple(platforms), False)
-
     import structlog
 
-    structlog.configure(wrapper_class=structlog.make_filtering_bound_logger(30), cache_logger_on_first_use=True)
+    from agents.tessera import dialect_detect
 
-    samples: list[tuple[str, str, set[str], float]] = []  # (set, platform, fired, file weight)
+    structlog.configure(wrapper_class=structlog.make_filtering_bound_logger(30), cache_logger_on_first_use=True)
+    table, medium = load_entries()
+    samples: list[Sample] = []
     for kind, platform, path, part in labelled_files(corpus):
         if part != "fit" or platform is None:
             continue
         fired = fired_entries(dialect_detect.detect_dialect, path)
-        if fired is None:
-            continue
-        samples.append((kind, platform, fired, REAL_FILE_WEIGHT if kind == "real" else 1.0))
+        if fired is not None:
+            samples.append((kind, platform, fired))
 
-    files_of = Counter()
-    for _kind, platform, _fired, w in samples:
-        files_of[platform] += w
-    total = sum(files_of.values())
-
-    weights: dict[str, dict[str, float]] = {}
-    for ident, (platforms, _corroborating) in entries.items():
-        k = Counter()
-        for _kind, platform, fired, w in samples:
-            if ident in fired:
-                k[platform] += w
-        n_out = total - sum(files_of[p] for p in platforms)
-        k_out = sum(v for p, v in k.items() if p not in platforms)
-        support = sum(k.values())
-        rate_out = (k_out + SMOOTHING) / (n_out + 2 * SMOOTHING)
-        prior = math.log(1 + 3 / max(1, len(platforms)))
-        weights[ident] = {}
-        for p in platforms:
-            ratio = math.log((k[p] + SMOOTHING) / (files_of[p] + 2 * SMOOTHING) / rate_out)
-            w = (support * ratio + PRIOR_STRENGTH * prior) / (support + PRIOR_STRENGTH)
-            w = min(MAX_WEIGHT, max(0.0, w))
-            if ident in medium:
-                w *= MEDIUM_FACTOR
-            weights[ident][p] = round(w, 4)
-
-    real = [(platform, score(fired, entries, weights)) for kind, platform, fired, _w in samples if kind == "real"]
-    fixtures = [(platform, score(fired, entries, weights)) for kind, platform, fired, _w in samples if kind != "real"]
-
-    def measure(part, thresholds):
-        decided = right = 0
-        for platform, scored in part:
-            verdict, _ = decide(scored, *thresholds)
-            if verdict is not None:
-                decided += 1
-                right += verdict == platform
-        return (right / decided if decided else 0.0), decided
-
-    best = None
-    for min_entries in (1, 2, 3):
-        for min_score_tenths in range(10, 81, 5):
-            for min_conf_pct in range(50, 100, 5):
-                thresholds = (min_score_tenths / 10, min_conf_pct / 100, min_entries)
-                precision, decided = measure(real, thresholds)
-                fixture_precision, _ = measure(fixtures, thresholds)
-                if precision >= TARGET_PRECISION and fixture_precision >= TARGET_FIXTURE_PRECISION:
-                    key = (decided, -min_entries, -thresholds[0], -thresholds[1])
-                    if best is None or key > best[0]:
-                        best = (key, thresholds)
-    if best is None:
+    weights, thresholds, real, fixtures = fit(samples, table, medium)
+    if thresholds is None:
         print("no thresholds reach the target precision", file=sys.stderr)
         return 1
-    min_score, min_conf, min_entries = best[1]
-    precision, decided = measure(real, best[1])
-    fixture_precision, fixture_decided = measure(fixtures, best[1])
+    min_score, min_conf, min_entries = thresholds
+    precision, decided = measure(real, thresholds)
+    fixture_precision, fixture_decided = measure(fixtures, thresholds)
     print(
         f"fitting part: {len(samples)} files ({len(real)} real); thresholds score >= {min_score}, "
         f"confidence >= {min_conf}, entries >= {min_entries}: real precision {precision:.3f} deciding on "
@@ -172,7 +215,7 @@ def main() -> int:
     )
 
     rows = "\n".join(
-        f'    {{"{ident}", {{{", ".join(repr(weights[ident].get(p, 0.0)) for p in PLATFORMS)}}}}},' for ident in entries
+        f'    {{"{ident}", {{{", ".join(repr(weights[ident].get(p, 0.0)) for p in PLATFORMS)}}}}},' for ident in table
     )
     out.write_text(
         "// Generated by scripts/fit_dialect_weights.py from the labelled corpus; do not edit by hand.\n"

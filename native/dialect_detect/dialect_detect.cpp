@@ -7,7 +7,7 @@
 // A match counts only in its context (text/sqlcontext.hpp): markers of scope "comment" where the match
 // starts inside a comment, everything else where it starts in code. An entry fires when its pattern
 // matches at some position of the right context (pattern.search from that position); its first such
-// match is its evidence. Each entry carries a fitted weight towards each platform it names (weights.hpp,
+// match is its evidence. Each entry carries one fitted weight, added to each platform it names (weights.hpp,
 // written by scripts/fit_dialect_weights.py); a platform's score is the sum of those weights over the
 // fired entries that name it, where corroborating-only markers add to a platform only once other evidence has given
 // it a score. The verdict names the best-scoring platform when its score reaches kMinScore, its share

@@ -219,6 +219,7 @@ inline constexpr LexiconEntry kLexicon[] = {
     {"bigquery.region_qualifier",      BQ,                             R"re(`?region-[a-z0-9-]+`?\.INFORMATION_SCHEMA\b)re"},
     {"bigquery.declare_typed",         BQ,                             R"re(\bDECLARE\s+\w+(?:\s*,\s*\w+)*\s+(?:INT64|STRING|DATE|TIMESTAMP|ARRAY|STRUCT|FLOAT64|BOOL|NUMERIC|DATETIME)\b)re"},
     {"bigquery.legacy_table_ref",      BQ,                             R"re(\[[\w.-]+:[\w.:-]+\.[\w$-]+\]|\bFROM\s+js\s*\()re"},
+    {"bigquery.legacy_sql",            BQ,                             R"re(\bWITHIN\s+RECORD\b|\bGROUP\s+EACH\s+BY\b|\bJOIN\s+EACH\b|\bOMIT\s+RECORD\s+IF\b|\bTABLE_(?:DATE_RANGE|QUERY)\s*\(|\bEXACT_COUNT_DISTINCT\s*\()re"},
     {"bigquery.create_temp_function",  BQ | DBX | HV,                  R"re(\bCREATE\s+(?:OR\s+REPLACE\s+)?TEMP(?:ORARY)?\s+FUNCTION\b)re"},
 
     // ---- teradata -----------------------------------------------------------------------------------
