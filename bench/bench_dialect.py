@@ -151,9 +151,10 @@ def leave_one_repository_out(corpus: Path) -> None:
         weights, thresholds, _, _ = fit.fit(train, entries, medium)
         for r, _kind, platform, fired in samples:
             if r == repository:
-                verdict = None if thresholds is None else fit.decide(fit.summary(fit.score(fired, entries, weights)), *thresholds)
-                rows.append((platform, verdict))
-    accuracy_table(f"Real scripts, each judged with its repository left out of the fit ({len(repositories)} repositories)", rows)
+                scored = fit.summary(fit.score(fired, entries, weights))
+                rows.append((platform, None if thresholds is None else fit.decide(scored, *thresholds)))
+    title = f"Real scripts, each judged with its repository left out of the fit ({len(repositories)} repositories)"
+    accuracy_table(title, rows)
 
 
 def speed(corpus: Path, quick: bool) -> None:

@@ -1,9 +1,14 @@
 """The weights compiled into the module are the ones the fitting script derives from the corpus and the
 current lexicon: a lexicon or catalogue change without a refit shows up here."""
 
+import re
 import subprocess
 import sys
 from pathlib import Path
+
+from agents.tessera import dialect_probe
+from agents.tessera.dialect_detect import _LEXICON
+from agents.tessera.dialect_signatures import PLATFORM_MARKERS
 
 ROOT = Path(__file__).resolve().parents[2]
 
@@ -23,14 +28,9 @@ def test_an_entry_weighs_the_same_towards_every_platform_it_names():
     # Which of an entry's platforms the corpus's few repositories use it in says more about their authors
     # than about the platforms: a per-platform fit named legacy BigQuery scripts, which comment with the
     # `#` MySQL shares, MySQL.
-    import re
-
-    from agents.tessera import dialect_probe
-    from agents.tessera.dialect_detect import _LEXICON
-    from agents.tessera.dialect_signatures import PLATFORM_MARKERS
-
-    order = [getattr(dialect_probe, f"PLATFORM_{name}") for name in (
-        "DATABRICKS", "SNOWFLAKE", "POSTGRESQL", "MYSQL", "SQLSERVER", "ORACLE", "REDSHIFT", "BIGQUERY", "TERADATA", "HIVE")]
+    columns = ("DATABRICKS", "SNOWFLAKE", "POSTGRESQL", "MYSQL", "SQLSERVER", "ORACLE", "REDSHIFT", "BIGQUERY",
+               "TERADATA", "HIVE")
+    order = [getattr(dialect_probe, f"PLATFORM_{name}") for name in columns]
     named = {m.id: set(m.platforms) for m in PLATFORM_MARKERS} | {ident: set(p) for ident, p, _ in _LEXICON}
     table = (ROOT / "native" / "dialect_detect" / "weights.hpp").read_text(encoding="utf-8")
     rows = re.findall(r'\{"([\w.]+)", \{([^}]*)\}\}', table)
