@@ -34,7 +34,6 @@ from __future__ import annotations
 import math
 import sys
 from collections import Counter
-from collections.abc import Iterable
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "bench"))
@@ -114,9 +113,8 @@ def decide(summarised, min_score: float, min_confidence: float, min_entries: int
     return platform if alone and top >= min_score and confidence >= min_confidence and backing >= min_entries else None
 
 
-def fit_weights(samples: Iterable[Sample], entries: Entries, medium: set[str]) -> dict[str, dict[str, float]]:
+def fit_weights(samples: list[Sample], entries: Entries, medium: set[str]) -> dict[str, dict[str, float]]:
     """Each entry's weight towards each of its platforms (see the module's docstring)."""
-    samples = list(samples)
     files_of: Counter[str] = Counter()
     for kind, platform, _fired in samples:
         files_of[platform] += REAL_FILE_WEIGHT if kind == "real" else 1.0
@@ -171,10 +169,9 @@ def choose_thresholds(real: list[tuple[str, tuple]], fixtures: list[tuple[str, t
     return None if best is None else best[1]
 
 
-def fit(samples: Iterable[Sample], entries: Entries, medium: set[str]):
+def fit(samples: list[Sample], entries: Entries, medium: set[str]):
     """Weights and thresholds fitted on the samples, with the summaries of the samples' real scripts and
     fixtures scored by them; the thresholds are None when none reach the target precisions."""
-    samples = list(samples)
     weights = fit_weights(samples, entries, medium)
     scored = [(kind, platform, summary(score(fired, entries, weights))) for kind, platform, fired in samples]
     real = [(platform, s) for kind, platform, s in scored if kind == "real"]
