@@ -26,6 +26,7 @@ enum Kind : unsigned char {
   kMacro,
   kOther,
   kKindCount,
+  kNoObject = kKindCount,  // a form that names no object of its own (see kKindForms)
 };
 
 inline constexpr std::array<const char*, kKindCount> kKindValues = {
@@ -48,8 +49,11 @@ struct KindForm {
 };
 
 // Longer forms first, so that PACKAGE BODY is not taken for PACKAGE, nor TABLE FUNCTION for TABLE.
+// A form of kind kNoObject defines nothing: it only keeps a shorter form from taking its second word
+// for a name (a DATABASE ROLE is a role, not a database called ROLE).
 inline constexpr KindForm kKindForms[] = {
     {{"PACKAGE", "BODY"}, kPackageBody, true},
+    {{"DATABASE", "ROLE"}, kNoObject, false},
     {{"TYPE", "BODY"}, kType, true},
     {{"TABLE", "FUNCTION"}, kFunction, true},
     {{"FILE", "FORMAT"}, kOther, false},
@@ -83,6 +87,11 @@ inline constexpr std::string_view kModifiers[] = {
     "AGGREGATE", "FORCE",      "NOFORCE",     "EDITIONABLE", "NONEDITIONABLE", "EDITIONING", "STREAMING",
     "LIVE",      "FOREIGN",    "UNLOGGED",    "DYNAMIC",     "HYBRID",      "PUBLIC",
 };
+
+// Clauses that may stand between CREATE [OR REPLACE] and the kind with a value after an equals sign:
+// ALGORITHM = MERGE, DEFINER = `user`@`host` (how dump tools write every view and routine). SQL
+// SECURITY DEFINER | INVOKER may stand there too.
+inline constexpr std::string_view kAssignedModifiers[] = {"ALGORITHM", "DEFINER"};
 
 // The words after OR that make CREATE OR <word> a statement of its own.
 struct OrForm {

@@ -19,6 +19,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tessera::inventory {
@@ -116,15 +117,48 @@ Ref read_script(PyObject* module, PyObject* path) {
 
 // ---- records ----------------------------------------------------------------------------------------
 
-// The name as written, without its brackets, quotes and backticks, and without blanks around dots.
+// Narrows s[b, e), an IDENTIFIER(...) call as the scanner takes one for a name, to what it names: the
+// text of its string (the string's quote then in `quote`), or the name or variable as written. False,
+// and nothing narrowed, for any other name.
+template <class Ch>
+bool identifier_call(const Ch* s, size_t& b, size_t& e, Ch& quote) {
+  constexpr std::string_view kWord = "IDENTIFIER";
+  if (e - b <= kWord.size() || s[e - 1] != Ch(')')) return false;
+  for (size_t k = 0; k < kWord.size(); ++k)
+    if ((s[b + k] | 0x20) != Ch(kWord[k] | 0x20)) return false;
+  size_t i = b + kWord.size(), j = e - 1;
+  auto blank = [](Ch c) { return (text::classes(c) & text::kSpace) != 0; };
+  while (i < j && blank(s[i])) ++i;
+  if (i == j || s[i] != Ch('(')) return false;
+  ++i;
+  while (i < j && blank(s[i])) ++i;
+  while (j > i && blank(s[j - 1])) --j;
+  quote = 0;
+  if (j - i >= 2 && s[i] == Ch('\'') && s[j - 1] == s[i]) {
+    quote = s[i];
+    ++i;
+    --j;
+  }
+  b = i;
+  e = j;
+  return true;
+}
+
+// The name as written, without its brackets, quotes and backticks, and without blanks around dots;
+// for IDENTIFIER('...'), the name its string holds, and for IDENTIFIER($variable), the variable.
 template <class Ch>
 Ref unquoted(const Ch* s, size_t b, size_t e) {
   std::vector<Py_UCS4> out;
   out.reserve(e - b);
+  Ch quote = 0;  // a string's quote, doubled inside it
+  identifier_call(s, b, e, quote);
   size_t i = b;
   while (i < e) {
     const Ch c = s[i];
-    if (c == Ch('[') || c == Ch('"') || c == Ch('`')) {
+    if (quote && c == quote) {
+      out.push_back(c);
+      i += (i + 1 < e && s[i + 1] == quote) ? 2 : 1;
+    } else if (c == Ch('[') || c == Ch('"') || c == Ch('`')) {
       const Ch close = c == Ch('[') ? Ch(']') : c;
       for (++i; i < e; ++i) {
         if (s[i] == close) {

@@ -1137,6 +1137,11 @@ class Scanner {
   bool name_at(size_t p, size_t& begin, size_t& end) const {
     begin = p;
     end = p;
+    if (const size_t e = keyword_at(p); e > p && lex::is(s_, p, e, "IDENTIFIER")) {
+      end = identifier_call_end(e);
+      if (end != npos) return true;
+      end = p;
+    }
     size_t parts = 0;
     bool bare_only = true;
     while (p < n_) {
@@ -1179,6 +1184,37 @@ class Scanner {
     return true;
   }
 
+  // IDENTIFIER('name') or IDENTIFIER($variable), a name given as a string or a variable: where the
+  // call whose name ends at p ends, when it closes on its line; npos otherwise.
+  size_t identifier_call_end(size_t p) const {
+    auto blanks = [&](size_t q) {
+      while (q < n_ && lex::space_not_break(s_[q])) ++q;
+      return q;
+    };
+    size_t q = blanks(p);
+    if (q >= n_ || s_[q] != Ch('(')) return npos;
+    q = blanks(q + 1);
+    if (q < n_ && (s_[q] == Ch('\'') || s_[q] == Ch('"'))) {
+      const Ch quote = s_[q];
+      for (++q;; ++q) {
+        if (q >= n_ || text::is_break_char(s_[q])) return npos;
+        if (s_[q] != quote) continue;
+        if (q + 1 < n_ && s_[q + 1] == quote) {
+          ++q;
+          continue;
+        }
+        break;
+      }
+      ++q;
+    } else {
+      const size_t from = q;
+      while (q < n_ && (lex::word_char(s_[q]) || s_[q] == Ch(':') || s_[q] == Ch('.'))) ++q;
+      if (q == from) return npos;
+    }
+    q = blanks(q);
+    return q < n_ && s_[q] == Ch(')') ? q + 1 : npos;
+  }
+
   bool kind_at(size_t& p, bool alter, bool replace, Head& h) const {
     const size_t e = keyword_at(p);
     if (e == p) return false;
@@ -1191,6 +1227,7 @@ class Scanner {
         if (qe == q || !lex::is(s_, q, qe, form.words[1])) continue;
         after = qe;
       }
+      if (form.kind == kNoObject) return false;
       if (alter && std::find(std::begin(kAlterKinds), std::end(kAlterKinds), form.kind) == std::end(kAlterKinds))
         return false;
       if (replace &&
@@ -1228,6 +1265,11 @@ class Scanner {
       for (bool more = true; more;) {
         more = false;
         e = keyword_at(q);
+        if (const size_t clause = assigned_clause(q, e); clause != q) {
+          q = next_token(clause);
+          more = true;
+          continue;
+        }
         for (const std::string_view modifier : kModifiers) {
           if (lex::is(s_, q, e, modifier)) {
             // SET TABLE is a modifier; SET on its own is not a kind.
@@ -1249,15 +1291,77 @@ class Scanner {
     if (!kind_at(q, alter, replace, h)) return false;
     q = next_token(q);
     size_t e = keyword_at(q);
+    // An index built without locking its table.
+    if (h.kind == kIndex && lex::is(s_, q, e, "CONCURRENTLY")) {
+      q = next_token(e);
+      e = keyword_at(q);
+    }
     if (lex::is(s_, q, e, "IF")) {
       const size_t not_begin = next_token(e);
       const size_t not_end = keyword_at(not_begin);
       const size_t exists_begin = next_token(not_end);
       const size_t exists_end = keyword_at(exists_begin);
-      if (lex::is(s_, not_begin, not_end, "NOT") && lex::is(s_, exists_begin, exists_end, "EXISTS"))
+      if (lex::is(s_, not_begin, not_end, "NOT") && lex::is(s_, exists_begin, exists_end, "EXISTS")) {
         q = next_token(exists_end);
+        e = keyword_at(q);
+      }
     }
+    // A schema created for a role without a name of its own is named after the role.
+    if (h.kind == kSchema && lex::is(s_, q, e, "AUTHORIZATION")) q = next_token(e);
     return name_at(q, h.name_begin, h.name_end);
+  }
+
+  // Where a clause at q (a word ending at e) ends when it is one that may stand between CREATE and
+  // the kind with a value: ALGORITHM = word, DEFINER = user, SQL SECURITY word; q when it is none.
+  size_t assigned_clause(size_t q, size_t e) const {
+    if (e == q) return q;
+    if (lex::is(s_, q, e, "SQL")) {
+      const size_t b = next_token(e), be = keyword_at(b);
+      if (!lex::is(s_, b, be, "SECURITY")) return q;
+      const size_t v = next_token(be), ve = keyword_at(v);
+      return ve > v ? ve : q;
+    }
+    if (std::none_of(std::begin(kAssignedModifiers), std::end(kAssignedModifiers),
+                     [&](std::string_view word) { return lex::is(s_, q, e, word); }))
+      return q;
+    size_t v = next_token(e);
+    if (v >= n_ || s_[v] != Ch('=')) return q;
+    v = next_token(v + 1);
+    // A user: name@host with either part bare or quoted, or CURRENT_USER, with or without ().
+    size_t end = user_part(v);
+    if (end == v) return q;
+    if (end < n_ && s_[end] == Ch('@')) {
+      const size_t host = user_part(end + 1);
+      if (host == end + 1) return q;
+      end = host;
+    }
+    if (lex::is(s_, v, end, "CURRENT_USER")) {
+      const size_t open = next_token(end);
+      const size_t close = open < n_ && s_[open] == Ch('(') ? next_token(open + 1) : n_;
+      if (close < n_ && s_[close] == Ch(')')) end = close + 1;
+    }
+    return end;
+  }
+
+  // The end of a user's or host's name at p, quoted on one line or bare (`%` and dots allowed); p
+  // when none stands there.
+  size_t user_part(size_t p) const {
+    if (p >= n_) return p;
+    const Ch c = s_[p];
+    if (c == Ch('`') || c == Ch('\'') || c == Ch('"')) {
+      for (size_t q = p + 1; q < n_ && !text::is_break_char(s_[q]); ++q) {
+        if (s_[q] != c) continue;
+        if (q + 1 < n_ && s_[q + 1] == c) {
+          ++q;
+          continue;
+        }
+        return q + 1;
+      }
+      return p;
+    }
+    size_t q = p;
+    while (q < n_ && (lex::word_char(s_[q]) || s_[q] == Ch('%') || s_[q] == Ch('.'))) ++q;
+    return q;
   }
 
   // The first code of a statement, a word, at the top nesting level.
@@ -1303,7 +1407,7 @@ class Scanner {
   // Whether the statement before the line starting at p closed a routine's body in the dialects
   // that end one with a semicolon rather than a batch separator: its last code line is unindented,
   // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
-  // head (a one-statement function); or it is a client's DELIMITER directive, which only stands
+  // head (a one-statement function), or holds only the semicolon; or it is a client's DELIMITER directive, which only stands
   // between statements (a routine written with another delimiter ends before it). Blank and
   // line-comment lines are passed over.
   bool ended_before(size_t p) const {
@@ -1320,7 +1424,8 @@ class Scanner {
       if (lex::is(s_, sb, we, "DELIMITER")) return true;
       if (sb != b || s_[se - 1] != Ch(';')) return false;
       const Ch c = s_[sb];
-      if (c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
+      // A semicolon alone ends a routine without a body of its own (a handler in a stage's file).
+      if (se - sb == 1 || c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
       return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
     }
     return false;

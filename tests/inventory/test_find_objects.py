@@ -298,6 +298,46 @@ def test_object_extent_and_heads(objects, script, expected):
 
 
 @pytest.mark.parametrize(
+    "script, expected",
+    [
+        # Dump tools write every routine and view with its definer, and views with their algorithm.
+        ("CREATE DEFINER=`root`@`localhost` PROCEDURE `shop`.`restock`(IN n INT)\nBEGIN\n  SELECT n;\nEND ;;\n",
+         [("procedure", "shop.restock", "`shop`.`restock`", "create", 1, 4)]),
+        ("CREATE ALGORITHM=UNDEFINED DEFINER='app'@'%' SQL SECURITY INVOKER VIEW v AS SELECT 1;\n"
+         "CREATE OR REPLACE DEFINER = CURRENT_USER() FUNCTION f() RETURNS INT RETURN 1;\n"
+         "CREATE DEFINER = root@localhost\n  TRIGGER t BEFORE INSERT ON x FOR EACH ROW SET NEW.a = 1;\n",
+         [("view", "v", "v", "create", 1, 1), ("function", "f", "f", "create_or_replace", 2, 2),
+          ("trigger", "t", "t", "create", 3, 4)]),
+        # A definer clause that names nobody leaves the head without a kind.
+        ("CREATE DEFINER = PROCEDURE p() SELECT 1;\n", []),
+        # A database role is a role: no database called ROLE.
+        ("CREATE DATABASE ROLE IF NOT EXISTS db_reader;\nCREATE DATABASE sales;\n",
+         [("other", "sales", "sales", "create", 2, 2)]),
+        # IDENTIFIER() names the object by a string or a variable.
+        ("create or replace table identifier('my_db.my_schema.my_table') (c1 number);\n"
+         "CREATE TABLE IDENTIFIER ( '\"Mixed\"''s' ) (a int);\n"
+         "CREATE SCHEMA IF NOT EXISTS IDENTIFIER($TARGET_SCHEMA) WITH MANAGED ACCESS;\n"
+         "CREATE TABLE identifier (a int);\n",
+         [("table", "my_db.my_schema.my_table", "identifier('my_db.my_schema.my_table')", "create_or_replace", 1, 1),
+          ("table", "Mixed's", "IDENTIFIER ( '\"Mixed\"''s' )", "create", 2, 2),
+          ("schema", "$TARGET_SCHEMA", "IDENTIFIER($TARGET_SCHEMA)", "create", 3, 3),
+          ("table", "identifier", "identifier", "create", 4, 4)]),
+        # A schema made for a role without a name of its own takes the role's name.
+        ("CREATE SCHEMA IF NOT EXISTS AUTHORIZATION bob;\nCREATE SCHEMA sales AUTHORIZATION dbo;\n",
+         [("schema", "bob", "bob", "create", 1, 1), ("schema", "sales", "sales", "create", 2, 2)]),
+        ("CREATE INDEX CONCURRENTLY IF NOT EXISTS ix ON t (a);\n", [("index", "ix", "ix", "create", 1, 1)]),
+        # A procedure whose code lives in a staged file ends at the semicolon that ends its statement.
+        ("CREATE OR REPLACE PROCEDURE p()\nRETURNS OBJECT\nLANGUAGE PYTHON\nHANDLER = 'x.compute'\n;\n\n"
+         "CREATE OR REPLACE STAGE s;\n",
+         [("procedure", "p", "p", "create_or_replace", 1, 5), ("other", "s", "s", "create_or_replace", 7, 7)]),
+    ],
+)
+def test_clauses_before_the_kind_and_names_given_otherwise(script, expected):
+    assert [(o.kind.value, o.name, o.raw_name, o.statement, o.first_line, o.last_line)
+            for o in find_objects(script)] == expected
+
+
+@pytest.mark.parametrize(
     "script",
     [
         "",
