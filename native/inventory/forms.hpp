@@ -54,6 +54,8 @@ struct KindForm {
 inline constexpr KindForm kKindForms[] = {
     {{"PACKAGE", "BODY"}, kPackageBody, true},
     {{"DATABASE", "ROLE"}, kNoObject, false},
+    {{"DATABASE", "SCOPED"}, kNoObject, false},      // a credential or a configuration
+    {{"DATABASE", "ENCRYPTION"}, kNoObject, false},  // a key
     {{"TYPE", "BODY"}, kType, true},
     {{"TABLE", "FUNCTION"}, kFunction, true},
     {{"FILE", "FORMAT"}, kOther, false},

@@ -487,7 +487,7 @@ class Scanner {
         ++i;
         break;
       case ';':
-        semicolon();
+        semicolon(i);
         i = head(i + 1, false, true);
         break;
       default:  // a word, looked at only while an ALTER waits for its body
@@ -1163,7 +1163,7 @@ class Scanner {
         q += 1;
         bare_only = false;
       } else if (lex::word_char(c)) {
-        q = word_end(p);
+        q = bare_part_end(p);
       } else if (c != Ch('.') || parts == 0) {
         break;
       }
@@ -1182,6 +1182,19 @@ class Scanner {
       for (const std::string_view word : kNotNames)
         if (lex::is(s_, begin, end, word)) return false;
     return true;
+  }
+
+  // The end of a bare name part at p: word characters, and ${variable} placeholders that a client
+  // substitutes before the script runs (${env}_sales, db_${day}), closed on their line.
+  size_t bare_part_end(size_t p) const {
+    for (;;) {
+      p = word_end(p);
+      if (p + 1 >= n_ || s_[p] != Ch('{') || s_[p - 1] != Ch('$')) return p;
+      size_t close = p + 1;
+      while (close < n_ && s_[close] != Ch('}') && !text::is_break_char(s_[close])) ++close;
+      if (close >= n_ || s_[close] != Ch('}')) return p - 1;
+      p = close + 1;
+    }
   }
 
   // IDENTIFIER('name') or IDENTIFIER($variable), a name given as a string or a variable: where the
@@ -1491,11 +1504,39 @@ class Scanner {
     open_ = false;
   }
 
-  void semicolon() {
+  // The semicolon at p ends a statement.
+  void semicolon(size_t p) {
     if (pending_depth_ == 0) pending_ = false;
     // A table, view or index ends with its statement, and so does a routine whose body was
-    // dollar-quoted: what follows is the script's own work, not part of the object.
-    if (open_ && (dollar_body_ || !cur_.routine)) close(line_, line_begin_);
+    // dollar-quoted, or a function whose whole statement stands on its head's line: what follows
+    // is the script's own work, not part of the object.
+    if (open_ && (dollar_body_ || !cur_.routine || one_line_function(p))) close(line_, line_begin_);
+  }
+
+  // Whether the open object is a function that the semicolon at p, on the line of its head, ends:
+  // one defined by a class, a string or an expression (AS 'com.acme.Udf', AS (x + 1)), with every
+  // parenthesis after its name closed and no BEGIN that would open a body of statements. A
+  // procedure's body, even on one line, runs on to its batch's end.
+  bool one_line_function(size_t p) const {
+    if (cur_.kind != kFunction || line_ != cur_.first_line || p < cur_.name_end) return false;
+    size_t depth = 0;
+    for (size_t i = cur_.name_end; i < p; ++i) {
+      const Ch c = s_[i];
+      if (c == Ch('\'') || c == Ch('"') || c == Ch('`')) {
+        const size_t close = text::find(s_, i + 1, p, c);
+        if (close >= p) return false;
+        i = close;
+      } else if (c == Ch('(')) {
+        ++depth;
+      } else if (c == Ch(')')) {
+        if (depth-- == 0) return false;
+      } else if ((lex::of(c) & lex::kWordStart) && !lex::word_char(s_[i - 1])) {
+        const size_t e = word_end(i);
+        if (lex::is(s_, i, e, "BEGIN")) return false;
+        i = e - 1;
+      }
+    }
+    return depth == 0;
   }
 
   void batch_end() {

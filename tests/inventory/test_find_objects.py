@@ -311,7 +311,8 @@ def test_object_extent_and_heads(objects, script, expected):
         # A definer clause that names nobody leaves the head without a kind.
         ("CREATE DEFINER = PROCEDURE p() SELECT 1;\n", []),
         # A database role is a role: no database called ROLE.
-        ("CREATE DATABASE ROLE IF NOT EXISTS db_reader;\nCREATE DATABASE sales;\n",
+        ("CREATE DATABASE ROLE IF NOT EXISTS db_reader;\nCREATE DATABASE sales;\n"
+         "CREATE DATABASE SCOPED CREDENTIAL cred WITH IDENTITY = 'u';\n",
          [("other", "sales", "sales", "create", 2, 2)]),
         # IDENTIFIER() names the object by a string or a variable.
         ("create or replace table identifier('my_db.my_schema.my_table') (c1 number);\n"
@@ -326,13 +327,26 @@ def test_object_extent_and_heads(objects, script, expected):
         ("CREATE SCHEMA IF NOT EXISTS AUTHORIZATION bob;\nCREATE SCHEMA sales AUTHORIZATION dbo;\n",
          [("schema", "bob", "bob", "create", 1, 1), ("schema", "sales", "sales", "create", 2, 2)]),
         ("CREATE INDEX CONCURRENTLY IF NOT EXISTS ix ON t (a);\n", [("index", "ix", "ix", "create", 1, 1)]),
+        # Placeholders a client fills in before the script runs are part of the name.
+        ("CREATE TABLE ${table}_citation\nSTORED AS PARQUET AS SELECT 1;\nCREATE TABLE ${db}.t_${day} (a int);\n"
+         "CREATE TABLE ab${ (a int);\n",
+         [("table", "${table}_citation", "${table}_citation", "create", 1, 2),
+          ("table", "${db}.t_${day}", "${db}.t_${day}", "create", 3, 3), ("table", "ab", "ab", "create", 4, 4)]),
         # A procedure whose code lives in a staged file ends at the semicolon that ends its statement.
         ("CREATE OR REPLACE PROCEDURE p()\nRETURNS OBJECT\nLANGUAGE PYTHON\nHANDLER = 'x.compute'\n;\n\n"
          "CREATE OR REPLACE STAGE s;\n",
          [("procedure", "p", "p", "create_or_replace", 1, 5), ("other", "s", "s", "create_or_replace", 7, 7)]),
+        # A function defined by a class or an expression ends with its line's statement; one whose
+        # line opens a body of statements runs on to its END.
+        ("CREATE TEMPORARY FUNCTION to_iso AS 'org.acme.ToIso';\n\nSET hive.auto.convert.join=false;\n"
+         "DROP TABLE IF EXISTS t;\nCREATE TABLE t AS SELECT 1;\n",
+         [("function", "to_iso", "to_iso", "create", 1, 1), ("table", "t", "t", "create", 5, 5)]),
+        ("CREATE FUNCTION f() RETURNS INT BEGIN DECLARE x INT;\nSET x = 1;\nRETURN x;\nEND;\nCREATE TABLE t (a int);\n",
+         [("function", "f", "f", "create", 1, 4), ("table", "t", "t", "create", 5, 5)]),
+        ("CREATE PROC p AS SELECT 1;\nSELECT 2;\nGO\n", [("procedure", "p", "p", "create", 1, 2)]),
     ],
 )
-def test_clauses_before_the_kind_and_names_given_otherwise(script, expected):
+def test_forms_met_in_real_scripts(script, expected):
     assert [(o.kind.value, o.name, o.raw_name, o.statement, o.first_line, o.last_line)
             for o in find_objects(script)] == expected
 
