@@ -464,7 +464,9 @@ class Scanner {
         i = text::hash_comment_at(s_, i, n_) ? text::find_line_break(s_, i + 1, n_) : pending_ ? word_end(i) : i + 1;
         break;
       case '/':
-        if (i + 1 < n_ && s_[i + 1] == Ch('*')) {
+        if (const size_t code = executable_comment(i); code != npos) {
+          i = code;
+        } else if (i + 1 < n_ && s_[i + 1] == Ch('*')) {
           const size_t line = line_;
           i = block_comment(i);
           // Code after a comment that began on an earlier line is the first on its line.
@@ -997,7 +999,8 @@ class Scanner {
         continue;
       }
       if (c == Ch('/') && p + 1 < n_ && s_[p + 1] == Ch('*')) {
-        p = block_comment(p);
+        const size_t code = executable_comment(p);
+        p = code != npos ? code : block_comment(p);
         continue;
       }
       const bool line_had_code = code_on_line();
@@ -1062,6 +1065,16 @@ class Scanner {
     return i + 1;
   }
 
+  // A comment that MySQL runs as code (/*!50003 CREATE*/), as its dump tool writes the heads of
+  // views and triggers: where its code starts, past the version; npos for any other character.
+  // Its closing */ is passed over as code that means nothing.
+  size_t executable_comment(size_t i) const {
+    if (i + 2 >= n_ || s_[i] != Ch('/') || s_[i + 1] != Ch('*') || s_[i + 2] != Ch('!')) return npos;
+    i += 3;
+    while (i < n_ && s_[i] >= Ch('0') && s_[i] <= Ch('9')) ++i;
+    return i;
+  }
+
   size_t block_comment(size_t i) {
     size_t j = i + 2, end = n_;
     while ((j = text::find(s_, j, n_, Ch('*'))) < n_) {
@@ -1115,6 +1128,10 @@ class Scanner {
         ++p;
       } else if ((c == Ch('-') && p + 1 < n_ && s_[p + 1] == Ch('-')) || (c == Ch('#') && text::hash_comment_at(s_, p, n_))) {
         p = text::find_line_break(s_, p + 1, n_);
+      } else if (const size_t code = executable_comment(p); code != npos) {
+        p = code;
+      } else if (c == Ch('*') && p + 1 < n_ && s_[p + 1] == Ch('/')) {
+        p += 2;  // the end of an executable comment, whose content was read as code
       } else if (c == Ch('/') && p + 1 < n_ && s_[p + 1] == Ch('*')) {
         size_t j = p + 2;
         while ((j = text::find(s_, j, n_, Ch('*'))) < n_ && !(j + 1 < n_ && s_[j + 1] == Ch('/'))) ++j;
@@ -1398,7 +1415,9 @@ class Scanner {
     // Another object's head inside a routine's body is part of the body, unless it is a routine
     // itself; and a head that shares its line with code of the open object stays in that object.
     if (open_ && line_had_code) return e;
-    if (open_ && cur_.routine && !h.routine && !(ended_before(line_begin_) && !temporary(h))) return e;
+    if (open_ && cur_.routine && !h.routine &&
+        !((ended_before(line_begin_) || delimiter_since(cur_.begin, line_begin_)) && !temporary(h)))
+      return e;
     if (line_ <= closed_through_) return e;
     Object o{h.kind, h.statement, h.routine, h.name_begin, h.name_end, line_, 0, line_begin_, line_begin_};
     if (h.statement == kAlter) {
@@ -1441,6 +1460,25 @@ class Scanner {
       if (se - sb == 1 || c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
       return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
     }
+    return false;
+  }
+
+  // Whether a line in [from, to) (line starts) is a client's DELIMITER directive: it stands only
+  // between statements, so a routine open before it has ended, whatever statements follow it (a
+  // dump's SET and DROP lines before the next table). Each line is looked at once per scan.
+  bool delimiter_since(size_t from, size_t to) {
+    for (size_t p = std::max(from, delimiters_checked_to_); p < to;) {
+      size_t q = p;
+      while (q < to && lex::space_not_break(s_[q])) ++q;
+      if (lex::is(s_, q, word_end(q), "DELIMITER")) {
+        delimiters_checked_to_ = std::max(delimiters_checked_to_, p);
+        return true;
+      }
+      p = text::find_line_break(s_, q, n_);
+      if (p < n_ && s_[p] == Ch('\r') && p + 1 < n_ && s_[p + 1] == Ch('\n')) ++p;
+      ++p;
+    }
+    delimiters_checked_to_ = std::max(delimiters_checked_to_, to);
     return false;
   }
 
@@ -1561,6 +1599,7 @@ class Scanner {
   size_t pending_depth_ = 0;  // parentheses since a pending ALTER's head
   size_t unclosed_until_ = 0;
   size_t closed_through_ = 0;  // the last line of the last object closed
+  size_t delimiters_checked_to_ = 0;  // lines before this hold no DELIMITER directive
 
   bool open_ = false;
   Object cur_{};

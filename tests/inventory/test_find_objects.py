@@ -351,6 +351,53 @@ def test_forms_met_in_real_scripts(script, expected):
             for o in find_objects(script)] == expected
 
 
+MYSQL_DUMP = """\
+--
+-- Table structure for table `items`
+--
+
+DROP TABLE IF EXISTS `items`;
+/*!40101 SET @saved_cs_client     = @@character_set_client */;
+/*!50503 SET character_set_client = utf8mb4 */;
+CREATE TABLE `items` (
+  `id` int NOT NULL AUTO_INCREMENT,
+  `note` varchar(20) DEFAULT '*/ not a close',
+  PRIMARY KEY (`id`)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+/*!40101 SET character_set_client = @saved_cs_client */;
+/*!50003 SET @saved_sql_mode       = @@sql_mode */ ;
+DELIMITER ;;
+/*!50003 CREATE*/ /*!50017 DEFINER=`root`@`localhost`*/ /*!50003 TRIGGER `items_bi` BEFORE INSERT ON `items` FOR EACH ROW BEGIN
+  SET NEW.note = 'x';
+END */;;
+DELIMITER ;
+/*!50003 SET sql_mode              = @saved_sql_mode */ ;
+DELIMITER ;;
+CREATE DEFINER=`root`@`localhost` PROCEDURE `restock`(IN n INT)
+BEGIN
+  /* a plain comment: CREATE TABLE nothing (a int) */
+  CREATE TEMPORARY TABLE t (a INT);
+END ;;
+DELIMITER ;
+/*!50001 DROP VIEW IF EXISTS `v_items`*/;
+/*!50001 CREATE ALGORITHM=UNDEFINED */
+/*!50013 DEFINER=`root`@`localhost` SQL SECURITY DEFINER */
+/*!50001 VIEW `v_items` AS select `items`.`id` AS `id` from `items` */;
+/* CREATE VIEW in a plain comment */
+"""
+
+
+def test_a_dump_tools_script(objects):
+    # Heads written inside comments that MySQL runs as code, routines ended by the client's DELIMITER
+    # with the dump's own SET and DROP lines after them, and plain comments that hold heads.
+    assert objects(MYSQL_DUMP) == [
+        ("table", "items", "create", 8, 12),
+        ("trigger", "items_bi", "create", 16, 21),
+        ("procedure", "restock", "create", 22, 28),
+        ("view", "v_items", "create", 29, 31),
+    ]
+
+
 @pytest.mark.parametrize(
     "script",
     [
@@ -362,6 +409,9 @@ def test_forms_met_in_real_scripts(script, expected):
         "GO\nGO 5\n\n  go\n/\n",
         "CREATE FUNCTION f() AS $$ unterminated",
         "/* CREATE TABLE t unterminated",
+        "/*!", "/*!50003", "/*!50003 CREATE*/ /*!50017 DEFINER=", "*/ CREATE TABLE t (a int) */",
+        "CREATE DEFINER=`unterminated PROCEDURE p() SELECT 1;", "CREATE TABLE IDENTIFIER('unterminated (a int)",
+        "CREATE TABLE ${unterminated (a int)", "CREATE FUNCTION f AS ')' ; (",
         "SELECT 'unterminated\nCREATE TABLE t (a int)",
         "CREATE TABLE [unterminated\n(a int)",
         "CREATE TABLE \"half\nquoted\" (a int)",
