@@ -87,7 +87,8 @@ inline constexpr std::string_view kModifiers[] = {
     "TRANSIENT", "EXTERNAL",   "SECURE",      "MATERIALIZED", "RECURSIVE", "UNIQUE",        "CLUSTERED",
     "NONCLUSTERED", "COLUMNSTORE", "BITMAP",  "FULLTEXT",    "SPATIAL",    "XML",           "PRIMARY",
     "AGGREGATE", "FORCE",      "NOFORCE",     "EDITIONABLE", "NONEDITIONABLE", "EDITIONING", "STREAMING",
-    "LIVE",      "FOREIGN",    "UNLOGGED",    "DYNAMIC",     "HYBRID",      "PUBLIC",
+    "LIVE",      "FOREIGN",    "UNLOGGED",    "DYNAMIC",     "HYBRID",      "PUBLIC",      "CONSTRAINT",
+    "EVENT",
 };
 
 // Clauses that may stand between CREATE [OR REPLACE] and the kind with a value after an equals sign:

@@ -1546,18 +1546,22 @@ class Scanner {
   void semicolon(size_t p) {
     if (pending_depth_ == 0) pending_ = false;
     // A table, view or index ends with its statement, and so does a routine whose body was
-    // dollar-quoted, or a function whose whole statement stands on its head's line: what follows
-    // is the script's own work, not part of the object.
-    if (open_ && (dollar_body_ || !cur_.routine || one_line_function(p))) close(line_, line_begin_);
+    // dollar-quoted, or a function or trigger whose whole statement stands on its head's line:
+    // what follows is the script's own work, not part of the object.
+    if (open_ && (dollar_body_ || !cur_.routine || one_line_routine(p))) close(line_, line_begin_);
   }
 
-  // Whether the open object is a function that the semicolon at p, on the line of its head, ends:
-  // one defined by a class, a string or an expression (AS 'com.acme.Udf', AS (x + 1)), with every
-  // parenthesis after its name closed and no BEGIN that would open a body of statements. A
-  // procedure's body, even on one line, runs on to its batch's end.
-  bool one_line_function(size_t p) const {
-    if (cur_.kind != kFunction || line_ != cur_.first_line || p < cur_.name_end) return false;
+  // Whether the open object is a function or trigger that the semicolon at p, on the line of its
+  // head, ends: a function defined by a class, a string or an expression (AS 'com.acme.Udf',
+  // AS (x + 1)), a trigger that runs one statement or calls a function (FOR EACH ROW SET ...,
+  // EXECUTE FUNCTION f()); with every parenthesis after the name closed and no BEGIN that would open
+  // a body of statements. A trigger whose body follows AS, and a procedure's body even on one line,
+  // run on to the batch's end.
+  bool one_line_routine(size_t p) const {
+    if ((cur_.kind != kFunction && cur_.kind != kTrigger) || line_ != cur_.first_line || p < cur_.name_end)
+      return false;
     size_t depth = 0;
+    bool as = false, calls = false;  // AS before a trigger's body; EXECUTE FUNCTION | PROCEDURE
     for (size_t i = cur_.name_end; i < p; ++i) {
       const Ch c = s_[i];
       if (c == Ch('\'') || c == Ch('"') || c == Ch('`')) {
@@ -1571,10 +1575,16 @@ class Scanner {
       } else if ((lex::of(c) & lex::kWordStart) && !lex::word_char(s_[i - 1])) {
         const size_t e = word_end(i);
         if (lex::is(s_, i, e, "BEGIN")) return false;
+        as = as || lex::is(s_, i, e, "AS");
+        if (lex::is(s_, i, e, "EXECUTE")) {
+          const size_t k = next_token(e), ke = keyword_at(k);
+          calls = calls || lex::is(s_, k, ke, "FUNCTION") || lex::is(s_, k, ke, "PROCEDURE");
+        }
         i = e - 1;
       }
     }
-    return depth == 0;
+    // AS in a trigger opens its body (or names a transition table, where it calls a function).
+    return depth == 0 && (cur_.kind == kFunction || !as || calls);
   }
 
   void batch_end() {

@@ -344,6 +344,16 @@ def test_object_extent_and_heads(objects, script, expected):
         ("CREATE FUNCTION f() RETURNS INT BEGIN DECLARE x INT;\nSET x = 1;\nRETURN x;\nEND;\nCREATE TABLE t (a int);\n",
          [("function", "f", "f", "create", 1, 4), ("table", "t", "t", "create", 5, 5)]),
         ("CREATE PROC p AS SELECT 1;\nSELECT 2;\nGO\n", [("procedure", "p", "p", "create", 1, 2)]),
+        # So does a trigger that runs one statement or calls a function; one whose body follows AS
+        # runs on.
+        ("CREATE TRIGGER t BEFORE UPDATE ON x FOR EACH ROW EXECUTE FUNCTION touch();\n\n"
+         "ALTER TABLE ONLY x ADD CONSTRAINT pk PRIMARY KEY (id);\nCREATE VIEW v AS SELECT 1;\n"
+         "CREATE CONSTRAINT TRIGGER u AFTER INSERT ON x REFERENCING NEW TABLE AS n EXECUTE PROCEDURE f();\n"
+         "CREATE TABLE y (a int);\n",
+         [("trigger", "t", "t", "create", 1, 1), ("view", "v", "v", "create", 4, 4),
+          ("trigger", "u", "u", "create", 5, 5), ("table", "y", "y", "create", 6, 6)]),
+        ("CREATE TRIGGER t ON x AFTER INSERT AS SELECT 1;\nCREATE TABLE #log (a int);\nGO\n",
+         [("trigger", "t", "t", "create", 1, 2)]),
     ],
 )
 def test_forms_met_in_real_scripts(script, expected):
