@@ -237,11 +237,14 @@ __attribute__((always_inline)) inline void settle(const Ch* s, size_t i, const R
     } else if (c == Ch('#')) {
       // Mostly temp tables' names, in scripts that have them.
       if (text::hash_comment_at(s, i + b, i + 65)) events |= uint64_t{1} << b;
+    } else if (c == Ch('|')) {
+      // Shares a class with the backslash on the AVX2 path; a quote after it is an ordinary one.
     } else if (b < 63) {
+      // A backslash, or a q that may open an alternative-quoted literal (q'[...]').
       hazards |= r.quotes & (uint64_t{1} << (b + 1));
     }
   }
-  if (i > 0 && s[i - 1] == Ch('\\')) hazards |= r.quotes & 1;
+  if (i > 0 && (s[i - 1] == Ch('\\') || s[i - 1] == Ch('q') || s[i - 1] == Ch('Q'))) hazards |= r.quotes & 1;
   m.lines = lines;
   m.blanks = blanks;
   m.quotes = r.quotes;
@@ -290,7 +293,8 @@ __attribute__((always_inline)) inline bool masks(const Ch* s, size_t i, Masks& m
     r.quotes |= bits(eq('\'')) << shift;
     r.events |= bits(events) << shift;
     r.dashes |= bits(eq('-')) << shift;
-    r.rare |= bits(_mm_or_si128(_mm_or_si128(_mm_or_si128(eq('\r'), eq('\\')), eq('#')), eq(']'))) << shift;
+    r.rare |= bits(_mm_or_si128(_mm_or_si128(_mm_or_si128(eq('\r'), eq('\\')), _mm_or_si128(eq('#'), eq(']'))),
+                                _mm_or_si128(eq('q'), eq('Q')))) << shift;
     const __m128i folded = _mm_or_si128(v, _mm_set1_epi8(0x20));
     auto folded_eq = [&](char c) { return _mm_cmpeq_epi8(folded, _mm_set1_epi8(c)); };
     r.initials |= bits(_mm_or_si128(_mm_or_si128(folded_eq('a'), folded_eq('c')), _mm_or_si128(folded_eq('g'), folded_eq('r')))) << shift;
@@ -312,7 +316,7 @@ inline bool masks(const Ch*, size_t, Masks&) noexcept {
 // for. A class bit survives both lookups only for the exact characters of its class:
 //   first:  0: 0x0A-0x0C  1: 0x1C-0x1E  (line boundaries)  2: tab  3: space  (blanks)
 //           4: " $ /  5: ; [  6: `  (events)  7: '  (quotes: the sign bit, read by one movemask)
-//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash  5: NEL  6: ]  7: #
+//   second: 0: A C G a c g  1: R r  (initials)  2: -  3: CR  4: backslash q Q |  5: NEL  6: ]  7: #
 // Text of any width whose block lies within Latin-1.
 __attribute__((target("avx2"))) inline uint64_t bits32(__m256i v) noexcept {
   return static_cast<uint32_t>(_mm256_movemask_epi8(v));
@@ -330,9 +334,9 @@ __attribute__((target("avx2,pclmul"))) inline bool masks_avx2(const Ch* s, size_
   const __m256i high_table = _mm256_broadcastsi128_si256(
       _mm_setr_epi8(0x05, 0x02, static_cast<char>(0x98), 0x20, 0, 0x20, 0x40, 0, 0, 0, 0, 0, 0, 0, 0, 0));
   const __m256i low_table2 = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0, 0x01, 0x02, static_cast<char>(0x81), 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x4C, 0, 0));
+      _mm_setr_epi8(0, 0x11, 0x02, static_cast<char>(0x81), 0, 0x20, 0, 0x01, 0, 0, 0, 0, 0x10, 0x4C, 0, 0));
   const __m256i high_table2 = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0x08, 0, static_cast<char>(0x84), 0, 0x01, 0x52, 0x01, 0x02, 0x20, 0, 0, 0, 0, 0, 0, 0));
+      _mm_setr_epi8(0x08, 0, static_cast<char>(0x84), 0, 0x01, 0x52, 0x01, 0x12, 0x20, 0, 0, 0, 0, 0, 0, 0));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i zero = _mm256_setzero_si256();
   __m256i high = zero;
@@ -1013,7 +1017,37 @@ class Scanner {
 
   // ---- literals and comments ----------------------------------------------------------------------
 
-  size_t quoted(size_t i) { return literal(s_[i], i, i + 1); }
+  size_t quoted(size_t i) {
+    if (s_[i] == Ch('\'')) {
+      if (const size_t end = alternative_literal(i); end != npos) return end;
+    }
+    return literal(s_[i], i, i + 1);
+  }
+
+  // Oracle's alternative quoting, q'[it's]' (or nq'...'), which the quotes inside don't close: where
+  // the literal whose quote is at i ends, after the delimiter's mate ([ ( { < close with ] ) } >, any
+  // other delimiter with itself) and a quote; npos when no q opens one there. An unclosed one runs
+  // to the end of the text.
+  size_t alternative_literal(size_t i) {
+    if (i == 0 || i + 1 >= n_ || (s_[i - 1] != Ch('q') && s_[i - 1] != Ch('Q'))) return npos;
+    const size_t q = i - 1;
+    if (q > 0 && lex::word_char(s_[q - 1]) &&
+        ((s_[q - 1] != Ch('n') && s_[q - 1] != Ch('N')) || (q > 1 && lex::word_char(s_[q - 2]))))
+      return npos;
+    const Ch d = s_[i + 1];
+    if (lex::of(d) & lex::kBlank) return npos;  // no delimiter Oracle allows
+    const Ch close = d == Ch('[') ? Ch(']') : d == Ch('(') ? Ch(')') : d == Ch('{') ? Ch('}') : d == Ch('<') ? Ch('>') : d;
+    size_t end = n_;
+    for (size_t k = i + 2; k + 1 < n_; ++k) {
+      if (s_[k] == close && s_[k + 1] == Ch('\'')) {
+        end = k + 2;
+        break;
+      }
+    }
+    lines_through(i + 1, end);
+    if (end < n_) mark_code();
+    return end;
+  }
 
   // A single-quoted literal the bulk path followed up to j, still open there. Where it opened
   // matters only to a backslash right after the opening quote, and j is past that.
