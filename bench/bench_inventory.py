@@ -10,7 +10,9 @@ On the large T-SQL scripts of the corpus (those over 100 KB) and a 10 MB script 
 - beside that ratio, classify_sql on each object's own lines apart against classify_sql on the whole
   (the "apart" column): what grading the objects costs before any scan, a floor for the ratio that
   only a pattern pass shared by the objects could go under;
-- plan_object_reading beside the specified plan_reading_strategy (both from the text in memory).
+- plan_object_reading beside the specified plan_reading_strategy (both from the text in memory);
+- 1 MB adversarial inputs, each built to make one rule of the scan look at the same text again and
+  again (find_objects, grade_objects and plan_object_reading, best of a few calls): linear time.
 
     .venv/bin/python bench/bench_inventory.py [--corpus DIR] [--repeat N]
 """
@@ -59,6 +61,19 @@ def objects_apart(text: str) -> list[str]:
     return ["\n".join(lines[o.first_line - 1 : o.last_line]) for o in find_objects(text)]
 
 
+# Each aims at one rule that reads ahead or back from where the scan stands.
+ADVERSARIAL = {
+    "open function head, semicolons": "CREATE FUNCTION f (" + ";" * 1_000_000,
+    "trigger head, statements": "CREATE TRIGGER t ON x AS " + "a;" * 500_000,
+    "routine, then heads after DELIMITER": "DELIMITER //\nCREATE PROCEDURE p() BEGIN END //\n"
+                                            + "SELECT 1;\nCREATE TABLE t (a int);\n" * 30_000,
+    "q quotes": "q'" * 500_000,
+    "executable comments": "/*!50003 CREATE*/ " * 55_000,
+    "unclosed brackets and parentheses": "[" * 500_000 + "\n" + "(" * 500_000,
+    "heads without names": "CREATE TABLE\n" * 80_000,
+}
+
+
 def timings(functions, argument, repeat):
     """Best per-call time of each function, the functions taking turns so a busy machine slows them alike.
     Samples are short (~2 ms), so that on a shared machine some of them run undisturbed."""
@@ -75,6 +90,12 @@ def timings(functions, argument, repeat):
                 fn(argument)
             best[i] = min(best[i], (time.perf_counter() - start) / calls[i])
     return best
+
+
+def _timed(fn, argument) -> float:
+    start = time.perf_counter()
+    fn(argument)
+    return time.perf_counter() - start
 
 
 def main() -> int:
@@ -128,6 +149,13 @@ def main() -> int:
                                None, args.repeat)
     print(f"\n{name}: classify_sql on each of its {len(joined)} files apart takes {t_files / t_whole:.2f}x"
           f" classify_sql on the whole")
+
+    print("\nAdversarial inputs (best of 3 calls, ms)")
+    print(f"{'input':<38} {'MB':>5} {'find':>7} {'grade':>7} {'plan':>7}")
+    for name, text in ADVERSARIAL.items():
+        t_find, t_grade, t_plan = (min(_timed(fn, text) for _ in range(3))
+                                   for fn in (find_objects, grade_objects, plan_object_reading))
+        print(f"{name:<38} {len(text) / 1e6:>5.2f} {t_find * 1e3:>7.1f} {t_grade * 1e3:>7.1f} {t_plan * 1e3:>7.1f}")
 
     slowest, worst = min(speeds), max(ratios)
     print(f"\nfind_objects: slowest {slowest:.0f} MB/s, median {statistics.median(speeds):.0f} MB/s "

@@ -1473,9 +1473,9 @@ class Scanner {
   // Whether the statement before the line starting at p closed a routine's body in the dialects
   // that end one with a semicolon rather than a batch separator: its last code line is unindented,
   // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
-  // head (a one-statement function), or holds only the semicolon; or it is a client's DELIMITER directive, which only stands
-  // between statements (a routine written with another delimiter ends before it). Blank and
-  // line-comment lines are passed over.
+  // head (a one-statement function), or holds only the semicolon; or it is a client's DELIMITER
+  // directive, which only stands between statements (a routine written with another delimiter ends
+  // before it). Blank and line-comment lines are passed over.
   bool ended_before(size_t p) const {
     while (p > 0) {
       size_t e = p - 1;  // the boundary ending the previous line
@@ -1591,35 +1591,38 @@ class Scanner {
   // EXECUTE FUNCTION f()); with every parenthesis after the name closed and no BEGIN that would open
   // a body of statements. A trigger whose body follows AS, and a procedure's body even on one line,
   // run on to the batch's end.
-  bool one_line_routine(size_t p) const {
+  bool one_line_routine(size_t p) {
     if ((cur_.kind != kFunction && cur_.kind != kTrigger) || line_ != cur_.first_line || p < cur_.name_end)
       return false;
-    size_t depth = 0;
-    bool as = false, calls = false;  // AS before a trigger's body; EXECUTE FUNCTION | PROCEDURE
-    for (size_t i = cur_.name_end; i < p; ++i) {
+    // Read once over the whole head line, however many semicolons it holds: each goes on from the
+    // last.
+    HeadLine& h = head_line_;
+    if (h.object != cur_.begin) h = {cur_.begin, cur_.name_end};
+    for (size_t& i = h.at; i < p && !h.body; ++i) {
       const Ch c = s_[i];
       if (c == Ch('\'') || c == Ch('"') || c == Ch('`')) {
-        const size_t close = text::find(s_, i + 1, p, c);
-        if (close >= p) return false;
-        i = close;
+        const size_t end = text::find(s_, i + 1, p, c);
+        if (end >= p) h.body = true;  // not a literal the scan saw closed: leave it be
+        i = end;
       } else if (c == Ch('(')) {
-        ++depth;
+        ++h.depth;
       } else if (c == Ch(')')) {
-        if (depth-- == 0) return false;
+        if (h.depth-- == 0) h.body = true;
       } else if ((lex::of(c) & lex::kWordStart) && !lex::word_char(s_[i - 1])) {
         const size_t e = word_end(i);
-        if (lex::is(s_, i, e, "BEGIN")) return false;
-        as = as || lex::is(s_, i, e, "AS");
+        h.body = lex::is(s_, i, e, "BEGIN");
+        h.as = h.as || lex::is(s_, i, e, "AS");
         if (lex::is(s_, i, e, "EXECUTE")) {
           const size_t k = next_token(e), ke = keyword_at(k);
-          calls = calls || lex::is(s_, k, ke, "FUNCTION") || lex::is(s_, k, ke, "PROCEDURE");
+          h.calls = h.calls || lex::is(s_, k, ke, "FUNCTION") || lex::is(s_, k, ke, "PROCEDURE");
         }
         i = e - 1;
       }
     }
     // AS in a trigger opens its body (or names a transition table, where it calls a function).
-    return depth == 0 && (cur_.kind == kFunction || !as || calls);
+    return !h.body && h.depth == 0 && (cur_.kind == kFunction || !h.as || h.calls);
   }
+
 
   void batch_end() {
     pending_ = false;
@@ -1644,6 +1647,11 @@ class Scanner {
   size_t unclosed_until_ = 0;
   size_t closed_through_ = 0;  // the last line of the last object closed
   size_t delimiters_checked_to_ = 0;  // lines before this hold no DELIMITER directive
+  // How far one_line_routine has read the head line of the object that starts at `object`.
+  struct HeadLine {
+    size_t object = npos, at = 0, depth = 0;
+    bool as = false, calls = false, body = false;  // body: it can't end on this line
+  } head_line_;
 
   bool open_ = false;
   Object cur_{};
