@@ -1199,19 +1199,8 @@ class Scanner {
       const Ch c = s_[p];
       size_t q = p;
       if (c == Ch('[') || c == Ch('"') || c == Ch('`')) {
-        const Ch close = c == Ch('[') ? Ch(']') : c;
-        for (q = p + 1; q < n_; ++q) {
-          if (text::is_break_char(s_[q])) return parts > 0;
-          if (s_[q] == close) {
-            if (q + 1 < n_ && s_[q + 1] == close) {
-              ++q;
-              continue;
-            }
-            break;
-          }
-        }
-        if (q >= n_) return parts > 0;
-        q += 1;
+        q = quoted_part_end(p, c == Ch('[') ? Ch(']') : c);
+        if (q == npos) return parts > 0;
         bare_only = false;
       } else if (lex::word_char(c)) {
         q = bare_part_end(p);
@@ -1233,6 +1222,20 @@ class Scanner {
       for (const std::string_view word : kNotNames)
         if (lex::is(s_, begin, end, word)) return false;
     return true;
+  }
+
+  // Where the quoted name part (or string) opening at p ends, one past the `close` that closes it on
+  // its line (a doubled one stands for itself); npos when none does.
+  size_t quoted_part_end(size_t p, Ch close) const {
+    for (size_t q = p + 1; q < n_ && !text::is_break_char(s_[q]); ++q) {
+      if (s_[q] != close) continue;
+      if (q + 1 < n_ && s_[q + 1] == close) {
+        ++q;
+        continue;
+      }
+      return q + 1;
+    }
+    return npos;
   }
 
   // The end of a bare name part at p: word characters, and ${variable} placeholders that a client
@@ -1259,17 +1262,8 @@ class Scanner {
     if (q >= n_ || s_[q] != Ch('(')) return npos;
     q = blanks(q + 1);
     if (q < n_ && (s_[q] == Ch('\'') || s_[q] == Ch('"'))) {
-      const Ch quote = s_[q];
-      for (++q;; ++q) {
-        if (q >= n_ || text::is_break_char(s_[q])) return npos;
-        if (s_[q] != quote) continue;
-        if (q + 1 < n_ && s_[q + 1] == quote) {
-          ++q;
-          continue;
-        }
-        break;
-      }
-      ++q;
+      q = quoted_part_end(q, s_[q]);
+      if (q == npos) return npos;
     } else {
       const size_t from = q;
       while (q < n_ && (lex::word_char(s_[q]) || s_[q] == Ch(':') || s_[q] == Ch('.'))) ++q;
@@ -1413,15 +1407,8 @@ class Scanner {
     if (p >= n_) return p;
     const Ch c = s_[p];
     if (c == Ch('`') || c == Ch('\'') || c == Ch('"')) {
-      for (size_t q = p + 1; q < n_ && !text::is_break_char(s_[q]); ++q) {
-        if (s_[q] != c) continue;
-        if (q + 1 < n_ && s_[q + 1] == c) {
-          ++q;
-          continue;
-        }
-        return q + 1;
-      }
-      return p;
+      const size_t end = quoted_part_end(p, c);
+      return end != npos ? end : p;
     }
     size_t q = p;
     while (q < n_ && (lex::word_char(s_[q]) || s_[q] == Ch('%') || s_[q] == Ch('.'))) ++q;
