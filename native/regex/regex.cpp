@@ -868,6 +868,15 @@ struct SetImpl {
     }
 #endif
     static bool has(const uint64_t* bits, uint32_t key) { return bit_at(bits, key); }
+#ifdef TESSERA_RX_BLOCKS
+    // Starts loading the first entry of `key` when it is present in `live` (bits, or a pass's copy
+    // of them), so that its lookup a little later does not wait for it.
+    __attribute__((target("popcnt"))) void warm(const uint64_t* live, uint32_t key) const {
+      if (!bit_at(live, key)) return;
+      const uint64_t below = bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1);
+      __builtin_prefetch(entries.data() + start[rank[key >> 6] + static_cast<uint32_t>(_mm_popcnt_u64(below))]);
+    }
+#endif
   };
   // The keys each factored member is indexed by (by slot: keys_of[key_start[f], key_start[f + 1]),
   // once per entry), so that a pass can stop looking up a key once every member it indexes has left.
@@ -1326,6 +1335,9 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
   // a script, such as a variable's `@`, would otherwise be looked up at every later occurrence). A
   // short text does not pay for the copy.
   constexpr size_t kPruneFrom = 16384;
+  // Members from which the scan starts its lookups' loads ahead (the dialect tables have 800; the
+  // complexity module's, 27).
+  constexpr size_t kWarmFrom = 128;
   const uint64_t* bits[2] = {s.pairs.bits.data(), s.triples.bits.data()};
   const uint32_t* ascii_keys = s.ascii_keys.data();
   std::vector<uint64_t> live_bits;
@@ -1547,15 +1559,52 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       first[0] = Ch(' ');
       std::copy(t, t + 34, first + 1);
     }
-    for (; q + 34 <= n && left; q += 32) {
-      const uint64_t hits = key_candidates32(ascii_keys, q == 0 ? first + 1 : t + q);
+    // The candidates of a block's `hits` (from position `at`), in the lookups' order: fn(table,
+    // classes, position) for the pair, then the triple, at each position.
+    auto each_candidate = [&](uint64_t hits, size_t at, auto&& fn) {
       for (uint32_t m = static_cast<uint32_t>(hits | hits >> 32); m && left; m &= m - 1) {
         const int j = std::countr_zero(m);
-        const size_t p = q + static_cast<size_t>(j);
+        const size_t p = at + static_cast<size_t>(j);
         const uint32_t a = cls(t[p]), b = cls(t[p + 1]);
-        if ((hits >> j) & 1) look(s.pairs, a << 8 | b, p, true);
-        if ((hits >> (32 + j)) & 1) look(s.triples, a << 16 | b << 8 | cls(t[p + 2]), p, true);
+        if ((hits >> j) & 1) fn(s.pairs, a << 8 | b, p);
+        if ((hits >> (32 + j)) & 1) fn(s.triples, a << 16 | b << 8 | cls(t[p + 2]), p);
       }
+    };
+    auto key_of = [&](const SetImpl::KeyTable& kt, uint32_t classes) {
+      return &kt == &s.triples ? SetImpl::hash3(classes) : classes;
+    };
+    // A hit's lookup is a chain of loads (its key's rank, its entries, their runs) that mostly miss
+    // the first-level cache in a large set. So the candidates are found two blocks ahead, and their
+    // entries start loading; a block ahead, with those entries at hand, the runs they name do; and
+    // the lookups of a block, made in the same order as ever, find them there. Hits found ahead of
+    // keys that have left since are turned away by the lookup, as any hit of a key no longer live.
+    // A small set's tables stay in that cache: there the early loads would only cost their loops.
+    const bool warm_ahead = count >= kWarmFrom;
+    auto warm_entries = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t) {
+      kt.warm(bits[&kt == &s.triples], key_of(kt, classes));
+    };
+    auto warm_runs = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t) {
+      const uint32_t key = key_of(kt, classes);
+      if (!SetImpl::KeyTable::has(bits[&kt == &s.triples], key)) return;
+      const auto [from, to] = kt.of_popcnt(key);
+      for (const SetImpl::Keyed* e = from; e < to; ++e) __builtin_prefetch(&s.runs[e->slot]);
+    };
+    uint64_t hits = q + 34 <= n ? key_candidates32(ascii_keys, first + 1) : 0;
+    uint64_t next_hits = q + 66 <= n ? key_candidates32(ascii_keys, t + 32) : 0;
+    if (warm_ahead) each_candidate(next_hits, 32, warm_entries);
+    while (q + 34 <= n && left) {
+      const size_t next = q + 32, after = q + 64;
+      const uint64_t after_hits = after + 34 <= n ? key_candidates32(ascii_keys, t + after) : 0;
+      if (warm_ahead) {
+        each_candidate(after_hits, after, warm_entries);
+        each_candidate(next_hits, next, warm_runs);
+      }
+      each_candidate(hits, q, [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t p) {
+        look(kt, classes, p, true);
+      });
+      q = next;
+      hits = next_hits;
+      next_hits = after_hits;
     }
   }
 #endif
