@@ -1462,8 +1462,12 @@ class Scanner {
   // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
   // head (a one-statement function), or holds only the semicolon; or it is a client's DELIMITER
   // directive, which only stands between statements (a routine written with another delimiter ends
-  // before it). Blank and line-comment lines are passed over.
+  // before it). Blank and line-comment lines are passed over. In a script not cut into batches, so
+  // are a few unindented one-line statements and client commands between that line and p (CALL
+  // p();, GRANT ...;, .IF ERRORCODE <> 0 THEN .QUIT 8): the script's own work after the routine.
+  // An END before them must then close the routine, not a block inside it (END IF;, END LOOP;).
   bool ended_before(size_t p) const {
+    size_t statements = 0;
     while (p > 0) {
       size_t e = p - 1;  // the boundary ending the previous line
       if (e > 0 && s_[e] == Ch('\n') && s_[e - 1] == Ch('\r')) --e;
@@ -1475,12 +1479,28 @@ class Scanner {
       if (s_[sb] == Ch('#') && text::hash_comment_at(s_, sb, n_)) continue;
       const size_t we = word_end(sb);
       if (lex::is(s_, sb, we, "DELIMITER")) return true;
+      const bool between = !batches_ && sb == b && statements < kStatementsAfterRoutine;
+      if (between && s_[sb] == Ch('.')) {
+        ++statements;
+        continue;
+      }
       if (sb != b || s_[se - 1] != Ch(';')) return false;
       const Ch c = s_[sb];
       // A semicolon alone ends a routine without a body of its own (a handler in a stage's file).
       if (se - sb == 1 || c == Ch(')') || c == Ch('\'') || c == Ch('"')) return true;
-      return lex::is(s_, sb, we, "END") || lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE");
+      if (lex::is(s_, sb, we, "END")) return statements == 0 || !block_end(we);
+      if (lex::is(s_, sb, we, "CREATE") || lex::is(s_, sb, we, "REPLACE")) return true;
+      if (!between) return false;
+      ++statements;
     }
+    return false;
+  }
+
+  // Whether the END that ends at p closes a block inside a routine (END IF, END LOOP, ...).
+  bool block_end(size_t p) const {
+    const size_t q = next_token(p), e = keyword_at(q);
+    for (const std::string_view block : {"IF", "LOOP", "CASE", "WHILE", "REPEAT", "FOR"})
+      if (lex::is(s_, q, e, block)) return true;
     return false;
   }
 
@@ -1610,8 +1630,8 @@ class Scanner {
     return !h.body && h.depth == 0 && (cur_.kind == kFunction || !h.as || h.calls);
   }
 
-
   void batch_end() {
+    batches_ = true;
     pending_ = false;
     depth_ = 0;
     settle_code();
@@ -1634,6 +1654,9 @@ class Scanner {
   size_t unclosed_until_ = 0;
   size_t closed_through_ = 0;  // the last line of the last object closed
   size_t delimiters_checked_to_ = 0;  // lines before this hold no DELIMITER directive
+  bool batches_ = false;              // a batch separator has been met
+  // How many one-line statements ended_before passes over, which bounds its walk back.
+  static constexpr size_t kStatementsAfterRoutine = 16;
   // How far one_line_routine has read the head line of the object that starts at `object`.
   struct HeadLine {
     size_t object = npos, at = 0, depth = 0;

@@ -354,6 +354,13 @@ def test_object_extent_and_heads(objects, script, expected):
           ("trigger", "u", "u", "create", 5, 5), ("table", "y", "y", "create", 6, 6)]),
         ("CREATE TRIGGER t ON x AFTER INSERT AS SELECT 1;\nCREATE TABLE #log (a int);\nGO\n",
          [("trigger", "t", "t", "create", 1, 2)]),
+        # A routine's END may be followed by the script's own one-line statements and client
+        # commands before the next head; an END that closes a block inside the routine may not.
+        ("REPLACE PROCEDURE db.p ()\nBEGIN\n  CREATE VOLATILE TABLE vt (a INT);\nEND;\n"
+         ".IF ERRORCODE <> 0 THEN .QUIT 8\nCALL db.p ();\nCREATE MULTISET TABLE db.t (a INT);\n",
+         [("procedure", "db.p", "db.p", "create_or_replace", 1, 6), ("table", "db.t", "db.t", "create", 7, 7)]),
+        ("CREATE PROCEDURE p()\nBEGIN\nIF x THEN\nSELECT 1;\nEND IF;\nSELECT 2;\nCREATE TABLE t (a int);\nEND;\n",
+         [("procedure", "p", "p", "create", 1, 8)]),
     ],
 )
 def test_forms_met_in_real_scripts(script, expected):
