@@ -368,6 +368,21 @@ def test_forms_met_in_real_scripts(script, expected):
             for o in find_objects(script)] == expected
 
 
+@pytest.mark.parametrize("wide", ["", "\u00e9", "\u20ac", "\U0001f600"])
+def test_alternative_quoting_wherever_it_falls(objects, wide):
+    # The quotes inside q'[...]' close nothing, whichever block of the scan the q and its quote
+    # fall in; a q that ends a word, or stands inside a literal, opens nothing.
+    body = ("CREATE OR REPLACE PROCEDURE p IS\nBEGIN\n  x := q'[it's]' || Nq'{o'k}' || uniq || 'seq' || 'q';\n"
+            "END;\n/\nCREATE VIEW v AS SELECT q'<it's\nsplit>' a FROM dual;\nCREATE TABLE t (a NUMBER);\n")
+    for pad in range(0, 140, 3):
+        script = f"-- {wide}{'x' * pad}\n" + body
+        assert objects(script) == [
+            ("procedure", "p", "create_or_replace", 2, 5),
+            ("view", "v", "create", 7, 8),
+            ("table", "t", "create", 9, 9),
+        ], pad
+
+
 MYSQL_DUMP = """\
 --
 -- Table structure for table `items`
@@ -402,21 +417,6 @@ DELIMITER ;
 /*!50001 VIEW `v_items` AS select `items`.`id` AS `id` from `items` */;
 /* CREATE VIEW in a plain comment */
 """
-
-
-@pytest.mark.parametrize("wide", ["", "\u00e9", "\u20ac", "\U0001f600"])
-def test_alternative_quoting_wherever_it_falls(objects, wide):
-    # The quotes inside q'[...]' close nothing, whichever block of the scan the q and its quote
-    # fall in; a q that ends a word, or stands inside a literal, opens nothing.
-    body = ("CREATE OR REPLACE PROCEDURE p IS\nBEGIN\n  x := q'[it's]' || Nq'{o'k}' || uniq || 'seq' || 'q';\n"
-            "END;\n/\nCREATE VIEW v AS SELECT q'<it's\nsplit>' a FROM dual;\nCREATE TABLE t (a NUMBER);\n")
-    for pad in range(0, 140, 3):
-        script = f"-- {wide}{'x' * pad}\n" + body
-        assert objects(script) == [
-            ("procedure", "p", "create_or_replace", 2, 5),
-            ("view", "v", "create", 7, 8),
-            ("table", "t", "create", 9, 9),
-        ], pad
 
 
 def test_a_dump_tools_script(objects):
