@@ -29,8 +29,11 @@ from pathlib import Path
 
 import structlog
 
-from agents.tessera.complexity import classify_sql, plan_reading_strategy
-from agents.tessera.inventory import find_objects, grade_objects, plan_object_reading
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from _timing import best_of  # noqa: E402
+
+from agents.tessera.complexity import classify_sql, plan_reading_strategy  # noqa: E402
+from agents.tessera.inventory import find_objects, grade_objects, plan_object_reading  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[1]
 FIND_TARGET = 300.0  # MB/s
@@ -92,12 +95,6 @@ def timings(functions, argument, repeat):
     return best
 
 
-def _timed(fn, argument) -> float:
-    start = time.perf_counter()
-    fn(argument)
-    return time.perf_counter() - start
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--corpus", type=Path, default=None)
@@ -153,7 +150,7 @@ def main() -> int:
     print("\nAdversarial inputs (best of 3 calls, ms)")
     print(f"{'input':<38} {'MB':>5} {'find':>7} {'grade':>7} {'plan':>7}")
     for name, text in ADVERSARIAL.items():
-        t_find, t_grade, t_plan = (min(_timed(fn, text) for _ in range(3))
+        t_find, t_grade, t_plan = (best_of(3, lambda fn=fn: fn(text))
                                    for fn in (find_objects, grade_objects, plan_object_reading))
         print(f"{name:<38} {len(text) / 1e6:>5.2f} {t_find * 1e3:>7.1f} {t_grade * 1e3:>7.1f} {t_plan * 1e3:>7.1f}")
 

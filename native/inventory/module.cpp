@@ -19,7 +19,6 @@
 
 #include <array>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace tessera::inventory {
@@ -117,41 +116,16 @@ Ref read_script(PyObject* module, PyObject* path) {
 
 // ---- records ----------------------------------------------------------------------------------------
 
-// Narrows s[b, e), an IDENTIFIER(...) call as the scanner takes one for a name, to what it names: the
-// text of its string (the string's quote then in `quote`), or the name or variable as written. False,
-// and nothing narrowed, for any other name.
+// The object's name as written, without its brackets, quotes and backticks, and without blanks
+// around dots; for IDENTIFIER('...'), the name its string holds, and for IDENTIFIER($variable), the
+// variable.
 template <class Ch>
-bool identifier_call(const Ch* s, size_t& b, size_t& e, Ch& quote) {
-  constexpr std::string_view kWord = "IDENTIFIER";
-  if (e - b <= kWord.size() || s[e - 1] != Ch(')')) return false;
-  for (size_t k = 0; k < kWord.size(); ++k)
-    if ((s[b + k] | 0x20) != Ch(kWord[k] | 0x20)) return false;
-  size_t i = b + kWord.size(), j = e - 1;
-  auto blank = [](Ch c) { return (text::classes(c) & text::kSpace) != 0; };
-  while (i < j && blank(s[i])) ++i;
-  if (i == j || s[i] != Ch('(')) return false;
-  ++i;
-  while (i < j && blank(s[i])) ++i;
-  while (j > i && blank(s[j - 1])) --j;
-  quote = 0;
-  if (j - i >= 2 && s[i] == Ch('\'') && s[j - 1] == s[i]) {
-    quote = s[i];
-    ++i;
-    --j;
-  }
-  b = i;
-  e = j;
-  return true;
-}
-
-// The name as written, without its brackets, quotes and backticks, and without blanks around dots;
-// for IDENTIFIER('...'), the name its string holds, and for IDENTIFIER($variable), the variable.
-template <class Ch>
-Ref unquoted(const Ch* s, size_t b, size_t e) {
+Ref unquoted(const Ch* s, const Object& o) {
+  const bool called = o.called.end != 0;
+  const size_t b = called ? o.called.begin : o.name_begin, e = called ? o.called.end : o.name_end;
+  const Ch quote = o.called.string ? Ch('\'') : Ch(0);  // a string's quote, doubled inside it
   std::vector<Py_UCS4> out;
   out.reserve(e - b);
-  Ch quote = 0;  // a string's quote, doubled inside it
-  identifier_call(s, b, e, quote);
   size_t i = b;
   while (i < e) {
     const Ch c = s[i];
@@ -197,7 +171,7 @@ struct Records {
   Ref object(const Ch* s, const Object& o) {
     Ref& kind = kinds[o.kind];
     if (!kind) kind = own(PyObject_CallOneArg(kind_type.get(), py::str(kKindValues[o.kind]).get()));
-    Ref name = unquoted(s, o.name_begin, o.name_end);
+    Ref name = unquoted(s, o);
     Ref raw = py::str_from(s + o.name_begin, o.name_end - o.name_begin);
     Ref first = size(o.first_line);
     Ref last = size(o.last_line);
@@ -375,7 +349,7 @@ Ref hint(const Ch* s, size_t n, const Inventory& inv, const PlannedSection& sect
     return own(PyUnicode_FromFormat("outside any object: %U", detail_text.get()));
   }
   const Object& o = inv.objects[section.object];
-  Ref name = unquoted(s, o.name_begin, o.name_end);
+  Ref name = unquoted(s, o);
   Ref label = own(PyUnicode_FromFormat(section.continued ? "%s %U, continued" : "%s %U", kKindValues[o.kind], name.get()));
   if (section.parts == 1) return label;
   Ref numbered = own(PyUnicode_FromFormat("%U, part %zu of %zu", label.get(), section.part, section.parts));

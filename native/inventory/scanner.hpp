@@ -24,6 +24,14 @@
 
 namespace tessera::inventory {
 
+// What names an object given as IDENTIFIER('...') or IDENTIFIER($variable): a string's text, from
+// after its opening quote to before its closing one (doubled quotes inside), or the variable or
+// quoted name as written. All zero for every other name.
+struct Called {
+  size_t begin = 0, end = 0;
+  bool string = false;
+};
+
 struct Object {
   Kind kind;
   Statement statement;
@@ -32,6 +40,7 @@ struct Object {
   size_t first_line, last_line;
   size_t begin;       // where the first line starts
   size_t last_begin;  // where the last line starts
+  Called called{};
 };
 
 // A line that begins a statement at the top nesting level: where a reader can pick up.
@@ -379,6 +388,7 @@ struct Head {
   bool routine;
   size_t verb_end;
   size_t name_begin, name_end;
+  Called called;
 };
 
 #define Hot __attribute__((always_inline)) inline
@@ -1036,7 +1046,7 @@ class Scanner {
       return npos;
     const Ch d = s_[i + 1];
     if (lex::of(d) & lex::kBlank) return npos;  // no delimiter Oracle allows
-    const Ch close = d == Ch('[') ? Ch(']') : d == Ch('(') ? Ch(')') : d == Ch('{') ? Ch('}') : d == Ch('<') ? Ch('>') : d;
+    const Ch close = text::alternative_quote_closer(d);
     size_t end = n_;
     for (size_t k = i + 2; k + 1 < n_; ++k) {
       if (s_[k] == close && s_[k + 1] == Ch('\'')) {
@@ -1185,13 +1195,15 @@ class Scanner {
 
   // A schema-qualified name: parts in brackets, double quotes, backticks or bare, joined by dots.
   // Returns false when no name stands at p.
-  bool name_at(size_t p, size_t& begin, size_t& end) const {
+  bool name_at(size_t p, size_t& begin, size_t& end, Called& called) const {
     begin = p;
     end = p;
+    called = {};
     if (const size_t e = keyword_at(p); e > p && lex::is(s_, p, e, "IDENTIFIER")) {
-      end = identifier_call_end(e);
+      end = identifier_call_end(e, called);
       if (end != npos) return true;
       end = p;
+      called = {};
     }
     size_t parts = 0;
     bool bare_only = true;
@@ -1252,8 +1264,9 @@ class Scanner {
   }
 
   // IDENTIFIER('name') or IDENTIFIER($variable), a name given as a string or a variable: where the
-  // call whose name ends at p ends, when it closes on its line; npos otherwise.
-  size_t identifier_call_end(size_t p) const {
+  // call whose name ends at p ends, when it closes on its line, and what names the object in
+  // `called`; npos otherwise.
+  size_t identifier_call_end(size_t p, Called& called) const {
     auto blanks = [&](size_t q) {
       while (q < n_ && lex::space_not_break(s_[q])) ++q;
       return q;
@@ -1261,14 +1274,17 @@ class Scanner {
     size_t q = blanks(p);
     if (q >= n_ || s_[q] != Ch('(')) return npos;
     q = blanks(q + 1);
+    const size_t from = q;
     if (q < n_ && (s_[q] == Ch('\'') || s_[q] == Ch('"'))) {
       q = quoted_part_end(q, s_[q]);
       if (q == npos) return npos;
+      called.string = s_[from] == Ch('\'');
     } else {
-      const size_t from = q;
       while (q < n_ && (lex::word_char(s_[q]) || s_[q] == Ch(':') || s_[q] == Ch('.'))) ++q;
       if (q == from) return npos;
     }
+    called.begin = called.string ? from + 1 : from;
+    called.end = called.string ? q - 1 : q;
     q = blanks(q);
     return q < n_ && s_[q] == Ch(')') ? q + 1 : npos;
   }
@@ -1366,7 +1382,7 @@ class Scanner {
     }
     // A schema created for a role without a name of its own is named after the role.
     if (h.kind == kSchema && lex::is(s_, q, e, "AUTHORIZATION")) q = next_token(e);
-    return name_at(q, h.name_begin, h.name_end);
+    return name_at(q, h.name_begin, h.name_end, h.called);
   }
 
   // Where a clause at q (a word ending at e) ends when it is one that may stand between CREATE and
@@ -1440,7 +1456,7 @@ class Scanner {
         !((ended_before(line_begin_) || delimiter_since(cur_.begin, line_begin_)) && !temporary(h)))
       return e;
     if (line_ <= closed_through_) return e;
-    Object o{h.kind, h.statement, h.routine, h.name_begin, h.name_end, line_, 0, line_begin_, line_begin_};
+    Object o{h.kind, h.statement, h.routine, h.name_begin, h.name_end, line_, 0, line_begin_, line_begin_, h.called};
     if (h.statement == kAlter) {
       // ALTER PROCEDURE p RENAME TO q; defines nothing: wait for the body.
       pending_ = true;
@@ -1460,12 +1476,11 @@ class Scanner {
   // Whether the statement before the line starting at p closed a routine's body in the dialects
   // that end one with a semicolon rather than a batch separator: its last code line is unindented,
   // ends with a semicolon and opens with END, a closing parenthesis or quote, or the routine's own
-  // head (a one-statement function), or holds only the semicolon; or it is a client's DELIMITER
-  // directive, which only stands between statements (a routine written with another delimiter ends
-  // before it). Blank and line-comment lines are passed over. In a script not cut into batches, so
-  // are a few unindented one-line statements and client commands between that line and p (CALL
-  // p();, GRANT ...;, .IF ERRORCODE <> 0 THEN .QUIT 8): the script's own work after the routine.
-  // An END before them must then close the routine, not a block inside it (END IF;, END LOOP;).
+  // head (a one-statement function), or holds only the semicolon (a client's DELIMITER directive
+  // ends it too: delimiter_since). Blank and line-comment lines are passed over. In a script not cut
+  // into batches, so are a few unindented one-line statements and client commands between that line
+  // and p (CALL p();, GRANT ...;, .IF ERRORCODE <> 0 THEN .QUIT 8): the script's own work after the
+  // routine. An END before them must then close the routine, not a block inside it (END IF;).
   bool ended_before(size_t p) const {
     size_t statements = 0;
     while (p > 0) {
@@ -1478,7 +1493,6 @@ class Scanner {
       if (sb == se || (se - sb >= 2 && s_[sb] == Ch('-') && s_[sb + 1] == Ch('-'))) continue;
       if (s_[sb] == Ch('#') && text::hash_comment_at(s_, sb, n_)) continue;
       const size_t we = word_end(sb);
-      if (lex::is(s_, sb, we, "DELIMITER")) return true;
       const bool between = !batches_ && sb == b && statements < kStatementsAfterRoutine;
       if (between && s_[sb] == Ch('.')) {
         ++statements;

@@ -868,15 +868,6 @@ struct SetImpl {
     }
 #endif
     static bool has(const uint64_t* bits, uint32_t key) { return bit_at(bits, key); }
-#ifdef TESSERA_RX_BLOCKS
-    // Starts loading the first entry of `key` when it is present in `live` (bits, or a pass's copy
-    // of them), so that its lookup a little later does not wait for it.
-    __attribute__((target("popcnt"))) void warm(const uint64_t* live, uint32_t key) const {
-      if (!bit_at(live, key)) return;
-      const uint64_t below = bits[key >> 6] & ((uint64_t{1} << (key & 63)) - 1);
-      __builtin_prefetch(entries.data() + start[rank[key >> 6] + static_cast<uint32_t>(_mm_popcnt_u64(below))]);
-    }
-#endif
   };
   // The keys each factored member is indexed by (by slot: keys_of[key_start[f], key_start[f + 1]),
   // once per entry), so that a pass can stop looking up a key once every member it indexes has left.
@@ -1535,18 +1526,22 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       if (hopeless(f, *s.members[s.factored[f]].prog, std::max(from, watermark[f]))) finish(f);
     }
   };
-  // The members keyed by `classes` in table `kt`, checked at q.
-  auto look = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t q, bool popcnt = false) {
+  // The entries keyed by `classes` in table `kt` while their key is live, none otherwise.
+  auto live_entries = [&](const SetImpl::KeyTable& kt, uint32_t classes, bool popcnt = false) {
     const bool triple = &kt == &s.triples;
     const uint32_t key = triple ? SetImpl::hash3(classes) : classes;
-    if (SetImpl::KeyTable::has(bits[triple], key)) {
+    using Range = std::pair<const SetImpl::Keyed*, const SetImpl::Keyed*>;
+    if (!SetImpl::KeyTable::has(bits[triple], key)) return Range{nullptr, nullptr};
 #ifdef TESSERA_RX_BLOCKS
-      const auto [from, to] = popcnt ? kt.of_popcnt(key) : kt.of(key);
-#else
-      const auto [from, to] = kt.of(key);
+    if (popcnt) return kt.of_popcnt(key);
 #endif
-      check(from, to, classes, q);
-    }
+    (void)popcnt;
+    return kt.of(key);
+  };
+  // The members keyed by `classes` in table `kt`, checked at q.
+  auto look = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t q, bool popcnt = false) {
+    const auto [from, to] = live_entries(kt, classes, popcnt);
+    if (from != to) check(from, to, classes, q);
   };
   const bool any_pairs = !s.pairs.pending.empty(), any_triples = !s.triples.pending.empty();
   size_t q = 0;
@@ -1570,9 +1565,6 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
         if ((hits >> (32 + j)) & 1) fn(s.triples, a << 16 | b << 8 | cls(t[p + 2]), p);
       }
     };
-    auto key_of = [&](const SetImpl::KeyTable& kt, uint32_t classes) {
-      return &kt == &s.triples ? SetImpl::hash3(classes) : classes;
-    };
     // A hit's lookup is a chain of loads (its key's rank, its entries, their runs) that mostly miss
     // the first-level cache in a large set. So the candidates are found two blocks ahead, and their
     // entries start loading; a block ahead, with those entries at hand, the runs they name do; and
@@ -1581,12 +1573,10 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     // A small set's tables stay in that cache: there the early loads would only cost their loops.
     const bool warm_ahead = count >= kWarmFrom;
     auto warm_entries = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t) {
-      kt.warm(bits[&kt == &s.triples], key_of(kt, classes));
+      if (const auto [from, to] = live_entries(kt, classes, true); from != to) __builtin_prefetch(from);
     };
     auto warm_runs = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t) {
-      const uint32_t key = key_of(kt, classes);
-      if (!SetImpl::KeyTable::has(bits[&kt == &s.triples], key)) return;
-      const auto [from, to] = kt.of_popcnt(key);
+      const auto [from, to] = live_entries(kt, classes, true);
       for (const SetImpl::Keyed* e = from; e < to; ++e) __builtin_prefetch(&s.runs[e->slot]);
     };
     uint64_t hits = q + 34 <= n ? key_candidates32(ascii_keys, first + 1) : 0;

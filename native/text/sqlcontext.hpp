@@ -224,7 +224,7 @@ void scan_context(const Ch* s, size_t n, std::vector<Span>& out) {
         size_t end = n;
         if (p1 == 'q' && (p2_free || p2_n) && i + 1 < n) {
           const Py_UCS4 d = next;
-          const Py_UCS4 closer = d == '[' ? ']' : d == '(' ? ')' : d == '{' ? '}' : d == '<' ? '>' : d;
+          const Py_UCS4 closer = alternative_quote_closer(d);
           for (size_t k = i + 2; k + 1 < n; ++k)
             if (static_cast<Py_UCS4>(s[k]) == closer && s[k + 1] == Ch('\'')) {
               end = k + 2;

@@ -63,6 +63,13 @@ inline bool hash_comment_at(const Ch* s, size_t i, size_t n) noexcept {
   return !Py_UNICODE_ISALNUM(next);
 }
 
+// What closes Oracle's alternative-quoted literal q'<d>...<closer>' opened with delimiter d: a
+// bracket's mate, any other delimiter itself.
+template <class C>
+constexpr C alternative_quote_closer(C d) noexcept {
+  return d == C('[') ? C(']') : d == C('(') ? C(')') : d == C('{') ? C('}') : d == C('<') ? C('>') : d;
+}
+
 // Index of the first c at or after i (n when absent).
 template <class Ch>
 inline size_t find(const Ch* s, size_t i, size_t n, Ch c) noexcept {
