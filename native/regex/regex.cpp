@@ -1000,7 +1000,12 @@ struct SetImpl {
     uint8_t cls[kInline] = {};
     uint32_t first = 0;     // run_chars[first, first + len)
     size_t max_offset = 0;  // the factor's, kept here to spare reading the program at every occurrence
+    // The member's, likewise: an alternative (probe) of pattern `owner` leaves once another
+    // alternative has matched where none of its later starts can come before.
+    uint32_t owner = 0;
+    bool probe = false;
   };
+  static_assert(sizeof(Run) == 64);
   std::vector<Latin> sets = std::vector<Latin>(1);
   uint16_t intern(const Latin& set) {
     for (size_t i = 1; i < sets.size(); ++i)
@@ -1143,6 +1148,8 @@ struct SetImpl {
       run.len = static_cast<uint32_t>(fa.tests.size());
       run.single = single;
       run.max_offset = fa.max_offset;
+      run.owner = static_cast<uint32_t>(m.owner);
+      run.probe = m.probe;
       auto latin = [](auto&& accepts) {
         Latin set{};
         for (uint32_t c = 0; c < 256; ++c)
@@ -1490,6 +1497,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
       if (e->classes != classes || done[f] || q < e->at) continue;
       const SetImpl::Run& run = s.runs[f];
       const size_t run_at = q - e->at;
+      // As attempt's own test, but before the run is read: most occurrences of a keyword that an
+      // alternative shares with others come after one of those has matched (`FROM #t` of
+      // `\b(?:FROM|JOIN|INTO)\s+#`), and this one's leaving lets its keys leave the scan.
+      if (run.probe && run.max_offset <= run_at && probe_first[run.owner] <= run_at - run.max_offset) {
+        finish(f);
+        continue;
+      }
       if (run_at + run.len > n) continue;
       if (run.lead) {
         // As may_start judges the one start this occurrence allows.

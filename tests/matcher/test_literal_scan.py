@@ -282,6 +282,28 @@ def test_spelled_out_alternatives_find_the_first_match_either_way(scan):
 
 
 
+# An alternative leaves the scan once another alternative of its pattern has matched at a start that
+# none of its own later starts can come before; one whose keyword lies far enough behind its start
+# (ZQX, up to 14 characters on) must stay while it can still reach an earlier start.
+SIBLINGS = [r"\bFROM\b|\b[a-c]{2}[a-z ]{0,12}ZQX", r"\bJOIN\s+#\w+|\bFROM\s+#\w+|\bINTO\s+#\w+"]
+
+
+@pytest.mark.parametrize("scan", ["literal", "groups"])
+def test_alternatives_leave_only_once_they_cannot_come_first(scan):
+    entries = [(p, FLAGS, False) for p in SIBLINGS]
+    compiled = _matcher.compile_set(entries, scan=scan)
+    filler = "FROM #a JOIN x INTO y ZQX " * 200
+    for text in ["ab FROM  ZQX", "x" * 20 + " ab FROM  ZQX" + filler, "FROM ab ZQX" + filler + "ab ZQX",
+                 filler + "ab  FROM     ZQX", "JOIN x FROM #t" + filler + "INTO #u"]:
+        for variant in kinds(text):
+            assert compiled.spans(variant) == expected(entries, variant)
+            for mask in ([1, 0], [0, 1], [0, 0, 0, 1]):
+                masks = [bytes(mask[s % len(mask)] for s in range(len(variant) + 1))] * len(entries)
+                assert compiled.first_where(variant, masks) == [
+                    retry_loop(p, f, variant, m) for (p, f, _), m in zip(entries, masks)
+                ]
+
+
 # An occurrence followed by nothing the pattern allows there is not tried, and must not count as having
 # tried the starts before it: a later occurrence may serve them. At the text's end, a rare character
 # whose pattern needs something after it has nothing to be looked up with.
