@@ -129,7 +129,7 @@ inline constexpr LexiconEntry kLexicon[] = {
     {"mysql.load_data_infile",         MY,                             R"re(\bLOAD\s+DATA\s+(?:LOCAL\s+)?INFILE\b)re"},
     {"mysql.regexp_operator",          MY | HV | DBX,                  R"re(\bREGEXP\b|\bRLIKE\b)re"},
     {"mysql.show_statement",           MY | HV | DBX | SNO,            R"re(^[ \t]*SHOW\s+(?:TABLES|DATABASES|CREATE|COLUMNS|INDEX|VARIABLES|STATUS|PROCESSLIST|GRANTS|WARNINGS)\b)re"},
-    {"mysql.global_session_vars",      MY,                             R"re(@@(?:GLOBAL|SESSION|LOCAL)\.|\bSET\s+(?:GLOBAL|SESSION)\s+\w+\s*=)re"},
+    {"mysql.global_session_vars",      MY,                             R"re(@@(?:GLOBAL|SESSION|LOCAL)\.|\bSET\s+GLOBAL\s+\w+\s*=|\bSET\s+SESSION\s+\w+\s*=)re"},
     {"mysql.column_comment",           MY | HV | DBX | SNO,           R"re(\bCOMMENT\s+'|\bCOMMENT\s*=\s*')re"},
     {"mysql.hash_line_comment",        MY | BQ,                        R"re(^[ \t]*#(?:[ \t]|$))re"},
     {"mysql.index_hints",              MY,                             R"re(\b(?:FORCE|USE|IGNORE)\s+INDEX\s*\()re"},
@@ -148,9 +148,13 @@ inline constexpr LexiconEntry kLexicon[] = {
     {"postgresql.timestamptz",         PG | RS | SNO,                  R"re(\bTIMESTAMPTZ\b|\bTIMETZ\b)re"},
     {"postgresql.jsonb",               PG,                             R"re(\bJSONB\b|\bJSONB_\w+\s*\(|\bJSON_BUILD_OBJECT\s*\(|\bJSON_AGG\s*\(|\bROW_TO_JSON\s*\(|\bTO_JSONB?\s*\()re"},
     {"postgresql.generate_series",     PG,                             R"re(\bGENERATE_SERIES\s*\()re"},
-    {"postgresql.system_catalog",      PG | RS,                        R"re(\bpg_(?:catalog|class|namespace|attribute|proc|stat\w*|tables|views|indexes|roles|user|database|settings|locks|trigger|type|constraint|get_\w+|size_pretty|relation_size|total_relation_size|sleep|advisory_\w+|backend_pid|terminate_backend|cancel_backend|table_def|description)\b)re"},
+    {"postgresql.system_catalog",      PG | RS,                        R"re(\bpg_(?:catalog|class|namespace|attribute|proc|stat\w*|tables|views|indexes|roles|user|database|settings|locks|trigger|type|constraint|get_\w+|sleep|advisory_\w+|backend_pid|terminate_backend|cancel_backend|table_def|description)\b)re"},
     {"postgresql.returning",           PG | ORA,                       R"re(\bRETURNING\s+(?:\*|\w+))re"},
     {"postgresql.index_methods",       PG,                             R"re(\bUSING\s+(?:GIN|GIST|BRIN|SPGIST)\b|\bCONCURRENTLY\b)re"},
+    // Database object size functions: not in Redshift, which leaves them out of its PostgreSQL.
+    {"postgresql.object_size_functions", PG,                           R"re(\bpg_(?:size_pretty|relation_size|total_relation_size|table_size|indexes_size|database_size|column_size|tablespace_size)\s*\()re"},
+    // A trigger calls a function of its own.
+    {"postgresql.trigger_function_call", PG,                           R"re(\bEXECUTE\s+(?:PROCEDURE|FUNCTION)\s+[\w."]+\s*\()re"},
     {"postgresql.do_block",            PG,                             R"re(^[ \t]*DO\s+(?:LANGUAGE\s+\w+\s+)?\$)re"},
     {"postgresql.perform",             PG,                             R"re(\bPERFORM\b)re"},
     {"postgresql.owner_to",            PG | RS,                        R"re(\bOWNER\s+TO\b)re"},

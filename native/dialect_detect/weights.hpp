@@ -253,6 +253,8 @@ inline constexpr WeightRow kWeights[] = {
     {"postgresql.system_catalog", {0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 4.0, 0.0, 0.0, 0.0}},
     {"postgresql.returning", {0.0, 0.0, 1.8015, 0.0, 0.0, 1.8015, 0.0, 0.0, 0.0, 0.0}},
     {"postgresql.index_methods", {0.0, 0.0, 2.3143, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}},
+    {"postgresql.object_size_functions", {0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}},
+    {"postgresql.trigger_function_call", {0.0, 0.0, 1.6575, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}},
     {"postgresql.do_block", {0.0, 0.0, 1.6575, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}},
     {"postgresql.perform", {0.0, 0.0, 4.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}},
     {"postgresql.owner_to", {0.0, 0.0, 2.1242, 0.0, 0.0, 0.0, 2.1242, 0.0, 0.0, 0.0}},

@@ -91,6 +91,19 @@ def test_a_typical_script_of_each_platform(name):
     assert verdict.runner_up != verdict.platform
 
 
+# Redshift reads PostgreSQL's catalogue but has neither its object size functions nor triggers: a
+# maintenance or trigger script that shows nothing else is PostgreSQL's, not a tie between the two.
+@pytest.mark.parametrize("script", [
+    "SELECT relname, pg_size_pretty(pg_total_relation_size(c.oid)) FROM pg_class c;",
+    "SELECT * FROM pg_catalog.pg_tables;\nCREATE TRIGGER t AFTER UPDATE ON accounts FOR EACH ROW EXECUTE PROCEDURE audit();",
+    "SELECT tgname FROM pg_trigger;\nCREATE TRIGGER t BEFORE INSERT ON s.t\n  FOR EACH ROW EXECUTE FUNCTION s.stamp ();",
+])
+def test_what_redshift_lacks_decides_for_postgresql(script):
+    verdict = detect_dialect(script)
+    assert verdict.platform == dialect_probe.PLATFORM_POSTGRESQL
+    assert verdict.runner_up == dialect_probe.PLATFORM_REDSHIFT
+
+
 def test_lexicon_entries_are_valid_and_name_their_own_family():
     ids = [ident for ident, _, _ in _LEXICON]
     assert len(ids) == len(set(ids))
