@@ -1586,6 +1586,9 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     // keys that have left since are turned away by the lookup, as any hit of a key no longer live.
     // A small set's tables stay in that cache: there the early loads would only cost their loops.
     const bool warm_ahead = count >= kWarmFrom;
+    // A block beyond ASCII makes every position a candidate (key_candidates32): loading ahead for
+    // each would only walk the block three times over.
+    constexpr uint64_t kEvery = ~uint64_t{0};
     auto warm_entries = [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t) {
       if (const auto [from, to] = live_entries(kt, classes, true); from != to) __builtin_prefetch(from);
     };
@@ -1595,13 +1598,13 @@ void factor_pass(const SetImpl& s, const Ch* t, size_t n, const Filter& filter,
     };
     uint64_t hits = q + 34 <= n ? key_candidates32(ascii_keys, first + 1) : 0;
     uint64_t next_hits = q + 66 <= n ? key_candidates32(ascii_keys, t + 32) : 0;
-    if (warm_ahead) each_candidate(next_hits, 32, warm_entries);
+    if (warm_ahead && next_hits != kEvery) each_candidate(next_hits, 32, warm_entries);
     while (q + 34 <= n && left) {
       const size_t next = q + 32, after = q + 64;
       const uint64_t after_hits = after + 34 <= n ? key_candidates32(ascii_keys, t + after) : 0;
       if (warm_ahead) {
-        each_candidate(after_hits, after, warm_entries);
-        each_candidate(next_hits, next, warm_runs);
+        if (after_hits != kEvery) each_candidate(after_hits, after, warm_entries);
+        if (next_hits != kEvery) each_candidate(next_hits, next, warm_runs);
       }
       each_candidate(hits, q, [&](const SetImpl::KeyTable& kt, uint32_t classes, size_t p) {
         look(kt, classes, p, true);
