@@ -281,7 +281,6 @@ def test_spelled_out_alternatives_find_the_first_match_either_way(scan):
             assert compiled.spans(variant) == every_match_expected(entries, variant)
 
 
-
 # An alternative leaves the scan once another alternative of its pattern has matched at a start that
 # none of its own later starts can come before; one whose keyword lies far enough behind its start
 # (ZQX, up to 14 characters on) must stay while it can still reach an earlier start.
